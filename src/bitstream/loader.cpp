@@ -1,0 +1,199 @@
+#include "bitstream/loader.h"
+
+#include <errno.h>
+#include <ftdi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "bitstream/bitfile.h"
+#include "cli/entry.h"
+#include "jtag/constants.h"
+#include "jtag/tap.h"
+
+namespace {
+
+struct FileOwner {
+    FILE *file;
+    ~FileOwner()
+    {
+        if (file)
+            fclose(file);
+    }
+};
+
+struct InfoOwner {
+    BitstreamInfo *info;
+    ~InfoOwner() { bitfile_free(info); }
+};
+
+struct BufferOwner {
+    unsigned char *bytes;
+    ~BufferOwner() { free(bytes); }
+};
+
+const char *text_or_empty(const char *text) { return text ? text : ""; }
+
+void print_header(const BitstreamInfo *info)
+{
+    puts("Bitstream information:");
+    printf("\tDesign: %s\n", text_or_empty(info->design));
+    printf("\tPart name: %s\n", text_or_empty(info->part_name));
+    printf("\tDate: %s\n", text_or_empty(info->date));
+    printf("\tTime: %s\n", text_or_empty(info->time));
+    printf("\tBitstream length: %lu\n", (unsigned long)info->length);
+}
+
+void report_read_failure(const char *filename, int err)
+{
+    if (err == ENOMEM)
+        fputs("Can't malloc memory\n", stderr);
+    else if (err == EIO)
+        fprintf(stderr, "Can't read %s: %s\n", filename, strerror(EIO));
+    else
+        fprintf(stderr, "%s is not a valid bit file\n", filename);
+}
+
+// Clear the device, select its configuration input, go to Shift-DR.
+int prepare_target(struct ftdi_context *ftdi)
+{
+    int result = jtag_reset_to_idle(ftdi);
+    if (jtag_load_ir(ftdi, INSN_JPROGRAM) != 0)
+        result = -1;
+    if (jtag_load_ir(ftdi, INSN_CFG_IN) != 0)
+        result = -1;
+    static const int to_shift_dr[] = {1, 0, 0};
+    if (jtag_clock_tms_sequence(ftdi, to_shift_dr, 3) != 0) {
+        fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
+        result = -1;
+    }
+    return result;
+}
+
+// Leave Shift-DR (one more 0 bit goes in), load the start-up instruction
+// and give it 32 clocks in Run-Test/Idle, then reset the TAP.
+int start_target(struct ftdi_context *ftdi)
+{
+    static const int to_idle[] = {1, 1, 0};
+    int result = 0;
+    if (jtag_clock_tms_sequence(ftdi, to_idle, 3) != 0) {
+        fputs("Can't leave Shift-DR: write failed\n", stderr);
+        result = -1;
+    }
+    if (jtag_load_ir(ftdi, INSN_JSTART) != 0)
+        result = -1;
+    static const int idle_clocks[32] = {0};
+    if (jtag_clock_tms_sequence(ftdi, idle_clocks, 32) != 0) {
+        fputs("Can't clock start-up cycles: write failed\n", stderr);
+        result = -1;
+    }
+    if (jtag_reset_to_idle(ftdi) != 0)
+        result = -1;
+    return result;
+}
+
+int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
+                   const unsigned char *mirrored, uint32_t length)
+{
+    uint32_t full_chunks = length / CHUNK_DATA_SIZE;
+    uint32_t last = length % CHUNK_DATA_SIZE;
+    for (uint32_t i = 0; i < full_chunks; i++) {
+        int size = loader_frame_chunk(
+            buf, mirrored + (size_t)i * CHUNK_DATA_SIZE, CHUNK_DATA_SIZE);
+        if (ftdi_write_data(ftdi, buf, size) != size) {
+            fprintf(stderr, "Ftdi write failed %d\n", (int)i);
+            return -1;
+        }
+    }
+    // A length that is a multiple of the chunk size has no final chunk.
+    if (last == 0)
+        return 0;
+    int size = loader_frame_chunk(
+        buf, mirrored + (size_t)full_chunks * CHUNK_DATA_SIZE, last);
+    if (ftdi_write_data(ftdi, buf, size) != size) {
+        fputs("Ftdi write failed last\n", stderr);
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+void loader_mirror(unsigned char *dst, const unsigned char *src, uint32_t n)
+{
+    // Swap nibbles, then bit pairs, then neighbours: eight bytes per step.
+    // Every mask is the same in each byte, so byte order does not matter.
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        memcpy(&x, src + i, 8);
+        x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) |
+            ((x & 0x0F0F0F0F0F0F0F0FULL) << 4);
+        x = ((x >> 2) & 0x3333333333333333ULL) |
+            ((x & 0x3333333333333333ULL) << 2);
+        x = ((x >> 1) & 0x5555555555555555ULL) |
+            ((x & 0x5555555555555555ULL) << 1);
+        memcpy(dst + i, &x, 8);
+    }
+    for (; i < n; i++) {
+        unsigned b = src[i];
+        b = ((b >> 4) & 0x0F) | ((b & 0x0F) << 4);
+        b = ((b >> 2) & 0x33) | ((b & 0x33) << 2);
+        b = ((b >> 1) & 0x55) | ((b & 0x55) << 1);
+        dst[i] = (unsigned char)b;
+    }
+}
+
+int loader_frame_chunk(unsigned char *buf, const unsigned char *data,
+                       uint32_t n)
+{
+    buf[0] = MPSSE_BYTES_OUT;
+    buf[1] = (unsigned char)((n - 1) & 0xFF);
+    buf[2] = (unsigned char)(((n - 1) >> 8) & 0xFF);
+    memcpy(buf + MPSSE_HEADER_SIZE, data, n);
+    return (int)(n + MPSSE_HEADER_SIZE);
+}
+
+int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
+                 const char *filename)
+{
+    if (argc <= 2 || !filename) {
+        print_usage();
+        return -1;
+    }
+    // Released in reverse: mirrored copy, record, file.
+    FileOwner file = {nullptr};
+    InfoOwner info = {(BitstreamInfo *)calloc(1, sizeof(BitstreamInfo))};
+    BufferOwner mirrored = {nullptr};
+    if (!info.info) {
+        fputs("Can't malloc memory\n", stderr);
+        return -1;
+    }
+    file.file = fopen(filename, "r");
+    if (!file.file) {
+        fprintf(stderr, "Can't open %s: %s\n", filename, strerror(errno));
+        return -1;
+    }
+    errno = 0;
+    if (bitfile_read_header(file.file, info.info) != 0) {
+        report_read_failure(filename, errno);
+        return -1;
+    }
+    print_header(info.info);
+
+    uint32_t length = info.info->length;
+    mirrored.bytes = (unsigned char *)malloc(length);
+    if (!mirrored.bytes) {
+        fputs("Can't malloc memory\n", stderr);
+        return -1;
+    }
+    loader_mirror(mirrored.bytes, info.info->data, length);
+
+    int result = prepare_target(ftdi);
+    // A failed chunk leaves the device cleared, not started.
+    if (send_bitstream(ftdi, buf, mirrored.bytes, length) != 0)
+        return -1;
+    if (start_target(ftdi) != 0)
+        result = -1;
+    return result;
+}

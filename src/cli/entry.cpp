@@ -1,0 +1,32 @@
+#include "cli/entry.h"
+
+#include <ftdi.h>
+#include <stdio.h>
+
+#include "cli/dispatch.h"
+#include "jtag/adapter.h"
+#include "jtag/constants.h"
+
+void print_usage()
+{
+    puts("./tapline [idcode/reset/load <bitstream.bit>] ");
+}
+
+int tapline_main(int argc, char **argv)
+{
+    if (argc < 2) {
+        print_usage();
+        return 1;
+    }
+
+    // Owned for the whole run; every operation borrows them.
+    struct ftdi_context ftdi;
+    unsigned char transfer[TRANSFER_BUFFER_SIZE];
+
+    // A failed open has printed its message and leaves nothing to release.
+    if (adapter_open(&ftdi, transfer) != 0)
+        return 1;
+    int result = dispatch_command(&ftdi, transfer, argc, argv);
+    adapter_release(&ftdi);
+    return result == 0 ? 0 : 1;
+}

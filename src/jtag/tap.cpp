@@ -1,0 +1,119 @@
+#include "jtag/tap.h"
+
+#include <ftdi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "jtag/adapter.h"
+#include "jtag/constants.h"
+
+namespace {
+
+// Frees the read command however jtag_read_dr leaves.
+struct CommandBuffer {
+    unsigned char *bytes;
+    ~CommandBuffer() { free(bytes); }
+};
+
+} // namespace
+
+int jtag_clock_tms(struct ftdi_context *ftdi, int level)
+{
+    // Bit 7 of the data byte is 0, so TDI stays low.
+    unsigned char cmd[3] = {MPSSE_TMS_OUT, 0x00,
+                            (unsigned char)(level ? 0x01 : 0x00)};
+    return ftdi_write_data(ftdi, cmd, sizeof cmd) == (int)sizeof cmd ? 0 : -1;
+}
+
+int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int *levels,
+                            int n)
+{
+    int result = 0;
+    for (int i = 0; i < n; i++) {
+        if (jtag_clock_tms(ftdi, levels[i]) != 0)
+            result = -1;
+    }
+    return result;
+}
+
+int jtag_reset_to_idle(struct ftdi_context *ftdi)
+{
+    // Five TMS-high clocks reach Test-Logic-Reset from any state.
+    static const int levels[] = {1, 1, 1, 1, 1, 0};
+    if (jtag_clock_tms_sequence(ftdi, levels, 6) != 0) {
+        fputs("Can't reset TAP: write failed\n", stderr);
+        return -1;
+    }
+    return 0;
+}
+
+int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code)
+{
+    // Run-Test/Idle -> Select-DR-Scan -> Select-IR-Scan -> Capture-IR ->
+    // Shift-IR.
+    static const int to_shift_ir[] = {1, 1, 0, 0};
+    // Exit1-IR (shifts the sixth bit, 0) -> Update-IR -> Run-Test/Idle.
+    static const int to_idle[] = {1, 1, 0};
+
+    int tms_result = jtag_clock_tms_sequence(ftdi, to_shift_ir, 4);
+    int result = 0;
+    unsigned char cmd[3] = {MPSSE_BITS_OUT, 0x04, code};
+    if (ftdi_write_data(ftdi, cmd, sizeof cmd) < (int)sizeof cmd) {
+        puts("Write loop failed");
+        result = -1;
+    }
+    if (jtag_clock_tms_sequence(ftdi, to_idle, 3) != 0)
+        tms_result = -1;
+    if (tms_result != 0) {
+        fprintf(stderr, "Can't load instruction 0x%02x: write failed\n",
+                code);
+        result = -1;
+    }
+    return result;
+}
+
+int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
+                 unsigned char *in, int count)
+{
+    if (count < 1 || count > 65535) {
+        fprintf(stderr, "Can't read %d bytes: count must be 1 to 65535\n",
+                count);
+        return -1;
+    }
+    // Run-Test/Idle -> Select-DR-Scan -> Capture-DR -> Shift-DR.
+    static const int to_shift_dr[] = {1, 0, 0};
+    int result = 0;
+    if (jtag_clock_tms_sequence(ftdi, to_shift_dr, 3) != 0) {
+        fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
+        result = -1;
+    }
+
+    int size = count + MPSSE_HEADER_SIZE;
+    CommandBuffer cmd = {(unsigned char *)calloc(size, 1)};
+    if (!cmd.bytes) {
+        fputs("Can't malloc memory\n", stderr);
+        return -1;
+    }
+    cmd.bytes[0] = MPSSE_BYTES_IO;
+    cmd.bytes[1] = (unsigned char)((count - 1) & 0xFF);
+    cmd.bytes[2] = (unsigned char)(((count - 1) >> 8) & 0xFF);
+    if (out)
+        memcpy(cmd.bytes + MPSSE_HEADER_SIZE, out, count);
+    if (ftdi_write_data(ftdi, cmd.bytes, size) != size) {
+        fputs("Ftdi write failed\n", stderr);
+        return -1;
+    }
+
+    switch (adapter_read(ftdi, in, count)) {
+    case ADAPTER_READ_OK:
+        break;
+    case ADAPTER_READ_ERROR:
+        fputs("Ftdi read failed\n", stderr);
+        return -1;
+    case ADAPTER_READ_TIMEOUT:
+        fputs("Ftdi read timed out\n", stderr);
+        return -1;
+    }
+    return result;
+}
