@@ -1,0 +1,117 @@
+#include "bitfile_writer.h"
+
+#include <cstdio>
+
+namespace bitgen {
+
+namespace {
+
+void put_be(Bytes &out, uint32_t value, int width)
+{
+    for (int i = width - 1; i >= 0; i--)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void put_word(Bytes &out, uint32_t word) { put_be(out, word, 4); }
+
+} // namespace
+
+Bytes magic()
+{
+    return {0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F,
+            0xF0, 0x0F, 0xF0, 0x00, 0x00, 0x01};
+}
+
+void put_field(Bytes &out, char key, const Bytes &value)
+{
+    out.push_back(static_cast<uint8_t>(key));
+    put_be(out, static_cast<uint32_t>(value.size()), key == 'e' ? 4 : 2);
+    out.insert(out.end(), value.begin(), value.end());
+}
+
+void put_text(Bytes &out, char key, const std::string &text)
+{
+    Bytes value(text.begin(), text.end());
+    value.push_back(0);
+    put_field(out, key, value);
+}
+
+Bytes make_bitfile(const Header &header, const Bytes &bitstream)
+{
+    Bytes out = magic();
+    put_text(out, 'a', header.design);
+    put_text(out, 'b', header.part);
+    put_text(out, 'c', header.date);
+    put_text(out, 'd', header.time);
+    put_field(out, 'e', bitstream);
+    return out;
+}
+
+Bytes config_stream(size_t size)
+{
+    // Type-1 packet header: 001, opcode (2 = write), register, word count.
+    auto write1 = [](uint32_t reg, uint32_t words) {
+        return (1u << 29) | (2u << 27) | (reg << 13) | words;
+    };
+    const uint32_t noop = 0x20000000;
+    const uint32_t reg_cmd = 4, reg_idcode = 12, reg_fdri = 2;
+
+    Bytes out;
+    for (int i = 0; i < 8; i++)
+        put_word(out, 0xFFFFFFFF); // dummy words
+    put_word(out, 0x000000BB);     // bus-width detection
+    put_word(out, 0x11220044);
+    put_word(out, 0xFFFFFFFF);
+    put_word(out, 0xAA995566); // sync
+    put_word(out, noop);
+    put_word(out, write1(reg_cmd, 1));
+    put_word(out, 0x00000007); // reset CRC
+    put_word(out, write1(reg_idcode, 1));
+    put_word(out, 0x01C22093);
+    // Frame data goes as a type-1 write of no words followed by a type-2
+    // packet carrying the count.
+    size_t tail_bytes = 6 * 4;
+    size_t head_bytes = out.size() + 8;
+    size_t frame_words =
+        size > head_bytes + tail_bytes ? (size - head_bytes - tail_bytes) / 4
+                                       : 0;
+    put_word(out, write1(reg_fdri, 0));
+    put_word(out, (2u << 29) | (2u << 27) |
+                      static_cast<uint32_t>(frame_words & 0x07FFFFFF));
+    for (size_t i = 0; i < frame_words; i++)
+        put_word(out, 0x5A5A0000u ^ static_cast<uint32_t>(i * 2654435761u));
+    put_word(out, write1(reg_cmd, 1));
+    put_word(out, 0x00000005); // start-up
+    put_word(out, write1(reg_cmd, 1));
+    put_word(out, 0x0000000D); // desync
+    put_word(out, noop);
+    put_word(out, noop);
+    while (out.size() < size)
+        out.push_back(0x00);
+    return out;
+}
+
+Bytes mirrored(const Bytes &bytes)
+{
+    Bytes out;
+    out.reserve(bytes.size());
+    for (uint8_t b : bytes) {
+        uint8_t r = 0;
+        for (int bit = 0; bit < 8; bit++)
+            if (b & (1u << bit))
+                r |= static_cast<uint8_t>(0x80u >> bit);
+        out.push_back(r);
+    }
+    return out;
+}
+
+bool write_file(const std::string &path, const Bytes &bytes)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+} // namespace bitgen

@@ -1,0 +1,46 @@
+// Writer of .bit files for the tests, the demo and the fuzz corpus.
+#ifndef TAPLINE_TESTS_BITFILE_WRITER_H
+#define TAPLINE_TESTS_BITFILE_WRITER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bitgen {
+
+using Bytes = std::vector<uint8_t>;
+
+// The 13-byte magic that starts every bit file.
+Bytes magic();
+
+// Appends one field: key, big-endian length (4 bytes for 'e', else 2), value.
+void put_field(Bytes &out, char key, const Bytes &value);
+
+// Appends a text field; the length counts the terminating zero, as tools
+// that write bit files do.
+void put_text(Bytes &out, char key, const std::string &text);
+
+struct Header {
+    std::string design = "blinky.ncd;UserID=0xFFFFFFFF";
+    std::string part = "3s500efg320";
+    std::string date = "2026/12/08";
+    std::string time = "20:05:18";
+};
+
+// A complete file: magic, a..d, then e with the given bitstream.
+Bytes make_bitfile(const Header &header, const Bytes &bitstream);
+
+// A plausible configuration stream of about `size` bytes (at least 64):
+// dummy words, bus-width detection, the sync word 0xAA995566, a few type-1
+// packets, a frame-data write padded with filler and the start-up commands.
+Bytes config_stream(size_t size);
+
+// Every byte with its bit order reversed.
+Bytes mirrored(const Bytes &bytes);
+
+// Writes bytes to path; false on failure.
+bool write_file(const std::string &path, const Bytes &bytes);
+
+} // namespace bitgen
+
+#endif
