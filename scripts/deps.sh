@@ -1,0 +1,23 @@
+# Sourced by the scripts: installs Debian packages that are missing.
+ensure_packages() {
+    local missing=()
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Packages the host build and its tests need.
+HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev)
+
+# Configures and builds the host tree in $1.
+build_host() {
+    cmake -S "$ROOT" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+        cmake --build "$1" -j2
+}
