@@ -1,0 +1,58 @@
+#!/bin/sh
+# Cross-builds the release tapline for the MIPS host, installs it as a
+# package would, and prints and checks its footprint: stripped size under
+# 64 KiB and no C++ runtime among its dynamic dependencies.
+#   scripts/footprint.sh [BUILD_DIR]   (default: a fresh temporary directory)
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+limit=65536
+
+if [ $# -ge 1 ]; then
+    build=$1
+else
+    build=$(mktemp -d "${TMPDIR:-/tmp}/tapline-footprint.XXXXXX")
+    trap 'rm -rf "$build"' EXIT
+fi
+
+# -Os: flash is what is scarce on the target, and the tool spends its time
+# waiting on USB, not computing.
+cmake -S "$root" -B "$build" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mips-linux-gnu.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DTAPLINE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2
+cmake --install "$build" --prefix "$build/stage" >/dev/null
+
+# The installed binary carries no build-tree run path.
+binary="$build/stage/bin/tapline"
+stripped="$build/tapline.stripped"
+mips-linux-gnu-strip -o "$stripped" "$binary"
+size=$(stat -c %s "$stripped")
+needed=$(mips-linux-gnu-readelf -d "$stripped" |
+    sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
+header=$(mips-linux-gnu-readelf -h "$stripped")
+
+echo "compiler: $(mips-linux-gnu-g++ --version | head -n 1)"
+echo "binary:   $(echo "$header" | sed -n 's/^ *Class: *//p'), $(echo "$header" | sed -n 's/^ *Data: *2.s complement, //p')"
+echo "stripped: $size bytes (limit $limit)"
+echo "NEEDED:   $(echo $needed)"
+
+status=0
+if ! echo "$header" | grep -q 'ELF32' || ! echo "$header" | grep -q 'big endian'; then
+    echo "FAIL: not a 32-bit big-endian binary" >&2
+    status=1
+fi
+if [ "$size" -ge "$limit" ]; then
+    echo "FAIL: stripped size $size >= $limit" >&2
+    status=1
+fi
+if echo "$needed" | grep -q '^libstdc++'; then
+    echo "FAIL: libstdc++ is a dynamic dependency" >&2
+    status=1
+fi
+if ! echo "$needed" | grep -qx 'libftdi.so.1'; then
+    echo "FAIL: libftdi.so.1 is not a dynamic dependency" >&2
+    status=1
+fi
+exit $status
