@@ -1,12 +1,17 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Cross-builds the release tapline for the MIPS host, installs it as a
 # package would, and prints and checks its footprint: stripped size under
 # 64 KiB and no C++ runtime among its dynamic dependencies.
 #   scripts/footprint.sh [BUILD_DIR]   (default: a fresh temporary directory)
-set -eu
+set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 limit=65536
+
+ROOT=$root
+. "$root/scripts/deps.sh"
+# ftdi.h and usb.h for the cross build are the host's copies.
+ensure_packages cmake make g++-mips-linux-gnu libftdi-dev libusb-dev
 
 if [ $# -ge 1 ]; then
     build=$1
@@ -34,12 +39,12 @@ needed=$(mips-linux-gnu-readelf -d "$stripped" |
 header=$(mips-linux-gnu-readelf -h "$stripped")
 
 echo "compiler: $(mips-linux-gnu-g++ --version | head -n 1)"
-echo "binary:   $(echo "$header" | sed -n 's/^ *Class: *//p'), $(echo "$header" | sed -n 's/^ *Data: *2.s complement, //p')"
+echo "binary:   $(sed -n 's/^ *Class: *//p' <<<"$header"), $(sed -n 's/^ *Data: *2.s complement, //p' <<<"$header")"
 echo "stripped: $size bytes (limit $limit)"
 echo "NEEDED:   $(echo $needed)"
 
 status=0
-if ! echo "$header" | grep -q 'ELF32' || ! echo "$header" | grep -q 'big endian'; then
+if ! grep -q 'ELF32' <<<"$header" || ! grep -q 'big endian' <<<"$header"; then
     echo "FAIL: not a 32-bit big-endian binary" >&2
     status=1
 fi
@@ -47,11 +52,11 @@ if [ "$size" -ge "$limit" ]; then
     echo "FAIL: stripped size $size >= $limit" >&2
     status=1
 fi
-if echo "$needed" | grep -q '^libstdc++'; then
+if grep -q '^libstdc++' <<<"$needed"; then
     echo "FAIL: libstdc++ is a dynamic dependency" >&2
     status=1
 fi
-if ! echo "$needed" | grep -qx 'libftdi.so.1'; then
+if ! grep -qx 'libftdi.so.1' <<<"$needed"; then
     echo "FAIL: libftdi.so.1 is not a dynamic dependency" >&2
     status=1
 fi
