@@ -23,7 +23,8 @@ int tapline_main(int argc, char **argv)
     struct ftdi_context ftdi;
     unsigned char transfer[TRANSFER_BUFFER_SIZE];
 
-    // A failed open has printed its message and leaves nothing to release.
+    // A failed open has printed its message. It is not released: the
+    // process exit closes a device that was left open.
     if (adapter_open(&ftdi, transfer) != 0)
         return 1;
     int result = dispatch_command(&ftdi, transfer, argc, argv);
