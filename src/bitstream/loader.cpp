@@ -34,7 +34,9 @@ struct BufferOwner {
 
 const char *text_or_empty(const char *text) { return text ? text : ""; }
 
-void print_header(const BitstreamInfo *info)
+} // namespace
+
+void loader_print_header(const struct BitstreamInfo *info)
 {
     puts("Bitstream information:");
     printf("\tDesign: %s\n", text_or_empty(info->design));
@@ -43,6 +45,8 @@ void print_header(const BitstreamInfo *info)
     printf("\tTime: %s\n", text_or_empty(info->time));
     printf("\tBitstream length: %lu\n", (unsigned long)info->length);
 }
+
+namespace {
 
 void report_read_failure(const char *filename, int err)
 {
@@ -179,7 +183,7 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         report_read_failure(filename, errno);
         return -1;
     }
-    print_header(info.info);
+    loader_print_header(info.info);
 
     uint32_t length = info.info->length;
     mirrored.bytes = (unsigned char *)malloc(length);

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 struct ftdi_context;
+struct BitstreamInfo;
 
 // Reads filename, prints its header and shifts its bitstream into the
 // FPGA's configuration input, then starts the device. Without a file name
@@ -12,6 +13,10 @@ struct ftdi_context;
 // valid bit file. Returns 0, or -1 after a line on standard error.
 int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
                  const char *filename);
+
+// Prints the header lines on standard output; a text the file lacked
+// prints as empty.
+void loader_print_header(const struct BitstreamInfo *info);
 
 // dst[i] = src[i] with its bit order reversed. The data commands shift
 // least significant bit first, so this sends each file byte MSB first.
