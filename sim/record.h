@@ -1,0 +1,150 @@
+// What the simulated adapter saw and did, kept small enough for multi-MiB
+// loads, plus its line-based text form (see sim/README.md).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "tap.h"
+
+namespace tapsim {
+
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ull;
+constexpr uint64_t kFnvPrime = 0x100000001b3ull;
+
+inline uint64_t fnv1a(uint64_t hash, const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        hash ^= data[i];
+        hash *= kFnvPrime;
+    }
+    return hash;
+}
+
+// Bytes of one transfer: all of them up to kKeep, else the first kKeep,
+// with total length and FNV-1a 64 hash of everything.
+struct Blob {
+    static constexpr size_t kKeep = 256;
+
+    uint64_t size = 0;
+    uint64_t hash = kFnvOffset;
+    std::vector<uint8_t> head;
+
+    void append(const uint8_t* data, size_t n);
+    bool complete() const { return head.size() == size; }
+};
+
+enum class ControlKind : uint8_t {
+    Reset,
+    PurgeRx,
+    PurgeTx,
+    ModemCtrl,
+    FlowCtrl,
+    Baudrate,
+    SetData,
+    ModemStatus,
+    EventChar,
+    ErrorChar,
+    Latency,
+    GetLatency,
+    BitMode,
+    ReadPins,
+    Eeprom,
+    Other,
+};
+
+const char* control_kind_name(ControlKind kind);
+
+struct ControlTransfer {
+    uint64_t seq = 0;  // shared with bulk transfers: global order
+    uint32_t device = 0;
+    uint8_t request_type = 0;
+    uint8_t request = 0;
+    uint16_t value = 0;
+    uint16_t index = 0;
+    uint16_t length = 0;
+    int32_t result = 0;
+    ControlKind kind = ControlKind::Other;
+};
+
+struct BulkTransfer {
+    uint64_t seq = 0;
+    uint32_t device = 0;
+    uint8_t channel = 0;  // 0 = A, 1 = B
+    bool in = false;
+    int32_t requested = 0;
+    int32_t result = 0;
+    Blob data;  // bytes the chip took (out) or sent, status bytes included (in)
+};
+
+struct MpsseCommand {
+    uint8_t opcode = 0;
+    std::vector<uint8_t> operands;  // header bytes after the opcode
+    uint64_t clocks = 0;            // TCK cycles it produced
+    bool bad = false;               // answered 0xFA
+    Blob out;                       // data shifted out on TDI
+    Blob in;                        // answer bytes queued for the host
+};
+
+struct DeviceRecord {
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    bool adapter = false;
+    uint32_t opened = 0;
+    uint32_t closed = 0;
+};
+
+struct StateRun {
+    TapState state = TapState::TestLogicReset;
+    uint64_t count = 0;
+};
+
+struct Record {
+    std::vector<DeviceRecord> devices;
+    std::vector<ControlTransfer> controls;
+    std::vector<BulkTransfer> bulk;
+    std::vector<MpsseCommand> commands;
+    std::vector<StateRun> states;         // state after each rising TCK edge
+    std::vector<uint8_t> instructions;    // loaded on Update-IR
+    std::vector<std::string> protocol_errors;
+    std::vector<std::string> warnings;    // scenario problems
+
+    // Adapter channel A settings as last set by control requests.
+    uint8_t bit_mode = 0;
+    uint8_t bit_mask = 0;
+    uint8_t latency = 16;
+    uint32_t baudrate = 0;
+
+    uint64_t tck_cycles = 0;
+    uint16_t divisor = 0;
+    uint32_t clock_base_hz = 12000000;
+    double wire_seconds = 0;  // cycles at the rate in force when clocked
+
+    // Configuration input since the last JPROGRAM.
+    uint64_t config_bits = 0;
+    uint64_t config_hash = kFnvOffset;  // over packed bytes, last one zero-padded
+    bool config_kept = true;
+    std::vector<uint8_t> config_data;   // packed MSB first in arrival order
+    bool sync_seen = false;
+    bool done = false;
+
+    uint64_t next_seq = 1;
+
+    void add_state(TapState state, uint64_t count);
+    uint64_t state_count(TapState state) const;
+    size_t adapter_index() const;  // devices.size() when absent
+};
+
+void write_record(std::ostream& os, const Record& record);
+bool parse_record(std::istream& is, Record& out, std::string* error = nullptr);
+
+// File helpers. Writing goes through a temporary file and a rename so a
+// reader never sees half a record.
+bool write_record_file(const std::string& path, const Record& record,
+                       std::string* error = nullptr);
+bool read_record_file(const std::string& path, Record& out,
+                      std::string* error = nullptr);
+
+}  // namespace tapsim

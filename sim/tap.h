@@ -1,0 +1,122 @@
+// JTAG side of the simulated adapter: the IEEE 1149.1 TAP controller and
+// the FPGA behind it (6-bit instruction register, Xilinx-style opcodes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tapsim {
+
+struct Record;
+
+enum class TapState : uint8_t {
+    TestLogicReset,
+    RunTestIdle,
+    SelectDRScan,
+    CaptureDR,
+    ShiftDR,
+    Exit1DR,
+    PauseDR,
+    Exit2DR,
+    UpdateDR,
+    SelectIRScan,
+    CaptureIR,
+    ShiftIR,
+    Exit1IR,
+    PauseIR,
+    Exit2IR,
+    UpdateIR,
+};
+
+constexpr int kTapStateCount = 16;
+
+// The one state table: where the TAP goes on a rising TCK edge.
+TapState next_state(TapState state, bool tms);
+
+// Names as written in the record file ("Shift-DR", "Run-Test/Idle", ...).
+const char* state_name(TapState state);
+bool parse_state_name(const char* name, TapState& out);
+
+// Instruction codes of the simulated part.
+namespace ir {
+constexpr uint8_t kUser1 = 0x02;
+constexpr uint8_t kUser2 = 0x03;
+constexpr uint8_t kCfgIn = 0x05;
+constexpr uint8_t kIdcode = 0x09;
+constexpr uint8_t kJprogram = 0x0B;
+constexpr uint8_t kJstart = 0x0C;
+constexpr uint8_t kUser3 = 0x1A;
+constexpr uint8_t kUser4 = 0x1B;
+constexpr uint8_t kBypass = 0x3F;
+constexpr int kLength = 6;
+// Low bits 01 as 1149.1 requires; bit 4 is INIT (high, no error) and
+// bit 5 mirrors DONE so a tool can watch start-up through IR capture.
+constexpr uint8_t kCaptureBase = 0x11;
+constexpr uint8_t kCaptureDone = 0x20;
+}  // namespace ir
+
+constexpr uint32_t kSyncWord = 0xAA995566u;
+// Start-up needs this many TCK cycles in Run-Test/Idle after JSTART.
+constexpr uint32_t kStartupClocks = 12;
+
+const char* instruction_name(uint8_t code);
+
+struct FpgaConfig {
+    bool powered = true;
+    uint32_t idcode = 0;
+    uint32_t user[4] = {0, 0, 0, 0};
+    bool keep_config = true;
+};
+
+// The target. The chip calls rise() and fall() for every TCK edge with the
+// pin levels it drives; tdo() is what the TDO pin shows right now.
+class Fpga {
+public:
+    Fpga(const FpgaConfig& config, Record& record);
+
+    bool powered() const { return config_.powered; }
+    bool tdo() const { return tdo_pin_; }
+    TapState state() const { return state_; }
+    uint8_t instruction() const { return ir_; }
+    bool done() const { return done_; }
+
+    void rise(bool tms, bool tdi);
+    void fall();
+
+    // Byte path for long Shift-DR runs: equivalent to 8*n rising/falling
+    // edge pairs with TMS low. Each in[] byte is shifted LSB first; out[]
+    // (may be null) gets the TDO bits in the same order.
+    void shift_dr_bytes(const uint8_t* in, size_t n, uint8_t* out);
+
+    // Copies the configuration count and hash into the record; the packed
+    // bits go there directly, the rest stays local while shifting.
+    void publish() const;
+
+private:
+    void enter(TapState next);
+    void capture_dr();
+    void update_ir();
+    void clear_config();
+    void append_config_bit(bool bit);
+    void append_config_byte(uint8_t msb_first);
+
+    FpgaConfig config_;
+    Record& record_;
+    TapState state_ = TapState::TestLogicReset;
+    uint8_t ir_ = ir::kIdcode;
+    uint8_t ir_shift_ = 0;
+    uint64_t dr_ = 0;
+    int dr_len_ = 1;
+    bool tdo_pin_ = true;  // released TDO reads high through the pull-up
+    bool done_ = false;
+    uint32_t startup_clocks_ = 0;
+
+    // Configuration input since the last JPROGRAM, packed MSB first.
+    uint64_t config_bits_ = 0;
+    uint64_t config_hash_ = 0;  // FNV-1a over completed bytes
+    uint8_t partial_ = 0;       // pending bits, left aligned
+    uint64_t window_ = 0;       // last arrival bits, newest in bit 0
+    bool sync_seen_ = false;
+};
+
+}  // namespace tapsim
