@@ -1,0 +1,79 @@
+// In-process harness: the tool's own functions over the real static libftdi
+// over a fresh simulated adapter per test, with every ftdi_write_data call
+// the tool made kept as it made it.
+#ifndef TAPLINE_TESTS_TOOL_FIXTURE_H
+#define TAPLINE_TESTS_TOOL_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <ftdi.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tapsim.h"
+
+using Bytes = std::vector<uint8_t>;
+
+struct WriteCall {
+    Bytes bytes;
+    int result;
+};
+
+// Every ftdi_write_data call since the last clear (linked with
+// --wrap=ftdi_write_data).
+std::vector<WriteCall> &write_log();
+
+// While set, ftdi_write_data reports every write as done but nothing
+// reaches the adapter: an adapter that has stopped answering.
+extern bool swallow_writes;
+
+// The TMS clock command as the tool writes it.
+inline Bytes tms(int level) { return {0x4B, 0x00, uint8_t(level ? 1 : 0)}; }
+
+// What the tool wrote, one entry per call.
+std::vector<Bytes> written();
+
+class ToolTest : public ::testing::Test {
+protected:
+    // Starts a fresh bench; called by SetUp with the default scenario.
+    void start(const tapsim::Scenario &scenario);
+    // adapter_open on the bench, then forgets the set-up writes.
+    void open_adapter();
+    // adapter_open as the entry calls it; the context is torn down after
+    // the test whatever the result.
+    int try_open();
+    void SetUp() override { start(tapsim::Scenario()); }
+    void TearDown() override;
+
+    const tapsim::Record &rec() { return tapsim::record(); }
+    // Instructions the target loaded, in order.
+    std::vector<uint8_t> instructions() { return rec().instructions; }
+    tapsim::TapState final_state();
+
+    struct ftdi_context ftdi_ {};
+    unsigned char buf_[65535] = {};
+    bool opened_ = false;
+    bool attempted_ = false;
+};
+
+// Runs fn with standard output and error captured.
+struct Captured {
+    std::string out;
+    std::string err;
+    int result;
+};
+template <typename Fn> Captured capture(Fn fn)
+{
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    int r = fn();
+    Captured c;
+    c.out = ::testing::internal::GetCapturedStdout();
+    c.err = ::testing::internal::GetCapturedStderr();
+    c.result = r;
+    return c;
+}
+
+#endif
