@@ -65,11 +65,16 @@ unsigned char *read_growing(FILE *file, uint32_t length)
 char **text_slot(struct BitstreamInfo *info, unsigned char key)
 {
     switch (key) {
-    case 'a': return &info->design;
-    case 'b': return &info->part_name;
-    case 'c': return &info->date;
-    case 'd': return &info->time;
-    default: return nullptr;
+    case 'a':
+        return &info->design;
+    case 'b':
+        return &info->part_name;
+    case 'c':
+        return &info->date;
+    case 'd':
+        return &info->time;
+    default:
+        return nullptr;
     }
 }
 

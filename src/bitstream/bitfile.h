@@ -8,11 +8,11 @@
 // Header texts and configuration bytes of one bit file. Allocate it zeroed;
 // a text whose field the file lacks stays null.
 struct BitstreamInfo {
-    char *design;    // key 'a'
-    char *part_name; // key 'b'
-    char *date;      // key 'c'
-    char *time;      // key 'd'
-    uint32_t length; // bytes in data
+    char *design;        // key 'a'
+    char *part_name;     // key 'b'
+    char *date;          // key 'c'
+    char *time;          // key 'd'
+    uint32_t length;     // bytes in data
     unsigned char *data; // key 'e', as stored in the file
 };
 

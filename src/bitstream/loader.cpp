@@ -32,7 +32,10 @@ struct BufferOwner {
     ~BufferOwner() { free(bytes); }
 };
 
-const char *text_or_empty(const char *text) { return text ? text : ""; }
+const char *text_or_empty(const char *text)
+{
+    return text ? text : "";
+}
 
 } // namespace
 

@@ -1,3 +1,6 @@
 #include "cli/entry.h"
 
-int main(int argc, char **argv) { return tapline_main(argc, argv); }
+int main(int argc, char **argv)
+{
+    return tapline_main(argc, argv);
+}

@@ -62,10 +62,9 @@ int adapter_open(struct ftdi_context *ftdi, unsigned char *buf)
 
     // libftdi takes a non-const buffer but only reads it.
     if (ftdi_write_data(ftdi, const_cast<unsigned char *>(setup_sequence),
-                        sizeof setup_sequence) !=
-        (int)sizeof setup_sequence) {
-        fprintf(stderr, "Can't configure device %04x:%04x\n",
-                ADAPTER_VENDOR_ID, ADAPTER_PRODUCT_ID);
+                        sizeof setup_sequence) != (int)sizeof setup_sequence) {
+        fprintf(stderr, "Can't configure device %04x:%04x\n", ADAPTER_VENDOR_ID,
+                ADAPTER_PRODUCT_ID);
         return -1;
     }
 

@@ -28,9 +28,9 @@ enum : unsigned char {
 // MPSSE opcodes the tool writes. Length operands hold count - 1; two-byte
 // lengths go low byte first.
 enum : unsigned char {
-    MPSSE_SET_LOW = 0x80,     // level, direction
-    MPSSE_GET_LOW = 0x81,     // answers one byte
-    MPSSE_SET_HIGH = 0x82,    // level, direction
+    MPSSE_SET_LOW = 0x80,  // level, direction
+    MPSSE_GET_LOW = 0x81,  // answers one byte
+    MPSSE_SET_HIGH = 0x82, // level, direction
     MPSSE_LOOPBACK_OFF = 0x85,
     MPSSE_SET_DIVISOR = 0x86, // divisor low, high
     MPSSE_SEND_IMMEDIATE = 0x87,

@@ -26,8 +26,7 @@ int jtag_clock_tms(struct ftdi_context *ftdi, int level)
     return ftdi_write_data(ftdi, cmd, sizeof cmd) == (int)sizeof cmd ? 0 : -1;
 }
 
-int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int *levels,
-                            int n)
+int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int *levels, int n)
 {
     int result = 0;
     for (int i = 0; i < n; i++) {
@@ -66,8 +65,7 @@ int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code)
     if (jtag_clock_tms_sequence(ftdi, to_idle, 3) != 0)
         tms_result = -1;
     if (tms_result != 0) {
-        fprintf(stderr, "Can't load instruction 0x%02x: write failed\n",
-                code);
+        fprintf(stderr, "Can't load instruction 0x%02x: write failed\n", code);
         result = -1;
     }
     return result;
