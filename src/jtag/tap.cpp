@@ -87,7 +87,7 @@ int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
         result = -1;
     }
 
-    int size = count + MPSSE_HEADER_SIZE;
+    int size = count + (int)MPSSE_HEADER_SIZE;
     CommandBuffer cmd = {(unsigned char *)calloc(size, 1)};
     if (!cmd.bytes) {
         fputs("Can't malloc memory\n", stderr);
