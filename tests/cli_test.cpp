@@ -1,0 +1,248 @@
+// The real binary, linked to the system libftdi, over the preloaded
+// simulated adapter: exit statuses, texts, and what reached the target.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "bitfile_writer.h"
+#include "run_tool.h"
+
+using tapsim::TapState;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const std::string usage = "./tapline [idcode/reset/load <bitstream.bit>] \n";
+const std::string no_device = "Can't open device 2a5e:0c41\n";
+const std::string no_vref = "Vref not detected. Please power on target board\n";
+const std::vector<std::string> all_words = {"idcode", "reset", "load", "user1", "user2",
+                                            "user3",  "user4", "user5", "IDCODE", ""};
+
+Bytes tms(int level) { return {0x4B, 0x00, uint8_t(level)}; }
+
+std::vector<Bytes> seq(std::initializer_list<std::vector<Bytes>> parts)
+{
+    std::vector<Bytes> all;
+    for (const auto &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+const std::vector<Bytes> reset_w = {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)};
+const std::vector<Bytes> to_shift_dr = {tms(1), tms(0), tms(0)};
+std::vector<Bytes> ir_w(uint8_t code)
+{
+    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code}, tms(1), tms(1), tms(0)};
+}
+
+// Bulk writes to the adapter after set-up and probe, whole.
+std::vector<Bytes> command_writes(const ToolRun &run)
+{
+    std::vector<Bytes> out;
+    size_t adapter = run.record.adapter_index();
+    for (const auto &b : run.record.bulk) {
+        if (!b.in && b.device == adapter) {
+            EXPECT_TRUE(b.data.complete());
+            out.push_back(b.data.head);
+        }
+    }
+    if (out.size() >= 2)
+        out.erase(out.begin(), out.begin() + 2);
+    return out;
+}
+
+const tapsim::DeviceRecord &adapter(const ToolRun &run)
+{
+    return run.record.devices.at(run.record.adapter_index());
+}
+
+TapState last_state(const ToolRun &run)
+{
+    return run.record.states.empty() ? TapState::TestLogicReset : run.record.states.back().state;
+}
+
+struct TempBit {
+    std::string path;
+    explicit TempBit(const Bytes &bytes)
+    {
+        char name[] = "/tmp/tapline-cli-XXXXXX";
+        int fd = mkstemp(name);
+        close(fd);
+        path = name;
+        bitgen::write_file(path, bytes);
+    }
+    ~TempBit() { unlink(path.c_str()); }
+};
+
+} // namespace
+
+TEST(Cli, NoCommandWordPrintsUsageWithoutTouchingUsb)
+{
+    for (const EnvList &env : {EnvList{}, EnvList{{"TAPSIM_ADAPTER", "0"}}}) {
+        ToolRun run = run_tool({}, env);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, usage);
+        EXPECT_EQ(run.err, "");
+        EXPECT_FALSE(run.has_record) << "USB was used";
+    }
+}
+
+TEST(Cli, EveryWordStopsWhenTheAdapterCannotBeOpenedOrTheTargetIsUnpowered)
+{
+    for (const std::string &word : all_words) {
+        ToolRun missing = run_tool({word}, {{"TAPSIM_ADAPTER", "0"},
+                                            {"TAPSIM_EXTRA_DEVICES", "0403:6010"}});
+        EXPECT_EQ(missing.status, 1) << word;
+        EXPECT_EQ(missing.out, "") << word;
+        EXPECT_EQ(missing.err, no_device) << word;
+        ASSERT_TRUE(missing.has_record);
+        for (const auto &d : missing.record.devices)
+            EXPECT_EQ(d.opened, 0u) << word;
+
+        ToolRun unpowered = run_tool({word}, {{"TAPSIM_POWER", "0"}});
+        EXPECT_EQ(unpowered.status, 1) << word;
+        EXPECT_EQ(unpowered.out, "") << word;
+        EXPECT_EQ(unpowered.err, no_vref) << word;
+        ASSERT_TRUE(unpowered.has_record);
+        EXPECT_EQ(unpowered.record.tck_cycles, 0u) << word;
+        EXPECT_TRUE(command_writes(unpowered).empty()) << word;
+        // Left open for the process exit, not released.
+        EXPECT_GT(adapter(unpowered).opened, adapter(unpowered).closed) << word;
+    }
+}
+
+TEST(Cli, ShortSetUpAndProbeWritesFailTheOpen)
+{
+    struct Case {
+        const char *write;
+        std::string err;
+    } cases[] = {{"1", "Can't configure device 2a5e:0c41\n"},
+                 {"2", "Can't send command to device\n"}};
+    for (const Case &c : cases) {
+        for (const char *fault : {"TAPSIM_SHORT_WRITE", "TAPSIM_ERROR_WRITE"}) {
+            ToolRun run = run_tool({"idcode"}, {{fault, c.write}});
+            EXPECT_EQ(run.status, 1) << fault << c.write;
+            EXPECT_EQ(run.err, c.err) << fault << c.write;
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.record.tck_cycles, 0u);
+        }
+    }
+}
+
+TEST(Cli, IdcodeWritesTheQueryAndPrintsTheTargetsCode)
+{
+    ToolRun run = run_tool({"idcode", "extra", "args"}, {{"TAPSIM_IDCODE", "0x34008093"}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "34 00 80 93\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(command_writes(run),
+              seq({reset_w, to_shift_dr, {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+    EXPECT_EQ(last_state(run), TapState::ShiftDR);
+    EXPECT_TRUE(run.record.instructions.empty()); // IDCODE from Test-Logic-Reset
+    EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+}
+
+TEST(Cli, UserWordsPrintTheirRegistersLowByte)
+{
+    struct Case {
+        const char *word;
+        uint8_t code;
+        const char *value;
+        std::string line;
+    } cases[] = {{"user1", 0x02, "0x55530031", "31:1\n"},
+                 {"user2", 0x03, "0x41", "41:A\n"},
+                 {"user3", 0x1A, "0x7A", "7a:z\n"},
+                 {"user4", 0x1B, "0x00", std::string("00:\0\n", 5)}};
+    for (const Case &c : cases) {
+        // The other registers hold a value that would show if read.
+        EnvList env;
+        for (char n : {'1', '2', '3', '4'})
+            env.push_back({std::string("TAPSIM_USER") + n, n == c.word[4] ? c.value : "0xEE"});
+        ToolRun run = run_tool({c.word, "ignored"}, env);
+        EXPECT_EQ(run.status, 0) << c.word;
+        EXPECT_EQ(run.out, c.line) << c.word;
+        EXPECT_EQ(command_writes(run),
+                  seq({reset_w, ir_w(c.code), to_shift_dr, {{0x39, 0x00, 0x00, 0x00}}}))
+            << c.word;
+        EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{c.code}) << c.word;
+        EXPECT_EQ(last_state(run), TapState::ShiftDR) << c.word;
+    }
+}
+
+TEST(Cli, ResetClearsAStartedConfiguration)
+{
+    ToolRun run = run_tool({"reset"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(command_writes(run), seq({reset_w, ir_w(0x0B), reset_w}));
+    EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{0x0B});
+    EXPECT_FALSE(run.record.done);
+    EXPECT_EQ(run.record.config_bits, 0u);
+    EXPECT_EQ(last_state(run), TapState::RunTestIdle);
+}
+
+TEST(Cli, UnknownWordsAndLoadWithoutFileShowUsageAndFail)
+{
+    for (const char *word : {"user5", "IDCODE", "", "load"}) {
+        ToolRun run = run_tool({word});
+        EXPECT_EQ(run.status, 1) << word;
+        EXPECT_EQ(run.out, usage) << word;
+        EXPECT_EQ(run.err, "") << word;
+        EXPECT_TRUE(command_writes(run).empty()) << word;
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed) << word << ": not released";
+    }
+}
+
+TEST(Cli, FailuresInsideACommandReleaseTheAdapterAndExitOne)
+{
+    struct Case {
+        const char *word;
+        EnvList env;
+        std::string out, err;
+    } cases[] = {
+        {"reset", {{"TAPSIM_SHORT_WRITE", "3"}}, "", "Can't reset TAP: write failed\n"},
+        {"reset", {{"TAPSIM_SHORT_WRITE", "13"}}, "Write loop failed\n", ""},
+        {"idcode", {{"TAPSIM_ERROR_READ", "2"}}, "", "Ftdi read failed\n"},
+        {"user1", {{"TAPSIM_ERROR_WRITE", "20"}}, "", "Ftdi write failed\n"},
+    };
+    for (const Case &c : cases) {
+        ToolRun run = run_tool({c.word}, c.env);
+        EXPECT_EQ(run.status, 1) << c.word << " " << c.env[0].second;
+        EXPECT_EQ(run.out, c.out) << c.word << " " << c.env[0].second;
+        EXPECT_EQ(run.err, c.err) << c.word << " " << c.env[0].second;
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+    }
+}
+
+TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
+{
+    bitgen::Bytes stream = bitgen::config_stream(200000);
+    TempBit good(bitgen::make_bitfile({}, stream));
+    ToolRun run = run_tool({"load", good.path, "extra"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind("Bitstream information:\n\tDesign: ", 0), 0u);
+    EXPECT_NE(run.out.find("\tBitstream length: 200000\n"), std::string::npos);
+    EXPECT_TRUE(run.record.done);
+    EXPECT_EQ(run.record.instructions, (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
+    bitgen::Bytes expect = stream;
+    expect.push_back(0); // the bit shifted by the clock that leaves Shift-DR
+    EXPECT_EQ(run.record.config_bits, 8ull * stream.size() + 1);
+    EXPECT_EQ(run.record.config_hash, tapsim::fnv1a(tapsim::kFnvOffset, expect.data(), expect.size()));
+
+    TempBit twin(bitgen::make_bitfile({}, bitgen::mirrored(stream)));
+    ToolRun mirrored = run_tool({"load", twin.path});
+    EXPECT_EQ(mirrored.status, 0);
+    EXPECT_FALSE(mirrored.record.done);
+
+    bitgen::Bytes bad = bitgen::make_bitfile({}, stream);
+    bad[0] = 0x01;
+    TempBit invalid(bad);
+    ToolRun refused = run_tool({"load", invalid.path});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, invalid.path + " is not a valid bit file\n");
+    EXPECT_TRUE(command_writes(refused).empty());
+    EXPECT_EQ(adapter(refused).opened, adapter(refused).closed);
+}

@@ -1,0 +1,25 @@
+// Runs the real tapline binary as a separate process with the simulated
+// adapter preloaded under its libftdi, and collects what it left behind.
+#ifndef TAPLINE_TESTS_RUN_TOOL_H
+#define TAPLINE_TESTS_RUN_TOOL_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tapsim.h"
+
+struct ToolRun {
+    int status = -1; // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+    bool has_record = false; // false: the tool never touched USB
+    tapsim::Record record;
+};
+
+using EnvList = std::vector<std::pair<std::string, std::string>>;
+
+// args excludes the program name. env adds TAPSIM_* settings.
+ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env = {});
+
+#endif
