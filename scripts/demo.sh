@@ -14,9 +14,13 @@ SIM=$BUILD/sim/libtapsim.so
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
+# run [VAR=value ...] WORD [ARG]: one tapline run; variables set the bench.
 run() {
-    echo "\$ tapline $*"
-    env LD_PRELOAD="$SIM" TAPSIM_RECORD="$WORK/record" "$TOOL" "$@" || echo "(exit status $?)"
+    local vars=()
+    while [[ "${1:-}" == TAPSIM_*=* ]]; do vars+=("$1"); shift; done
+    echo "\$ ${vars[*]:+${vars[*]} }tapline $*"
+    env LD_PRELOAD="$SIM" TAPSIM_RECORD="$WORK/record" TAPSIM_KEEP_CONFIG=0 "${vars[@]}" \
+        "$TOOL" "$@" || echo "(exit status $?)"
 }
 
 run idcode
@@ -24,5 +28,14 @@ for n in 1 2 3 4; do run "user$n"; done
 run reset
 "$BUILD/tests/make_bitfile" "$WORK/design.bit" 262144
 run load "$WORK/design.bit"
-echo "Simulated FPGA after the load:"
-grep -E '^(done|config_bits|instruction) ' "$WORK/record" || true
+echo "Simulated FPGA after the load (instructions loaded, configuration received):"
+grep -E '^(instruction|config) ' "$WORK/record" || true
+"$BUILD/tests/make_bitfile" "$WORK/mirrored.bit" 262144 --mirrored
+run load "$WORK/mirrored.bit" >/dev/null
+echo "The same load with every byte stored bit-mirrored leaves the FPGA unstarted:"
+grep -E '^config ' "$WORK/record" || true
+echo
+echo "Failures: an unpowered target, no adapter, a file that is not a bit file:"
+run TAPSIM_POWER=0 idcode
+run TAPSIM_ADAPTER=0 idcode
+run load "$ROOT/README.md"
