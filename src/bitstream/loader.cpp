@@ -126,6 +126,11 @@ int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
 
 } // namespace
 
+// The mirror is the one pass the CPU makes over a whole bitstream. On
+// x86-64 an AVX2 build of it is picked at load time where the CPU has it.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 void loader_mirror(unsigned char *dst, const unsigned char *src, uint32_t n)
 {
     // Swap nibbles, then bit pairs, then neighbours: eight bytes per step.
