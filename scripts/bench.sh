@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Prints the performance figures: bit mirror and framing against memcpy, a
+# 16 MiB load through the preloaded simulated adapter (peak memory against
+# the design's floor, wire time against pure data time), and the
+# simulator's own cost. Nothing here is a pass/fail test.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/scripts/deps.sh"
+ensure_packages "${HOST_PACKAGES[@]}"
+BUILD=${BUILD:-$ROOT/build-bench}
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" -j2 --target tapline tapsim_preload make_bitfile mirror_bench measure load_report tapsim_bench >/dev/null
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+echo "== machine"
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(g++ --version | head -1)"
+echo
+echo "== bit mirror + chunk framing"
+"$BUILD/bench/mirror_bench"
+echo
+
+LENGTH=$((16 * 1024 * 1024))
+"$BUILD/tests/make_bitfile" "$WORK/big.bit" "$LENGTH"
+"$BUILD/tests/make_bitfile" "$WORK/small.bit" 4096
+load() { # load FILE RECORD: one measured load; prints the measure line
+    env LD_PRELOAD="$BUILD/sim/libtapsim.so" TAPSIM_KEEP_CONFIG=0 TAPSIM_RECORD="$2" \
+        "$BUILD/bench/measure" "$BUILD/src/tapline" load "$1" 2>&1 >/dev/null | grep '^measure:'
+}
+rss() { sed -n 's/.*peak_rss_kib \([0-9]*\).*/\1/p'; }
+echo "== tapline load of a 16 MiB bitstream through the preloaded simulator"
+small=$(load "$WORK/small.bit" "$WORK/small.rec")
+big=$(load "$WORK/big.bit" "$WORK/big.rec")
+echo "4 KiB load:  $small"
+echo "16 MiB load: $big"
+base=$(echo "$small" | rss)
+peak=$(echo "$big" | rss)
+floor=$(( (2 * LENGTH + 65535) / 1024 ))
+echo "floor (file data + mirrored copy + transfer buffer): $floor KiB"
+echo "fixed overhead (peak of a 4 KiB load: libc, libftdi, simulator): $base KiB"
+echo "peak $peak KiB = floor + fixed + $((peak - floor - base)) KiB" \
+     "($(awk -v p="$peak" -v f="$floor" -v b="$base" 'BEGIN{printf "%.1f", 100*(p-b-f)/f}')% of the floor)"
+echo
+echo "== wire time of that load at the default TCK"
+"$BUILD/bench/load_report" "$WORK/big.rec" "$LENGTH"
+echo
+echo "== simulator cost"
+"$BUILD/tests/sim/tapsim_bench" 2>/dev/null || echo "(tapsim_bench not built)"
