@@ -235,6 +235,10 @@ TEST_F(LoadTest, BadInputSendsNothing)
     Captured c = load("/nonexistent/design.bit");
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Can't open /nonexistent/design.bit: No such file or directory\n");
+    c = load("/tmp");
+    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.err, "Can't read /tmp: Is a directory\n");
+    EXPECT_TRUE(write_log().empty());
     c = load(nullptr, 2);
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.out, "./tapline [idcode/reset/load <bitstream.bit>] \n");

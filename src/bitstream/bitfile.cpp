@@ -10,13 +10,18 @@ namespace {
 const unsigned char bit_magic[13] = {0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F,
                                      0xF0, 0x0F, 0xF0, 0x00, 0x00, 0x01};
 
-// Reads exactly n bytes; on a short read sets errno to tell a read error
-// from a file that ends too soon.
+// Reads exactly n bytes. A file that ends too soon sets errno EINVAL; a
+// read error keeps the system's reason (EIO where it gave none that could
+// be mistaken for ours).
 int read_exact(FILE *file, void *dst, size_t n)
 {
+    errno = 0;
     if (fread(dst, 1, n, file) == n)
         return 0;
-    errno = ferror(file) ? EIO : EINVAL;
+    if (!ferror(file))
+        errno = EINVAL;
+    else if (errno == 0 || errno == EINVAL || errno == ENOMEM)
+        errno = EIO;
     return -1;
 }
 
@@ -28,7 +33,7 @@ long long bytes_left(FILE *file)
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
-    long pos = ftell(file);
+    off_t pos = ftello(file);
     if (pos < 0)
         return -1;
     return (long long)st.st_size - pos;

@@ -20,8 +20,8 @@ struct BitstreamInfo {
 // for 'e', else 2) and the value, into a buffer of exactly length bytes
 // handed out through value (null for length 0). A length larger than what
 // the file still holds is refused before anything is allocated for it.
-// Returns 0, or -1 with errno EINVAL (field cut short), EIO (read error) or
-// ENOMEM; nothing is handed out on failure.
+// Returns 0, or -1 with errno EINVAL (field cut short), ENOMEM, or the
+// system's reason for a read error; nothing is handed out on failure.
 int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
                        uint32_t *length);
 

@@ -55,10 +55,10 @@ void report_read_failure(const char *filename, int err)
 {
     if (err == ENOMEM)
         fputs("Can't malloc memory\n", stderr);
-    else if (err == EIO)
-        fprintf(stderr, "Can't read %s: %s\n", filename, strerror(EIO));
-    else
+    else if (err == EINVAL)
         fprintf(stderr, "%s is not a valid bit file\n", filename);
+    else
+        fprintf(stderr, "Can't read %s: %s\n", filename, strerror(err));
 }
 
 // Clear the device, select its configuration input, go to Shift-DR.
