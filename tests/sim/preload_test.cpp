@@ -1,0 +1,141 @@
+// Whole program: tapsim_probe, linked to the system's shared libftdi, run
+// with libtapsim.so preloaded and its scenario in TAPSIM_* variables.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tapsim.h"
+
+namespace {
+
+struct ProbeRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(int fd) {
+    std::string s;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    return s;
+}
+
+// Runs the probe with only the given variables (plus LD_PRELOAD).
+ProbeRun run_probe(std::vector<std::string> env) {
+    env.push_back(std::string("LD_PRELOAD=") + TAPSIM_PRELOAD_PATH);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        char* argv[] = {const_cast<char*>(TAPSIM_PROBE_PATH), nullptr};
+        execve(TAPSIM_PROBE_PATH, argv, envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    ProbeRun r;
+    r.out = slurp(out[0]);  // outputs are small: no deadlock on stderr
+    r.err = slurp(err[0]);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+class Preload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tapsim-preload-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        path_ = dir_ + "/run.record";
+    }
+    void TearDown() override {
+        std::remove(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string record_var() const { return "TAPSIM_RECORD=" + path_; }
+
+    std::string dir_, path_;
+};
+
+}  // namespace
+
+TEST_F(Preload, ProbeReadsTheIdcodeAndTheRecordShowsHow) {
+    struct Case {
+        std::vector<std::string> env;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{}, 0, "adapter: full-speed chip\ntarget power: yes\nidcode: 0x01c22093\n"},
+        {{"TAPSIM_VARIANT=hs", "TAPSIM_IDCODE=0x13631093", "TAPSIM_EMPTY_READS=4"}, 0,
+         "adapter: high-speed chip\ntarget power: yes\nidcode: 0x13631093\n"},
+        {{"TAPSIM_POWER=0"}, 2, "adapter: full-speed chip\ntarget power: no\n"},
+        {{"TAPSIM_ADAPTER=0", "TAPSIM_EXTRA_DEVICES=0403:6010"}, 1, ""},
+        {{"TAPSIM_ERROR_READ=1"}, 3, "adapter: full-speed chip\n"},
+    };
+    for (const Case& c : cases) {
+        std::string name;
+        for (const auto& e : c.env) name += e + " ";
+        SCOPED_TRACE(name);
+        std::vector<std::string> env = c.env;
+        env.push_back(record_var());
+        const ProbeRun run = run_probe(env);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out, c.out);
+
+        tapsim::Record r;
+        std::string error;
+        ASSERT_TRUE(tapsim::read_record_file(path_, r, &error)) << error;
+        const size_t a = r.adapter_index();
+        for (size_t i = 0; i < r.devices.size(); ++i) {
+            EXPECT_EQ(r.devices[i].opened, i == a ? 2u : 0u);
+            EXPECT_EQ(r.devices[i].closed, r.devices[i].opened);
+        }
+        if (c.status == 0) {
+            EXPECT_EQ(r.bit_mode, 0x02);
+            EXPECT_TRUE(r.instructions.empty());
+            ASSERT_FALSE(r.states.empty());
+            EXPECT_EQ(r.states.back().state, tapsim::TapState::RunTestIdle);
+            EXPECT_EQ(r.tck_cycles, 6u + 3u + 32u + 2u);
+        } else {
+            EXPECT_EQ(r.tck_cycles, 0u);
+        }
+    }
+}
+
+TEST_F(Preload, BadVariableIsReportedNotFatal) {
+    const ProbeRun run = run_probe({"TAPSIM_VARIANT=turbo", record_var()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("TAPSIM_VARIANT=turbo"), std::string::npos);
+    tapsim::Record r;
+    ASSERT_TRUE(tapsim::read_record_file(path_, r));
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_NE(r.warnings[0].find("TAPSIM_VARIANT"), std::string::npos);
+}
+
+TEST_F(Preload, NoRecordWithoutTheVariable) {
+    const ProbeRun run = run_probe({});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(access(path_.c_str(), F_OK), 0);
+}

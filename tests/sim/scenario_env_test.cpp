@@ -1,0 +1,82 @@
+// TAPSIM_* variables into a scenario, read through a fake environment.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "scenario.h"
+
+using tapsim::Scenario;
+
+namespace {
+
+Scenario from(const std::map<std::string, std::string>& env, std::vector<std::string>* errors) {
+    return tapsim::scenario_from_env(errors, [&](const char* name) -> const char* {
+        auto it = env.find(name);
+        return it == env.end() ? nullptr : it->second.c_str();
+    });
+}
+
+}  // namespace
+
+TEST(ScenarioEnv, EachVariableSetsItsField) {
+    struct Case {
+        const char* name;
+        const char* value;
+        std::function<bool(const Scenario&)> holds;
+    };
+    const Case cases[] = {
+        {"TAPSIM_ADAPTER", "0", [](const Scenario& s) { return !s.adapter; }},
+        {"TAPSIM_VARIANT", "hs", [](const Scenario& s) { return s.variant == tapsim::Variant::HighSpeed; }},
+        {"TAPSIM_POWER", "0", [](const Scenario& s) { return !s.target_powered; }},
+        {"TAPSIM_IDCODE", "0x13631093", [](const Scenario& s) { return s.idcode == 0x13631093u; }},
+        {"TAPSIM_USER1", "0x41424344", [](const Scenario& s) { return s.user[0] == 0x41424344u; }},
+        {"TAPSIM_USER4", "17", [](const Scenario& s) { return s.user[3] == 17u; }},
+        {"TAPSIM_EXTRA_DEVICES", "0403:6010,0403:6014",
+         [](const Scenario& s) {
+             return s.extra_devices.size() == 2 && s.extra_devices[1].vid == 0x0403 &&
+                    s.extra_devices[1].pid == 0x6014;
+         }},
+        {"TAPSIM_SHORT_WRITE", "3", [](const Scenario& s) { return s.faults.short_write == 3; }},
+        {"TAPSIM_ERROR_WRITE", "2", [](const Scenario& s) { return s.faults.error_write == 2; }},
+        {"TAPSIM_EMPTY_READS", "5",
+         [](const Scenario& s) { return s.faults.empty_reads == 5 && !s.faults.empty_reads_forever; }},
+        {"TAPSIM_EMPTY_READS", "never", [](const Scenario& s) { return s.faults.empty_reads_forever; }},
+        {"TAPSIM_ERROR_READ", "1", [](const Scenario& s) { return s.faults.error_read == 1; }},
+        {"TAPSIM_KEEP_CONFIG", "0", [](const Scenario& s) { return !s.keep_config; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + "=" + c.value);
+        std::vector<std::string> errors;
+        const Scenario s = from({{c.name, c.value}}, &errors);
+        EXPECT_TRUE(c.holds(s));
+        EXPECT_TRUE(errors.empty());
+        EXPECT_FALSE(c.holds(from({}, nullptr)));  // not the default already
+    }
+}
+
+TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo) {
+    const Scenario defaults;
+    const std::map<std::string, std::string> bad = {
+        {"TAPSIM_ADAPTER", "yes"},          {"TAPSIM_VARIANT", "ultra"},
+        {"TAPSIM_IDCODE", "0x100000000"},   {"TAPSIM_USER2", "12abc"},
+        {"TAPSIM_EXTRA_DEVICES", "0403-6010"}, {"TAPSIM_EMPTY_READS", "-1"},
+        {"TAPSIM_SHORT_WRITE", ""},
+    };
+    std::vector<std::string> errors;
+    const Scenario s = from(bad, &errors);
+    EXPECT_EQ(errors.size(), bad.size() - 1);  // empty counts as unset
+    EXPECT_TRUE(s.adapter);
+    EXPECT_EQ(s.variant, defaults.variant);
+    EXPECT_EQ(s.idcode, defaults.idcode);
+    EXPECT_EQ(s.user[1], defaults.user[1]);
+    EXPECT_TRUE(s.extra_devices.empty());
+    EXPECT_EQ(s.faults.empty_reads, 0u);
+    EXPECT_EQ(s.faults.short_write, 0u);
+}
+
+TEST(ScenarioEnv, DefaultsDescribeAHealthyBench) {
+    const Scenario s = from({}, nullptr);
+    EXPECT_TRUE(s.adapter && s.target_powered && s.keep_config);
+    EXPECT_EQ(s.idcode & 1, 1u);  // IEEE 1149.1: an ID code ends in 1
+    for (uint32_t u : s.user) EXPECT_TRUE((u & 0xFF) >= 0x20 && (u & 0xFF) < 0x7F);
+}
