@@ -116,30 +116,43 @@ TEST(Config, DoneRisesOnlyWhenTheSyncWordArrivesInOrder) {
     }
 }
 
-TEST(Config, SyncWordFoundAtAnyBitOffset) {
-    const Bytes d = design(40);
-    Bench b;
-    ASSERT_EQ(b.open(), 0);
-    ASSERT_EQ(b.mpsse(), 0);
-    // Three stray 1 bits first: every later byte straddles two packed bytes.
-    const Bytes body = cat({{0x1B, 0x02, 0x07}, send(d, Send::Reversed)});
-    b.write(load(body, 12));
-    const tapsim::Record& r = tapsim::record();
-    EXPECT_TRUE(r.done);
-    EXPECT_EQ(r.config_bits, d.size() * 8 + 3);
-    // Packed MSB first, last byte zero-padded.
+// Packs `lead` one bits and then the bytes d, MSB first, zero-padded.
+Bytes after_bits(int lead, const Bytes& d) {
     Bytes packed;
-    uint32_t acc = 0x7;
-    int have = 3;
+    uint32_t acc = (1u << lead) - 1;
+    int have = lead;
     for (uint8_t x : d) {
         acc = (acc << 8) | x;
         have += 8;
-        while (have >= 8) {
-            packed.push_back(static_cast<uint8_t>(acc >> (have - 8)));
-            have -= 8;
-        }
+        packed.push_back(static_cast<uint8_t>(acc >> (have - 8)));
+        have -= 8;
     }
-    packed.push_back(static_cast<uint8_t>(acc << (8 - have)));
+    if (have) packed.push_back(static_cast<uint8_t>(acc << (8 - have)));
+    return packed;
+}
+
+TEST(Config, SyncWordFoundAtAnyBitOffset) {
+    const Bytes d = design(40);
+    // Whole bytes with the sync word straddling them at every offset.
+    for (int lead = 0; lead < 8; ++lead) {
+        SCOPED_TRACE(lead);
+        const Bytes stream = after_bits(lead, d);
+        Bench b;
+        ASSERT_EQ(b.open(), 0);
+        ASSERT_EQ(b.mpsse(), 0);
+        b.write(load(send(stream, Send::Reversed), 12));
+        EXPECT_TRUE(tapsim::record().done);
+        EXPECT_EQ(tapsim::record().config_data, stream);
+    }
+    // Three stray bits first: the stream itself is no longer byte aligned.
+    Bench b;
+    ASSERT_EQ(b.open(), 0);
+    ASSERT_EQ(b.mpsse(), 0);
+    b.write(load(cat({{0x1B, 0x02, 0x07}, send(d, Send::Reversed)}), 12));
+    const tapsim::Record& r = tapsim::record();
+    EXPECT_TRUE(r.done);
+    EXPECT_EQ(r.config_bits, d.size() * 8 + 3);
+    const Bytes packed = after_bits(3, d);
     EXPECT_EQ(r.config_data, packed);
     EXPECT_EQ(r.config_hash, fnv(packed));
 }

@@ -101,18 +101,6 @@ TEST(Mpsse, AnswersLargerThanAPacketLoseOnlyStatusBytes) {
     }
 }
 
-TEST(Mpsse, BitReadsLandInTheHighBits) {
-    Bench b;
-    ASSERT_EQ(b.open(), 0);
-    ASSERT_EQ(b.mpsse(), 0);
-    // Loopback, 3 bits LSB first and 3 bits MSB first of 0b101.
-    b.write(cat({Bench::setup(), {0x84, 0x3B, 0x02, 0x05, 0x33, 0x02, 0xA0, 0x87}}));
-    const Bytes got = b.read(2);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0] >> 5, 0x05);
-    EXPECT_EQ(got[1] & 0x07, 0x05);
-}
-
 TEST(Mpsse, DataBeforeMpsseModeIsOnlyRecorded) {
     Bench b;
     ASSERT_EQ(b.open(), 0);

@@ -134,8 +134,3 @@ TEST_F(Preload, BadVariableIsReportedNotFatal) {
     EXPECT_NE(r.warnings[0].find("TAPSIM_VARIANT"), std::string::npos);
 }
 
-TEST_F(Preload, NoRecordWithoutTheVariable) {
-    const ProbeRun run = run_probe({});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(access(path_.c_str(), F_OK), 0);
-}

@@ -74,9 +74,3 @@ TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo) {
     EXPECT_EQ(s.faults.short_write, 0u);
 }
 
-TEST(ScenarioEnv, DefaultsDescribeAHealthyBench) {
-    const Scenario s = from({}, nullptr);
-    EXPECT_TRUE(s.adapter && s.target_powered && s.keep_config);
-    EXPECT_EQ(s.idcode & 1, 1u);  // IEEE 1149.1: an ID code ends in 1
-    for (uint32_t u : s.user) EXPECT_TRUE((u & 0xFF) >= 0x20 && (u & 0xFF) < 0x7F);
-}

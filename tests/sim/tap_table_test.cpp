@@ -55,19 +55,3 @@ TEST(TapTable, FiveTmsHighReachResetFromAnywhere) {
         EXPECT_EQ(s, S::TestLogicReset) << tapsim::state_name(static_cast<TapState>(i));
     }
 }
-
-TEST(TapTable, NamesAreDistinctAndParseBack) {
-    std::set<std::string> names;
-    for (int i = 0; i < tapsim::kTapStateCount; ++i) {
-        const TapState s = static_cast<TapState>(i);
-        const char* name = tapsim::state_name(s);
-        EXPECT_EQ(std::string(name).find(' '), std::string::npos) << name;
-        names.insert(name);
-        TapState back = S::TestLogicReset;
-        ASSERT_TRUE(tapsim::parse_state_name(name, back)) << name;
-        EXPECT_EQ(back, s);
-    }
-    EXPECT_EQ(names.size(), 16u);
-    TapState unused;
-    EXPECT_FALSE(tapsim::parse_state_name("Shift-XR", unused));
-}

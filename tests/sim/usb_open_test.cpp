@@ -83,25 +83,6 @@ TEST(UsbOpen, MissingAdapterIsNotFound) {
     EXPECT_EQ(tapsim::record().adapter_index(), tapsim::record().devices.size());
 }
 
-TEST(UsbOpen, StringsDescribeTheAdapter) {
-    Bench b;
-    ftdi_device_list* list = nullptr;
-    ASSERT_EQ(ftdi_usb_find_all(&b.ctx, &list, 0x2a5e, 0x0c41), 1);
-    char manufacturer[64], description[64], serial[64];
-    EXPECT_EQ(ftdi_usb_get_strings(&b.ctx, list->dev, manufacturer, sizeof manufacturer, description,
-                                   sizeof description, serial, sizeof serial),
-              0);
-    EXPECT_STREQ(description, "Tapline JTAG adapter");
-    ftdi_list_free(&list);
-    // Matching on the description: libftdi opens the device to read it.
-    EXPECT_EQ(ftdi_usb_open_desc(&b.ctx, 0x2a5e, 0x0c41, "Other", nullptr), -3);
-    ASSERT_EQ(ftdi_usb_open_desc(&b.ctx, 0x2a5e, 0x0c41, "Tapline JTAG adapter", nullptr), 0);
-    b.opened = true;
-    const auto& dev = tapsim::record().devices.at(0);
-    EXPECT_EQ(dev.opened, 4u);  // strings, mismatch, match, final
-    EXPECT_EQ(dev.closed, 3u);
-}
-
 TEST(UsbOpen, HandlesFromBeforeAResetFailCleanly) {
     Bench b;
     ASSERT_EQ(b.open(), 0);
