@@ -30,9 +30,18 @@ std::string slurp(int fd) {
     return s;
 }
 
-// Runs the probe with only the given variables (plus LD_PRELOAD).
+// Runs the probe with the given variables on top of this process's
+// environment, less any TAPSIM_* and LD_PRELOAD of its own.
 ProbeRun run_probe(std::vector<std::string> env) {
-    env.push_back(std::string("LD_PRELOAD=") + TAPSIM_PRELOAD_PATH);
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "TAPSIM_", 7) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
+            env.push_back(*e);
+    std::string preload = TAPSIM_PRELOAD_PATH;
+#ifdef TAPLINE_ASAN_RUNTIME
+    // ASan starts only when its runtime is the first library loaded.
+    preload = std::string(TAPLINE_ASAN_RUNTIME) + ":" + preload;
+#endif
+    env.push_back("LD_PRELOAD=" + preload);
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
