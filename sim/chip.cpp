@@ -88,8 +88,9 @@ int Chip::control(uint8_t request_type, uint8_t request, uint16_t value, uint16_
     else
         t.result = handle_control(channels_[channel], channel, request_type, request, value,
                                   index, data, length);
-    record_.controls.push_back(t);
-    return t.result;
+    const int result = t.result;
+    record_.keep(record_.controls, std::move(t));
+    return result;
 }
 
 int Chip::handle_control(Channel& ch, int channel, uint8_t request_type, uint8_t request,
@@ -166,11 +167,12 @@ int Chip::bulk_write(int channel, const uint8_t* data, size_t n) {
         t.result = static_cast<int32_t>(take);
     }
     t.data.append(data, take);
-    record_.bulk.push_back(std::move(t));
+    const int result = t.result;
+    record_.keep(record_.bulk, std::move(t));
 
     Channel& ch = channels_[channel];
     if (ch.mode == sio::kModeMpsse && ch.mpsse) ch.mpsse->feed(data, take);
-    return record_.bulk.back().result;
+    return result;
 }
 
 int Chip::bulk_read(int channel, uint8_t* buf, size_t n) {
@@ -203,8 +205,9 @@ int Chip::bulk_read(int channel, uint8_t* buf, size_t n) {
         t.result = static_cast<int32_t>(pos);
         t.data.append(buf, pos);
     }
-    record_.bulk.push_back(std::move(t));
-    return record_.bulk.back().result;
+    const int result = t.result;
+    record_.keep(record_.bulk, std::move(t));
+    return result;
 }
 
 }  // namespace tapsim

@@ -32,7 +32,7 @@ constexpr size_t kChunk = 4096;
 }  // namespace
 
 Mpsse::Mpsse(Record& record, Fpga* target, bool high_speed, std::deque<uint8_t>& answers)
-    : record_(record), target_(target), high_speed_(high_speed), answers_(answers) {
+    : record_(record), target_(target), high_speed_(high_speed), answers_(answers), cmd_(&scratch_) {
     restart();
 }
 
@@ -56,7 +56,7 @@ void Mpsse::feed(const uint8_t* data, size_t n) {
         } else if (header_have_ < header_need_) {
             const uint8_t b = data[i++];
             header_[header_have_++] = b;
-            record_.commands[command_].operands.push_back(b);
+            cmd_->operands.push_back(b);
             if (header_have_ == header_need_) header_done();
         } else {
             const size_t take = static_cast<size_t>(std::min<uint64_t>(payload_left_, n - i));
@@ -70,9 +70,15 @@ void Mpsse::feed(const uint8_t* data, size_t n) {
 
 void Mpsse::begin(uint8_t opcode) {
     opcode_ = opcode;
-    record_.commands.emplace_back();
-    command_ = record_.commands.size() - 1;
-    record_.commands[command_].opcode = opcode;
+    command_ = commands_seen_++;
+    MpsseCommand fresh;
+    fresh.opcode = opcode;
+    if (record_.keep(record_.commands, std::move(fresh))) {
+        cmd_ = &record_.commands.back();
+    } else {
+        scratch_ = MpsseCommand();
+        cmd_ = &scratch_;
+    }
     busy_ = true;
     header_have_ = 0;
     payload_left_ = 0;
@@ -117,10 +123,10 @@ void Mpsse::begin(uint8_t opcode) {
     }
     // The chip answers an opcode it does not know with 0xFA and the opcode.
     kind_ = Kind::Bad;
-    record_.commands[command_].bad = true;
+    cmd_->bad = true;
     char text[64];
     std::snprintf(text, sizeof text, "command %zu: bad opcode 0x%02X", command_, opcode);
-    record_.protocol_errors.emplace_back(text);
+    record_.keep(record_.protocol_errors, std::string(text));
     answer(op::kBadCommand);
     answer(opcode);
     finish();
@@ -144,7 +150,7 @@ void Mpsse::header_done() {
             std::snprintf(text, sizeof text,
                           "command %zu: bit length field 0x%02X above 7, chip uses the low 3 bits",
                           command_, header_[0]);
-            record_.protocol_errors.emplace_back(text);
+            record_.keep(record_.protocol_errors, std::string(text));
         }
         if (writes) {
             payload_left_ = 1;
@@ -208,7 +214,7 @@ void Mpsse::run_fixed() {
 }
 
 void Mpsse::shift_payload(const uint8_t* data, size_t n) {
-    record_.commands[command_].out.append(data, n);
+    cmd_->out.append(data, n);
     if (opcode_ & op::kBitMode) {
         shift_bits(data[0], (header_[0] & 7u) + 1);
         return;
@@ -309,7 +315,7 @@ void Mpsse::run_tms() {
         std::snprintf(text, sizeof text,
                       "command %zu: TMS length field 0x%02X above 6 (bit 7 is TDI)", command_,
                       header_[0]);
-        record_.protocol_errors.emplace_back(text);
+        record_.keep(record_.protocol_errors, std::string(text));
     }
     const unsigned count = (header_[0] & 7u) + 1;
     const uint8_t data = header_[1];
@@ -389,12 +395,12 @@ uint8_t Mpsse::read_low() const {
 
 void Mpsse::answer(uint8_t b) {
     answers_.push_back(b);
-    record_.commands[command_].in.append(&b, 1);
+    cmd_->in.append(&b, 1);
 }
 
 void Mpsse::add_clocks(uint64_t n) {
     record_.tck_cycles += n;
-    record_.commands[command_].clocks += n;
+    cmd_->clocks += n;
     const double base = div5_ ? 12e6 : 60e6;
     const double hz = base / ((1.0 + divisor_) * 2.0);
     record_.wire_seconds += static_cast<double>(n) / hz;

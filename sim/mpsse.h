@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <deque>
 
+#include "record.h"
+
 namespace tapsim {
 
 class Fpga;
-struct Record;
 
 // ADBUS pins as wired on the adapter.
 namespace pin {
@@ -104,7 +105,10 @@ private:
     unsigned header_have_ = 0;
     unsigned header_need_ = 0;
     uint64_t payload_left_ = 0;
-    size_t command_ = 0;  // index into record_.commands
+    size_t commands_seen_ = 0;
+    size_t command_ = 0;  // number of the current command, for messages
+    MpsseCommand* cmd_;   // its record entry, or scratch_ once the list is full
+    MpsseCommand scratch_;
 };
 
 }  // namespace tapsim

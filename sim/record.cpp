@@ -182,7 +182,7 @@ void Record::add_state(TapState state, uint64_t count) {
     if (!states.empty() && states.back().state == state)
         states.back().count += count;
     else
-        states.push_back({state, count});
+        keep(states, StateRun{state, count});
 }
 
 uint64_t Record::state_count(TapState state) const {
@@ -209,6 +209,7 @@ void write_record(std::ostream& os, const Record& r) {
     std::snprintf(wire, sizeof wire, "%.9g", r.wire_seconds);
     os << "clock tck_cycles=" << r.tck_cycles << " divisor=" << r.divisor
        << " base_hz=" << r.clock_base_hz << " wire_seconds=" << wire << '\n';
+    os << "limits max_entries=" << Record::kMaxEntries << " dropped=" << r.dropped << '\n';
     for (const ControlTransfer& c : r.controls)
         os << "control seq=" << c.seq << " device=" << c.device
            << " type=" << num_hex(c.request_type, 2) << " request=" << num_hex(c.request, 2)
@@ -299,6 +300,9 @@ bool parse_record(std::istream& is, Record& out, std::string* error) {
         } else if (key == "clock") {
             ok = f.get("tck_cycles", r.tck_cycles) && f.get("divisor", r.divisor) &&
                  f.get("base_hz", r.clock_base_hz) && f.real("wire_seconds", r.wire_seconds);
+        } else if (key == "limits") {
+            uint64_t max = 0;
+            ok = f.num("max_entries", ~0ull, max) && f.get("dropped", r.dropped);
         } else if (key == "control") {
             ControlTransfer c;
             std::string kind;

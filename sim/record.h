@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tap.h"
@@ -102,6 +103,10 @@ struct StateRun {
 };
 
 struct Record {
+    // Each list keeps at most this many entries; later ones are counted in
+    // `dropped`, so a tool gone astray cannot eat the machine's memory.
+    static constexpr size_t kMaxEntries = 200000;
+
     std::vector<DeviceRecord> devices;
     std::vector<ControlTransfer> controls;
     std::vector<BulkTransfer> bulk;
@@ -130,8 +135,19 @@ struct Record {
     bool sync_seen = false;
     bool done = false;
 
+    uint64_t dropped = 0;
     uint64_t next_seq = 1;
 
+    // Appends v to list unless it is full. Returns whether it was kept.
+    template <typename T>
+    bool keep(std::vector<T>& list, T&& v) {
+        if (list.size() >= kMaxEntries) {
+            ++dropped;
+            return false;
+        }
+        list.push_back(std::forward<T>(v));
+        return true;
+    }
     void add_state(TapState state, uint64_t count);
     uint64_t state_count(TapState state) const;
     size_t adapter_index() const;  // devices.size() when absent

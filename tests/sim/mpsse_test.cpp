@@ -141,3 +141,21 @@ TEST(Mpsse, ClockCountAndWireTimeFollowTheDivisor) {
         EXPECT_EQ(r.state_count(tapsim::TapState::ShiftDR), 8006u);
     }
 }
+
+TEST(Mpsse, GarbageKeepsTheRecordBounded) {
+    Bench b;
+    ASSERT_EQ(b.open(), 0);
+    ASSERT_EQ(b.mpsse(), 0);
+    const size_t extra = 1000;
+    const size_t n = tapsim::Record::kMaxEntries + extra;
+    ASSERT_EQ(b.write(Bytes(n, 0xAA)), static_cast<int>(n));
+    const tapsim::Record& r = tapsim::record();
+    EXPECT_EQ(r.commands.size(), tapsim::Record::kMaxEntries);
+    EXPECT_EQ(r.protocol_errors.size(), tapsim::Record::kMaxEntries);
+    EXPECT_EQ(r.dropped, 2 * extra);
+    // Every opcode was still answered.
+    const Bytes got = b.read(2 * n);
+    ASSERT_EQ(got.size(), 2 * n);
+    EXPECT_EQ(got[2 * n - 2], 0xFA);
+    EXPECT_EQ(got[2 * n - 1], 0xAA);
+}
