@@ -6,9 +6,9 @@
 
 #include "bitfile_writer.h"
 #include "run_tool.h"
+#include "wire.h"
 
 using tapsim::TapState;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -17,23 +17,6 @@ const std::string no_device = "Can't open device 2a5e:0c41\n";
 const std::string no_vref = "Vref not detected. Please power on target board\n";
 const std::vector<std::string> all_words = {"idcode", "reset", "load", "user1", "user2",
                                             "user3",  "user4", "user5", "IDCODE", ""};
-
-Bytes tms(int level) { return {0x4B, 0x00, uint8_t(level)}; }
-
-std::vector<Bytes> seq(std::initializer_list<std::vector<Bytes>> parts)
-{
-    std::vector<Bytes> all;
-    for (const auto &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-const std::vector<Bytes> reset_w = {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)};
-const std::vector<Bytes> to_shift_dr = {tms(1), tms(0), tms(0)};
-std::vector<Bytes> ir_w(uint8_t code)
-{
-    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code}, tms(1), tms(1), tms(0)};
-}
 
 // Bulk writes to the adapter after set-up and probe, whole.
 std::vector<Bytes> command_writes(const ToolRun &run)
@@ -136,7 +119,7 @@ TEST(Cli, IdcodeWritesTheQueryAndPrintsTheTargetsCode)
     EXPECT_EQ(run.out, "34 00 80 93\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(command_writes(run),
-              seq({reset_w, to_shift_dr, {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+              concat({reset_writes(), to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(last_state(run), TapState::ShiftDR);
     EXPECT_TRUE(run.record.instructions.empty()); // IDCODE from Test-Logic-Reset
     EXPECT_EQ(adapter(run).opened, adapter(run).closed);
@@ -162,7 +145,7 @@ TEST(Cli, UserWordsPrintTheirRegistersLowByte)
         EXPECT_EQ(run.status, 0) << c.word;
         EXPECT_EQ(run.out, c.line) << c.word;
         EXPECT_EQ(command_writes(run),
-                  seq({reset_w, ir_w(c.code), to_shift_dr, {{0x39, 0x00, 0x00, 0x00}}}))
+                  concat({reset_writes(), ir_writes(c.code), to_shift_dr_writes(), {{0x39, 0x00, 0x00, 0x00}}}))
             << c.word;
         EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{c.code}) << c.word;
         EXPECT_EQ(last_state(run), TapState::ShiftDR) << c.word;
@@ -175,7 +158,7 @@ TEST(Cli, ResetClearsAStartedConfiguration)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(command_writes(run), seq({reset_w, ir_w(0x0B), reset_w}));
+    EXPECT_EQ(command_writes(run), concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
     EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{0x0B});
     EXPECT_FALSE(run.record.done);
     EXPECT_EQ(run.record.config_bits, 0u);

@@ -14,38 +14,17 @@ namespace {
 
 const uint32_t chunk = 65532;
 
-std::vector<Bytes> ir_writes(uint8_t code)
+// Clear, configuration-in, then on to Shift-DR.
+Writes prepare_writes()
 {
-    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code},
-            tms(1), tms(1), tms(0)};
+    return concat({reset_writes(), ir_writes(0x0B), ir_writes(0x05), to_shift_dr_writes()});
 }
 
-std::vector<Bytes> reset_writes()
+// Out of Shift-DR, start-up, 32 idle clocks, reset.
+Writes start_writes()
 {
-    return {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)};
-}
-
-std::vector<Bytes> prepare_writes()
-{
-    std::vector<Bytes> w = reset_writes();
-    for (uint8_t code : {0x0B, 0x05})
-        for (const Bytes &b : ir_writes(code))
-            w.push_back(b);
-    for (int level : {1, 0, 0})
-        w.push_back(tms(level));
-    return w;
-}
-
-std::vector<Bytes> start_writes()
-{
-    std::vector<Bytes> w = {tms(1), tms(1), tms(0)};
-    for (const Bytes &b : ir_writes(0x0C))
-        w.push_back(b);
-    for (int i = 0; i < 32; i++)
-        w.push_back(tms(0));
-    for (const Bytes &b : reset_writes())
-        w.push_back(b);
-    return w;
+    return concat({{tms(1), tms(1), tms(0)}, ir_writes(0x0C), Writes(32, tms(0)),
+                   reset_writes()});
 }
 
 class TempFile {

@@ -11,22 +11,6 @@ using tapsim::TapState;
 
 namespace {
 
-const std::vector<Bytes> reset_writes = {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)};
-
-std::vector<Bytes> concat(std::initializer_list<std::vector<Bytes>> parts)
-{
-    std::vector<Bytes> all;
-    for (const auto &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-std::vector<Bytes> ir_writes(uint8_t code)
-{
-    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code},
-            tms(1), tms(1), tms(0)};
-}
-
 } // namespace
 
 class QueryTest : public ToolTest {
@@ -53,8 +37,8 @@ TEST_F(QueryTest, IdcodePrintsTheCodeMostSignificantByteFirst)
     Captured c = run({"idcode"});
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "34 00 80 93\n");
-    EXPECT_EQ(written(), concat({reset_writes,
-                                 {tms(1), tms(0), tms(0), {0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+    EXPECT_EQ(written(), concat({reset_writes(),
+                                 to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(final_state(), TapState::ShiftDR);
     EXPECT_TRUE(instructions().empty()); // Test-Logic-Reset selected IDCODE
 }
@@ -82,8 +66,8 @@ TEST_F(QueryTest, UserWordsLoadTheirInstructionAndPrintOneByte)
         Captured got = run({c.word});
         EXPECT_EQ(got.result, 0) << c.word;
         EXPECT_EQ(got.out, c.line) << c.word;
-        EXPECT_EQ(written(), concat({reset_writes, ir_writes(c.code),
-                                     {tms(1), tms(0), tms(0), {0x39, 0x00, 0x00, 0x00}}}))
+        EXPECT_EQ(written(), concat({reset_writes(), ir_writes(c.code),
+                                     to_shift_dr_writes(), {{0x39, 0x00, 0x00, 0x00}}}))
             << c.word;
         EXPECT_EQ(instructions(), std::vector<uint8_t>{c.code}) << c.word;
         EXPECT_EQ(final_state(), TapState::ShiftDR) << c.word;
@@ -97,7 +81,7 @@ TEST_F(QueryTest, ResetClearsTheConfigurationAndPrintsNothing)
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "");
     EXPECT_EQ(c.err, "");
-    EXPECT_EQ(written(), concat({reset_writes, ir_writes(0x0B), reset_writes}));
+    EXPECT_EQ(written(), concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
     EXPECT_EQ(instructions(), std::vector<uint8_t>{0x0B});
     EXPECT_FALSE(rec().done);
     EXPECT_EQ(final_state(), TapState::RunTestIdle);

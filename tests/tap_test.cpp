@@ -12,12 +12,6 @@ using tapsim::TapState;
 
 namespace {
 
-std::vector<Bytes> ir_writes(uint8_t code)
-{
-    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code},
-            tms(1), tms(1), tms(0)};
-}
-
 // Shortest TMS path from Test-Logic-Reset to each state, by the target's
 // own transition table.
 std::map<TapState, std::vector<int>> paths_from_reset()
@@ -72,8 +66,7 @@ TEST_F(ToolTest, ResetToIdleReachesRunTestIdleFromEveryState)
         ASSERT_EQ(final_state(), state) << tapsim::state_name(state);
         write_log().clear();
         ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
-        EXPECT_EQ(written(), (std::vector<Bytes>{tms(1), tms(1), tms(1), tms(1),
-                                                 tms(1), tms(0)}));
+        EXPECT_EQ(written(), reset_writes());
         EXPECT_EQ(final_state(), TapState::RunTestIdle)
             << "from " << tapsim::state_name(state);
     }
@@ -89,8 +82,7 @@ TEST_F(ToolTest, ReadDrShiftsCountBytesAndStaysInShiftDr)
     write_log().clear();
     unsigned char in[4] = {};
     ASSERT_EQ(jtag_read_dr(&ftdi_, nullptr, in, 4), 0);
-    EXPECT_EQ(written(), (std::vector<Bytes>{tms(1), tms(0), tms(0),
-                                             {0x39, 0x03, 0x00, 0, 0, 0, 0}}));
+    EXPECT_EQ(written(), concat({to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(Bytes(in, in + 4), Bytes({0x93, 0x80, 0x00, 0x34}));
     EXPECT_EQ(final_state(), TapState::ShiftDR);
 

@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "tapsim.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "wire.h"
 
 struct WriteCall {
     Bytes bytes;
@@ -28,9 +27,6 @@ std::vector<WriteCall> &write_log();
 // While set, ftdi_write_data reports every write as done but nothing
 // reaches the adapter: an adapter that has stopped answering.
 extern bool swallow_writes;
-
-// The TMS clock command as the tool writes it.
-inline Bytes tms(int level) { return {0x4B, 0x00, uint8_t(level ? 1 : 0)}; }
 
 // What the tool wrote, one entry per call.
 std::vector<Bytes> written();

@@ -1,0 +1,36 @@
+// The tool's writes spelled out byte by byte, so that a wrong constant in
+// the tool cannot hide behind itself.
+#ifndef TAPLINE_TESTS_WIRE_H
+#define TAPLINE_TESTS_WIRE_H
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+using Writes = std::vector<Bytes>;
+
+// One TCK with TMS at level, TDI low.
+inline Bytes tms(int level) { return {0x4B, 0x00, uint8_t(level ? 1 : 0)}; }
+
+inline Writes concat(std::initializer_list<Writes> parts)
+{
+    Writes all;
+    for (const Writes &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+// Any state -> Test-Logic-Reset -> Run-Test/Idle.
+inline Writes reset_writes() { return {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)}; }
+
+// Run-Test/Idle -> Shift-DR.
+inline Writes to_shift_dr_writes() { return {tms(1), tms(0), tms(0)}; }
+
+// Run-Test/Idle -> Shift-IR, five instruction bits, -> Run-Test/Idle.
+inline Writes ir_writes(uint8_t code)
+{
+    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code}, tms(1), tms(1), tms(0)};
+}
+
+#endif
