@@ -16,6 +16,10 @@ ensure_packages() {
 # Packages the host build and its tests need.
 HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev)
 
+# Packages the MIPS cross build and its tests under qemu need: GoogleTest is
+# built from the googletest sources, ftdi.h and usb.h are the host's.
+CROSS_PACKAGES=(cmake make g++-mips-linux-gnu qemu-user googletest libftdi-dev libusb-dev)
+
 # Configures and builds the host tree in $1.
 build_host() {
     cmake -S "$ROOT" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
