@@ -6,17 +6,18 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
 ensure_packages build-essential cmake pkg-config libftdi-dev libusb-dev \
-    clang-tidy-14 clang-format-14 cppcheck
+    clang-14 clang-tidy-14 clang-format-14 cppcheck
 BUILD=${1:-$ROOT/build-analyze}
 
 # Directories held to .clang-format.
 FORMAT_DIRS=(src fuzz tests/fuzz_regressions)
 
 cd "$ROOT"
-# clang-tidy reads the compiler flags from compile_commands.json; only the
-# tool itself is analysed, so the test tree is left out of the configure.
-cmake -S "$ROOT" -B "$BUILD" -DTAPLINE_BUILD_TESTS=OFF \
-    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+# clang-tidy reads the compiler flags from compile_commands.json, so they
+# are clang's (GCC-only options would stop it); nothing is built. Only the
+# tool itself is analysed: the test tree is left out of the configure.
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DTAPLINE_BUILD_TESTS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 mapfile -t sources < <(find src -name '*.cpp' | sort)
 
 status=0
