@@ -15,6 +15,8 @@ namespace {
 
 struct FileOwner {
     FILE *file;
+    FileOwner(const FileOwner &) = delete;
+    FileOwner &operator=(const FileOwner &) = delete;
     ~FileOwner()
     {
         if (file)
@@ -24,11 +26,15 @@ struct FileOwner {
 
 struct InfoOwner {
     BitstreamInfo *info;
+    InfoOwner(const InfoOwner &) = delete;
+    InfoOwner &operator=(const InfoOwner &) = delete;
     ~InfoOwner() { bitfile_free(info); }
 };
 
 struct BufferOwner {
     unsigned char *bytes;
+    BufferOwner(const BufferOwner &) = delete;
+    BufferOwner &operator=(const BufferOwner &) = delete;
     ~BufferOwner() { free(bytes); }
 };
 
@@ -70,7 +76,7 @@ int prepare_target(struct ftdi_context *ftdi)
     if (jtag_load_ir(ftdi, INSN_CFG_IN) != 0)
         result = -1;
     static const int to_shift_dr[] = {1, 0, 0};
-    if (jtag_clock_tms_sequence(ftdi, to_shift_dr, 3) != 0) {
+    if (jtag_clock_tms_sequence(ftdi, to_shift_dr) != 0) {
         fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
         result = -1;
     }
@@ -83,14 +89,14 @@ int start_target(struct ftdi_context *ftdi)
 {
     static const int to_idle[] = {1, 1, 0};
     int result = 0;
-    if (jtag_clock_tms_sequence(ftdi, to_idle, 3) != 0) {
+    if (jtag_clock_tms_sequence(ftdi, to_idle) != 0) {
         fputs("Can't leave Shift-DR: write failed\n", stderr);
         result = -1;
     }
     if (jtag_load_ir(ftdi, INSN_JSTART) != 0)
         result = -1;
     static const int idle_clocks[32] = {0};
-    if (jtag_clock_tms_sequence(ftdi, idle_clocks, 32) != 0) {
+    if (jtag_clock_tms_sequence(ftdi, idle_clocks) != 0) {
         fputs("Can't clock start-up cycles: write failed\n", stderr);
         result = -1;
     }

@@ -13,6 +13,8 @@ namespace {
 // Frees the read command however jtag_read_dr leaves.
 struct CommandBuffer {
     unsigned char *bytes;
+    CommandBuffer(const CommandBuffer &) = delete;
+    CommandBuffer &operator=(const CommandBuffer &) = delete;
     ~CommandBuffer() { free(bytes); }
 };
 
@@ -40,7 +42,7 @@ int jtag_reset_to_idle(struct ftdi_context *ftdi)
 {
     // Five TMS-high clocks reach Test-Logic-Reset from any state.
     static const int levels[] = {1, 1, 1, 1, 1, 0};
-    if (jtag_clock_tms_sequence(ftdi, levels, 6) != 0) {
+    if (jtag_clock_tms_sequence(ftdi, levels) != 0) {
         fputs("Can't reset TAP: write failed\n", stderr);
         return -1;
     }
@@ -55,14 +57,14 @@ int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code)
     // Exit1-IR (shifts the sixth bit, 0) -> Update-IR -> Run-Test/Idle.
     static const int to_idle[] = {1, 1, 0};
 
-    int tms_result = jtag_clock_tms_sequence(ftdi, to_shift_ir, 4);
+    int tms_result = jtag_clock_tms_sequence(ftdi, to_shift_ir);
     int result = 0;
     unsigned char cmd[3] = {MPSSE_BITS_OUT, 0x04, code};
     if (ftdi_write_data(ftdi, cmd, sizeof cmd) < (int)sizeof cmd) {
         puts("Write loop failed");
         result = -1;
     }
-    if (jtag_clock_tms_sequence(ftdi, to_idle, 3) != 0)
+    if (jtag_clock_tms_sequence(ftdi, to_idle) != 0)
         tms_result = -1;
     if (tms_result != 0) {
         fprintf(stderr, "Can't load instruction 0x%02x: write failed\n", code);
@@ -82,7 +84,7 @@ int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
     // Run-Test/Idle -> Select-DR-Scan -> Capture-DR -> Shift-DR.
     static const int to_shift_dr[] = {1, 0, 0};
     int result = 0;
-    if (jtag_clock_tms_sequence(ftdi, to_shift_dr, 3) != 0) {
+    if (jtag_clock_tms_sequence(ftdi, to_shift_dr) != 0) {
         fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
         result = -1;
     }

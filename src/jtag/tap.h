@@ -15,6 +15,13 @@ int jtag_clock_tms(struct ftdi_context *ftdi, int level);
 int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int *levels,
                             int n);
 
+// The same over a whole array of levels.
+template <int N>
+int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int (&levels)[N])
+{
+    return jtag_clock_tms_sequence(ftdi, levels, N);
+}
+
 // Any state -> Test-Logic-Reset -> Run-Test/Idle. Always clocks all six
 // cycles; returns -1 (after one line on standard error) if any write failed.
 int jtag_reset_to_idle(struct ftdi_context *ftdi);
