@@ -33,17 +33,21 @@ int main(int argc, char **argv)
         commands++;
         chunk_commands += m.opcode == 0x19;
     }
-    std::printf("TCK rate                 %.0f Hz (divisor %u)\n", rate, rec.divisor);
-    std::printf("data bits                %.0f  -> pure data time %.3f s\n", data_bits,
-                data_bits / rate);
+    std::printf("TCK rate                 %.0f Hz (divisor %u)\n", rate,
+                rec.divisor);
+    std::printf("data bits                %.0f  -> pure data time %.3f s\n",
+                data_bits, data_bits / rate);
     std::printf("TCK cycles clocked       %llu -> wire time %.3f s\n",
                 (unsigned long long)rec.tck_cycles, rec.wire_seconds);
     std::printf("TAP overhead             %.0f TCK cycles (%.6f s)\n",
-                rec.tck_cycles - data_bits, (rec.tck_cycles - data_bits) / rate);
-    std::printf("USB bulk writes          %lu (%lu carrying chunk data, %lu small)\n",
-                bulk_writes, big_writes, bulk_writes - big_writes);
-    std::printf("MPSSE commands           %lu (%lu chunk commands)\n", commands, chunk_commands);
-    std::printf("FPGA                     sync=%d done=%d config_bits=%llu\n", rec.sync_seen,
-                rec.done, (unsigned long long)rec.config_bits);
+                rec.tck_cycles - data_bits,
+                (rec.tck_cycles - data_bits) / rate);
+    std::printf(
+        "USB bulk writes          %lu (%lu carrying chunk data, %lu small)\n",
+        bulk_writes, big_writes, bulk_writes - big_writes);
+    std::printf("MPSSE commands           %lu (%lu chunk commands)\n", commands,
+                chunk_commands);
+    std::printf("FPGA                     sync=%d done=%d config_bits=%llu\n",
+                rec.sync_seen, rec.done, (unsigned long long)rec.config_bits);
     return 0;
 }

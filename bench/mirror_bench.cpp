@@ -42,16 +42,18 @@ void measure(size_t size, int rounds)
         [&] {
             loader_mirror(dst.data(), src.data(), static_cast<uint32_t>(size));
             for (size_t off = 0; off < size; off += 65532) {
-                uint32_t n = static_cast<uint32_t>(std::min<size_t>(65532, size - off));
+                uint32_t n =
+                    static_cast<uint32_t>(std::min<size_t>(65532, size - off));
                 loader_frame_chunk(buf.data(), dst.data() + off, n);
                 sink = sink + buf[3];
             }
         },
         rounds);
-    std::printf("%8zu KiB  memcpy %8.3f ms (%6.2f GB/s)  mirror+framing %8.3f ms "
-                "(%6.2f GB/s)  ratio %.2f\n",
-                size / 1024, copy * 1e3, size / copy / 1e9, prepare * 1e3,
-                size / prepare / 1e9, prepare / copy);
+    std::printf(
+        "%8zu KiB  memcpy %8.3f ms (%6.2f GB/s)  mirror+framing %8.3f ms "
+        "(%6.2f GB/s)  ratio %.2f\n",
+        size / 1024, copy * 1e3, size / copy / 1e9, prepare * 1e3,
+        size / prepare / 1e9, prepare / copy);
 }
 
 } // namespace

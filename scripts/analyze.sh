@@ -10,7 +10,7 @@ ensure_packages build-essential cmake pkg-config libftdi-dev libusb-dev \
 BUILD=${1:-$ROOT/build-analyze}
 
 # Directories held to .clang-format.
-FORMAT_DIRS=(src fuzz tests/fuzz_regressions)
+FORMAT_DIRS=(src sim tests bench cross fuzz)
 
 cd "$ROOT"
 # clang-tidy reads the compiler flags from compile_commands.json, so they

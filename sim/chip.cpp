@@ -10,68 +10,95 @@
 namespace tapsim {
 namespace {
 
-ControlKind classify(uint8_t request, uint16_t value) {
+ControlKind classify(uint8_t request, uint16_t value)
+{
     switch (request) {
     case sio::kReset:
-        if (value == sio::kResetSio) return ControlKind::Reset;
-        if (value == sio::kPurgeRx) return ControlKind::PurgeRx;
-        if (value == sio::kPurgeTx) return ControlKind::PurgeTx;
+        if (value == sio::kResetSio)
+            return ControlKind::Reset;
+        if (value == sio::kPurgeRx)
+            return ControlKind::PurgeRx;
+        if (value == sio::kPurgeTx)
+            return ControlKind::PurgeTx;
         return ControlKind::Other;
-    case sio::kModemCtrl: return ControlKind::ModemCtrl;
-    case sio::kFlowCtrl: return ControlKind::FlowCtrl;
-    case sio::kBaudrate: return ControlKind::Baudrate;
-    case sio::kSetData: return ControlKind::SetData;
-    case sio::kPollModemStatus: return ControlKind::ModemStatus;
-    case sio::kEventChar: return ControlKind::EventChar;
-    case sio::kErrorChar: return ControlKind::ErrorChar;
-    case sio::kSetLatency: return ControlKind::Latency;
-    case sio::kGetLatency: return ControlKind::GetLatency;
-    case sio::kSetBitmode: return ControlKind::BitMode;
-    case sio::kReadPins: return ControlKind::ReadPins;
+    case sio::kModemCtrl:
+        return ControlKind::ModemCtrl;
+    case sio::kFlowCtrl:
+        return ControlKind::FlowCtrl;
+    case sio::kBaudrate:
+        return ControlKind::Baudrate;
+    case sio::kSetData:
+        return ControlKind::SetData;
+    case sio::kPollModemStatus:
+        return ControlKind::ModemStatus;
+    case sio::kEventChar:
+        return ControlKind::EventChar;
+    case sio::kErrorChar:
+        return ControlKind::ErrorChar;
+    case sio::kSetLatency:
+        return ControlKind::Latency;
+    case sio::kGetLatency:
+        return ControlKind::GetLatency;
+    case sio::kSetBitmode:
+        return ControlKind::BitMode;
+    case sio::kReadPins:
+        return ControlKind::ReadPins;
     case sio::kReadEeprom:
     case sio::kWriteEeprom:
-    case sio::kEraseEeprom: return ControlKind::Eeprom;
-    default: return ControlKind::Other;
+    case sio::kEraseEeprom:
+        return ControlKind::Eeprom;
+    default:
+        return ControlKind::Other;
     }
 }
 
 // Baud rate divisor: 14-bit integer part, a 3-bit fraction code split over
 // wValue bits 14-15 and wIndex bit 8, and (high-speed chips) bit 17 picking
 // the 12 MHz base over 3 MHz.
-uint32_t decode_baudrate(uint16_t value, uint16_t index) {
+uint32_t decode_baudrate(uint16_t value, uint16_t index)
+{
     static const uint32_t kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
     const uint32_t enc = value | (static_cast<uint32_t>(index & 0xFF00) << 8);
     const uint32_t base = (enc & 0x20000) ? 12000000u : 3000000u;
     const uint32_t whole = enc & 0x3FFF;
     const uint32_t eighths = whole * 8 + kEighths[(enc >> 14) & 7];
-    if (whole == 0 && eighths == 0) return base;
-    if (whole == 1 && eighths == 8) return base * 2 / 3;  // special code for 2 MBd
-    return static_cast<uint32_t>((static_cast<uint64_t>(base) * 8 + eighths / 2) / eighths);
+    if (whole == 0 && eighths == 0)
+        return base;
+    if (whole == 1 && eighths == 8)
+        return base * 2 / 3; // special code for 2 MBd
+    return static_cast<uint32_t>(
+        (static_cast<uint64_t>(base) * 8 + eighths / 2) / eighths);
 }
 
-}  // namespace
+} // namespace
 
-Chip::Chip(uint32_t device_index, const ChipInfo& info, Record& record, Fpga* target,
-           const Faults& faults)
-    : device_(device_index), info_(info), record_(record), faults_(faults), wired_(target != nullptr) {
+Chip::Chip(uint32_t device_index, const ChipInfo &info, Record &record,
+           Fpga *target, const Faults &faults)
+    : device_(device_index), info_(info), record_(record), faults_(faults),
+      wired_(target != nullptr)
+{
     // Only channel A's MPSSE reaches the JTAG header.
     if (target)
-        channels_[0].mpsse = std::make_unique<Mpsse>(record, target, info.bcd_device >= 0x0700,
-                                                     channels_[0].rx);
+        channels_[0].mpsse = std::make_unique<Mpsse>(
+            record, target, info.bcd_device >= 0x0700, channels_[0].rx);
 }
 
 Chip::~Chip() = default;
 
-int Chip::channel_of(uint16_t index) const {
+int Chip::channel_of(uint16_t index) const
+{
     // wIndex low byte: 1 = channel A, 2 = channel B; 0 means A on old chips.
     const int port = index & 0xFF;
-    if (port == 0 || port == 1) return 0;
-    if (port == 2) return 1;
+    if (port == 0 || port == 1)
+        return 0;
+    if (port == 2)
+        return 1;
     return -1;
 }
 
-int Chip::control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
-                  uint8_t* data, uint16_t length) {
+int Chip::control(uint8_t request_type, uint8_t request, uint16_t value,
+                  uint16_t index, uint8_t *data, uint16_t length)
+{
     ControlTransfer t;
     t.seq = record_.next_seq++;
     t.device = device_;
@@ -84,37 +111,44 @@ int Chip::control(uint8_t request_type, uint8_t request, uint16_t value, uint16_
 
     const int channel = channel_of(index);
     if ((request_type & 0x60) != 0x40 || channel < 0)
-        t.result = -EPIPE;  // not a vendor request to a channel: the chip stalls
+        t.result = -EPIPE; // not a vendor request to a channel: the chip stalls
     else
-        t.result = handle_control(channels_[channel], channel, request_type, request, value,
-                                  index, data, length);
+        t.result = handle_control(channels_[channel], channel, request_type,
+                                  request, value, index, data, length);
     const int result = t.result;
     record_.keep(record_.controls, std::move(t));
     return result;
 }
 
-int Chip::handle_control(Channel& ch, int channel, uint8_t request_type, uint8_t request,
-                         uint16_t value, uint16_t index, uint8_t* data, uint16_t length) {
+int Chip::handle_control(Channel &ch, int channel, uint8_t request_type,
+                         uint8_t request, uint16_t value, uint16_t index,
+                         uint8_t *data, uint16_t length)
+{
     const bool in = (request_type & 0x80) != 0;
     const bool recorded = wired_ && channel == 0;
-    auto reply = [&](const uint8_t* bytes, uint16_t n) {
+    auto reply = [&](const uint8_t *bytes, uint16_t n) {
         const uint16_t k = std::min(n, length);
-        if (data) std::copy(bytes, bytes + k, data);
+        if (data)
+            std::copy(bytes, bytes + k, data);
         return static_cast<int>(k);
     };
 
     switch (request) {
     case sio::kReset:
         // Clears the chip's FIFOs; the JTAG target does not notice.
-        if (value == sio::kResetSio || value == sio::kPurgeRx) ch.rx.clear();
-        if ((value == sio::kResetSio || value == sio::kPurgeTx) && ch.mpsse) ch.mpsse->drop_partial();
+        if (value == sio::kResetSio || value == sio::kPurgeRx)
+            ch.rx.clear();
+        if ((value == sio::kResetSio || value == sio::kPurgeTx) && ch.mpsse)
+            ch.mpsse->drop_partial();
         return 0;
     case sio::kBaudrate:
-        if (recorded) record_.baudrate = decode_baudrate(value, index);
+        if (recorded)
+            record_.baudrate = decode_baudrate(value, index);
         return 0;
     case sio::kSetLatency:
         ch.latency = static_cast<uint8_t>(value & 0xFF);
-        if (recorded) record_.latency = ch.latency;
+        if (recorded)
+            record_.latency = ch.latency;
         return 0;
     case sio::kGetLatency: {
         const uint8_t b = ch.latency;
@@ -123,7 +157,8 @@ int Chip::handle_control(Channel& ch, int channel, uint8_t request_type, uint8_t
     case sio::kSetBitmode:
         ch.mask = static_cast<uint8_t>(value & 0xFF);
         ch.mode = static_cast<uint8_t>(value >> 8);
-        if (ch.mode == sio::kModeMpsse && ch.mpsse) ch.mpsse->restart();
+        if (ch.mode == sio::kModeMpsse && ch.mpsse)
+            ch.mpsse->restart();
         if (recorded) {
             record_.bit_mode = ch.mode;
             record_.bit_mask = ch.mask;
@@ -138,19 +173,21 @@ int Chip::handle_control(Channel& ch, int channel, uint8_t request_type, uint8_t
         return in ? reply(b, 2) : 0;
     }
     case sio::kReadEeprom: {
-        const uint8_t b[2] = {0xFF, 0xFF};  // blank EEPROM
+        const uint8_t b[2] = {0xFF, 0xFF}; // blank EEPROM
         return in ? reply(b, 2) : 0;
     }
     default:
         if (in) {
-            if (data) std::fill(data, data + length, 0);
+            if (data)
+                std::fill(data, data + length, 0);
             return length;
         }
         return 0;
     }
 }
 
-int Chip::bulk_write(int channel, const uint8_t* data, size_t n) {
+int Chip::bulk_write(int channel, const uint8_t *data, size_t n)
+{
     ++writes_;
     BulkTransfer t;
     t.seq = record_.next_seq++;
@@ -163,19 +200,22 @@ int Chip::bulk_write(int channel, const uint8_t* data, size_t n) {
         take = 0;
         t.result = -EIO;
     } else {
-        if (faults_.short_write == writes_) take = n / 2;
+        if (faults_.short_write == writes_)
+            take = n / 2;
         t.result = static_cast<int32_t>(take);
     }
     t.data.append(data, take);
     const int result = t.result;
     record_.keep(record_.bulk, std::move(t));
 
-    Channel& ch = channels_[channel];
-    if (ch.mode == sio::kModeMpsse && ch.mpsse) ch.mpsse->feed(data, take);
+    Channel &ch = channels_[channel];
+    if (ch.mode == sio::kModeMpsse && ch.mpsse)
+        ch.mpsse->feed(data, take);
     return result;
 }
 
-int Chip::bulk_read(int channel, uint8_t* buf, size_t n) {
+int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
+{
     ++reads_;
     BulkTransfer t;
     t.seq = record_.next_seq++;
@@ -187,8 +227,9 @@ int Chip::bulk_read(int channel, uint8_t* buf, size_t n) {
     if (faults_.error_read == reads_) {
         t.result = -EIO;
     } else {
-        const bool starve = faults_.empty_reads_forever || reads_ <= faults_.empty_reads;
-        std::deque<uint8_t>& rx = channels_[channel].rx;
+        const bool starve =
+            faults_.empty_reads_forever || reads_ <= faults_.empty_reads;
+        std::deque<uint8_t> &rx = channels_[channel].rx;
         const size_t payload = info_.packet_size - 2u;
         size_t pos = 0;
         while (n - pos >= 2) {
@@ -196,11 +237,13 @@ int Chip::bulk_read(int channel, uint8_t* buf, size_t n) {
             buf[pos++] = sio::kLineStatus;
             const size_t room = std::min(payload, n - pos);
             const size_t k = starve ? 0 : std::min(room, rx.size());
-            std::copy(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(k), buf + pos);
+            std::copy(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(k),
+                      buf + pos);
             rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(k));
             pos += k;
             // A short packet ends the transfer, and so does an empty queue.
-            if (k < payload || rx.empty()) break;
+            if (k < payload || rx.empty())
+                break;
         }
         t.result = static_cast<int32_t>(pos);
         t.data.append(buf, pos);
@@ -210,4 +253,4 @@ int Chip::bulk_read(int channel, uint8_t* buf, size_t n) {
     return result;
 }
 
-}  // namespace tapsim
+} // namespace tapsim

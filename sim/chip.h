@@ -35,8 +35,8 @@ constexpr uint8_t kWriteEeprom = 0x91;
 constexpr uint8_t kEraseEeprom = 0x92;
 
 constexpr uint16_t kResetSio = 0;
-constexpr uint16_t kPurgeRx = 1;  // chip-to-host buffer
-constexpr uint16_t kPurgeTx = 2;  // host-to-chip buffer
+constexpr uint16_t kPurgeRx = 1; // chip-to-host buffer
+constexpr uint16_t kPurgeTx = 2; // host-to-chip buffer
 
 constexpr uint8_t kModeReset = 0x00;
 constexpr uint8_t kModeMpsse = 0x02;
@@ -44,7 +44,7 @@ constexpr uint8_t kModeMpsse = 0x02;
 // Two bytes in front of every packet the chip sends.
 constexpr uint8_t kModemStatus = 0x32;
 constexpr uint8_t kLineStatus = 0x60;
-}  // namespace sio
+} // namespace sio
 
 struct ChipInfo {
     uint16_t vid = 0;
@@ -54,46 +54,47 @@ struct ChipInfo {
 };
 
 class Chip {
-public:
+  public:
     static constexpr int kChannels = 2;
 
     // target may be null: then nothing is wired and bulk data is only
     // recorded. faults apply to this chip's bulk transfers.
-    Chip(uint32_t device_index, const ChipInfo& info, Record& record, Fpga* target,
-         const Faults& faults);
+    Chip(uint32_t device_index, const ChipInfo &info, Record &record,
+         Fpga *target, const Faults &faults);
     ~Chip();
-    Chip(const Chip&) = delete;
-    Chip& operator=(const Chip&) = delete;
+    Chip(const Chip &) = delete;
+    Chip &operator=(const Chip &) = delete;
 
-    const ChipInfo& info() const { return info_; }
+    const ChipInfo &info() const { return info_; }
 
     // Returns bytes transferred in the data stage, or a negative errno.
     // For device-to-host requests (request_type bit 7) data receives up to
     // length bytes.
-    int control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
-                uint8_t* data, uint16_t length);
+    int control(uint8_t request_type, uint8_t request, uint16_t value,
+                uint16_t index, uint8_t *data, uint16_t length);
     // Returns bytes the chip took, or a negative errno.
-    int bulk_write(int channel, const uint8_t* data, size_t n);
+    int bulk_write(int channel, const uint8_t *data, size_t n);
     // Fills whole packets (status bytes first) up to n bytes; returns the
     // byte count including status bytes, or a negative errno.
-    int bulk_read(int channel, uint8_t* buf, size_t n);
+    int bulk_read(int channel, uint8_t *buf, size_t n);
 
-private:
+  private:
     struct Channel {
         uint8_t mode = sio::kModeReset;
         uint8_t mask = 0;
         uint8_t latency = 16;
-        std::deque<uint8_t> rx;  // waiting to go to the host
+        std::deque<uint8_t> rx; // waiting to go to the host
         std::unique_ptr<Mpsse> mpsse;
     };
 
     int channel_of(uint16_t index) const;
-    int handle_control(Channel& ch, int channel, uint8_t request_type, uint8_t request,
-                       uint16_t value, uint16_t index, uint8_t* data, uint16_t length);
+    int handle_control(Channel &ch, int channel, uint8_t request_type,
+                       uint8_t request, uint16_t value, uint16_t index,
+                       uint8_t *data, uint16_t length);
 
     uint32_t device_;
     ChipInfo info_;
-    Record& record_;
+    Record &record_;
     Faults faults_;
     Channel channels_[kChannels];
     uint64_t writes_ = 0;
@@ -101,4 +102,4 @@ private:
     bool wired_;
 };
 
-}  // namespace tapsim
+} // namespace tapsim

@@ -19,14 +19,14 @@ constexpr uint8_t kTck = 0x01;
 constexpr uint8_t kTdi = 0x02;
 constexpr uint8_t kTdo = 0x04;
 constexpr uint8_t kTms = 0x08;
-constexpr uint8_t kVref = 0x10;  // target supply sense, input
-}  // namespace pin
+constexpr uint8_t kVref = 0x10; // target supply sense, input
+} // namespace pin
 
 // Opcode bit fields of the clocking commands (0x10-0x7F).
 namespace op {
-constexpr uint8_t kNegWrite = 0x01;  // TDI/TMS change on the falling edge
-constexpr uint8_t kBitMode = 0x02;   // length counts bits, not bytes
-constexpr uint8_t kNegRead = 0x04;   // TDO sampled on the falling edge
+constexpr uint8_t kNegWrite = 0x01; // TDI/TMS change on the falling edge
+constexpr uint8_t kBitMode = 0x02;  // length counts bits, not bytes
+constexpr uint8_t kNegRead = 0x04;  // TDO sampled on the falling edge
 constexpr uint8_t kLsbFirst = 0x08;
 constexpr uint8_t kWriteTdi = 0x10;
 constexpr uint8_t kReadTdo = 0x20;
@@ -47,47 +47,49 @@ constexpr uint8_t kThreePhaseOff = 0x8D;
 constexpr uint8_t kAdaptiveOff = 0x97;
 
 constexpr uint8_t kBadCommand = 0xFA;
-}  // namespace op
+} // namespace op
 
 class Mpsse {
-public:
+  public:
     // target may be null (nothing wired to the pins).
-    Mpsse(Record& record, Fpga* target, bool high_speed, std::deque<uint8_t>& answers);
+    Mpsse(Record &record, Fpga *target, bool high_speed,
+          std::deque<uint8_t> &answers);
 
     // Entering MPSSE mode: pins back to inputs, parser idle.
     void restart();
     // Host-to-chip buffer purged: a half-received command is dropped.
     void drop_partial();
 
-    void feed(const uint8_t* data, size_t n);
+    void feed(const uint8_t *data, size_t n);
 
     uint8_t read_low() const;
 
-private:
+  private:
     enum class Kind : uint8_t { Shift, Tms, Fixed, Bad };
 
     void begin(uint8_t opcode);
     void header_done();
     void finish();
     void run_fixed();
-    void shift_payload(const uint8_t* data, size_t n);
+    void shift_payload(const uint8_t *data, size_t n);
     void shift_read_only();
     void shift_bits(uint8_t data, unsigned count);
     void run_tms();
-    void shift_byte_slow(uint8_t in_byte, uint8_t* out_byte);
+    void shift_byte_slow(uint8_t in_byte, uint8_t *out_byte);
     bool fast_path_ok() const;
     void answer(uint8_t b);
     void add_clocks(uint64_t n);
 
-    bool cycle(uint8_t drive_mask, uint8_t drive_bits, bool neg_write, bool neg_read);
+    bool cycle(uint8_t drive_mask, uint8_t drive_bits, bool neg_write,
+               bool neg_read);
     bool pin_level(uint8_t mask) const;
     bool sample_tdo() const;
     bool clocks_target() const;
 
-    Record& record_;
-    Fpga* target_;
+    Record &record_;
+    Fpga *target_;
     bool high_speed_;
-    std::deque<uint8_t>& answers_;
+    std::deque<uint8_t> &answers_;
 
     uint8_t low_value_ = 0;
     uint8_t low_dir_ = 0;
@@ -106,9 +108,9 @@ private:
     unsigned header_need_ = 0;
     uint64_t payload_left_ = 0;
     size_t commands_seen_ = 0;
-    size_t command_ = 0;  // number of the current command, for messages
-    MpsseCommand* cmd_;   // its record entry, or scratch_ once the list is full
+    size_t command_ = 0; // number of the current command, for messages
+    MpsseCommand *cmd_;  // its record entry, or scratch_ once the list is full
     MpsseCommand scratch_;
 };
 
-}  // namespace tapsim
+} // namespace tapsim

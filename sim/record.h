@@ -16,7 +16,8 @@ namespace tapsim {
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ull;
 constexpr uint64_t kFnvPrime = 0x100000001b3ull;
 
-inline uint64_t fnv1a(uint64_t hash, const uint8_t* data, size_t n) {
+inline uint64_t fnv1a(uint64_t hash, const uint8_t *data, size_t n)
+{
     for (size_t i = 0; i < n; ++i) {
         hash ^= data[i];
         hash *= kFnvPrime;
@@ -33,7 +34,7 @@ struct Blob {
     uint64_t hash = kFnvOffset;
     std::vector<uint8_t> head;
 
-    void append(const uint8_t* data, size_t n);
+    void append(const uint8_t *data, size_t n);
     bool complete() const { return head.size() == size; }
 };
 
@@ -56,10 +57,10 @@ enum class ControlKind : uint8_t {
     Other,
 };
 
-const char* control_kind_name(ControlKind kind);
+const char *control_kind_name(ControlKind kind);
 
 struct ControlTransfer {
-    uint64_t seq = 0;  // shared with bulk transfers: global order
+    uint64_t seq = 0; // shared with bulk transfers: global order
     uint32_t device = 0;
     uint8_t request_type = 0;
     uint8_t request = 0;
@@ -73,20 +74,20 @@ struct ControlTransfer {
 struct BulkTransfer {
     uint64_t seq = 0;
     uint32_t device = 0;
-    uint8_t channel = 0;  // 0 = A, 1 = B
+    uint8_t channel = 0; // 0 = A, 1 = B
     bool in = false;
     int32_t requested = 0;
     int32_t result = 0;
-    Blob data;  // bytes the chip took (out) or sent, status bytes included (in)
+    Blob data; // bytes the chip took (out) or sent, status bytes included (in)
 };
 
 struct MpsseCommand {
     uint8_t opcode = 0;
-    std::vector<uint8_t> operands;  // header bytes after the opcode
-    uint64_t clocks = 0;            // TCK cycles it produced
-    bool bad = false;               // answered 0xFA
-    Blob out;                       // data shifted out on TDI
-    Blob in;                        // answer bytes queued for the host
+    std::vector<uint8_t> operands; // header bytes after the opcode
+    uint64_t clocks = 0;           // TCK cycles it produced
+    bool bad = false;              // answered 0xFA
+    Blob out;                      // data shifted out on TDI
+    Blob in;                       // answer bytes queued for the host
 };
 
 struct DeviceRecord {
@@ -111,10 +112,10 @@ struct Record {
     std::vector<ControlTransfer> controls;
     std::vector<BulkTransfer> bulk;
     std::vector<MpsseCommand> commands;
-    std::vector<StateRun> states;         // state after each rising TCK edge
-    std::vector<uint8_t> instructions;    // loaded on Update-IR
+    std::vector<StateRun> states;      // state after each rising TCK edge
+    std::vector<uint8_t> instructions; // loaded on Update-IR
     std::vector<std::string> protocol_errors;
-    std::vector<std::string> warnings;    // scenario problems
+    std::vector<std::string> warnings; // scenario problems
 
     // Adapter channel A settings as last set by control requests.
     uint8_t bit_mode = 0;
@@ -125,13 +126,14 @@ struct Record {
     uint64_t tck_cycles = 0;
     uint16_t divisor = 0;
     uint32_t clock_base_hz = 12000000;
-    double wire_seconds = 0;  // cycles at the rate in force when clocked
+    double wire_seconds = 0; // cycles at the rate in force when clocked
 
     // Configuration input since the last JPROGRAM.
     uint64_t config_bits = 0;
-    uint64_t config_hash = kFnvOffset;  // over packed bytes, last one zero-padded
+    uint64_t config_hash =
+        kFnvOffset; // over packed bytes, last one zero-padded
     bool config_kept = true;
-    std::vector<uint8_t> config_data;   // packed MSB first in arrival order
+    std::vector<uint8_t> config_data; // packed MSB first in arrival order
     bool sync_seen = false;
     bool done = false;
 
@@ -139,8 +141,8 @@ struct Record {
     uint64_t next_seq = 1;
 
     // Appends v to list unless it is full. Returns whether it was kept.
-    template <typename T>
-    bool keep(std::vector<T>& list, T&& v) {
+    template <typename T> bool keep(std::vector<T> &list, T &&v)
+    {
         if (list.size() >= kMaxEntries) {
             ++dropped;
             return false;
@@ -150,17 +152,17 @@ struct Record {
     }
     void add_state(TapState state, uint64_t count);
     uint64_t state_count(TapState state) const;
-    size_t adapter_index() const;  // devices.size() when absent
+    size_t adapter_index() const; // devices.size() when absent
 };
 
-void write_record(std::ostream& os, const Record& record);
-bool parse_record(std::istream& is, Record& out, std::string* error = nullptr);
+void write_record(std::ostream &os, const Record &record);
+bool parse_record(std::istream &is, Record &out, std::string *error = nullptr);
 
 // File helpers. Writing goes through a temporary file and a rename so a
 // reader never sees half a record.
-bool write_record_file(const std::string& path, const Record& record,
-                       std::string* error = nullptr);
-bool read_record_file(const std::string& path, Record& out,
-                      std::string* error = nullptr);
+bool write_record_file(const std::string &path, const Record &record,
+                       std::string *error = nullptr);
+bool read_record_file(const std::string &path, Record &out,
+                      std::string *error = nullptr);
 
-}  // namespace tapsim
+} // namespace tapsim

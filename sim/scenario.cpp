@@ -8,17 +8,21 @@
 namespace tapsim {
 namespace {
 
-bool parse_u64(const char* text, uint64_t max, uint64_t& out) {
-    if (!text || !*text || *text == '-' || *text == '+') return false;
+bool parse_u64(const char *text, uint64_t max, uint64_t &out)
+{
+    if (!text || !*text || *text == '-' || *text == '+')
+        return false;
     errno = 0;
-    char* end = nullptr;
+    char *end = nullptr;
     const unsigned long long v = std::strtoull(text, &end, 0);
-    if (errno != 0 || *end != '\0' || v > max) return false;
+    if (errno != 0 || *end != '\0' || v > max)
+        return false;
     out = v;
     return true;
 }
 
-bool parse_bool(const char* text, bool& out) {
+bool parse_bool(const char *text, bool &out)
+{
     if (std::strcmp(text, "1") == 0) {
         out = true;
         return true;
@@ -30,32 +34,41 @@ bool parse_bool(const char* text, bool& out) {
     return false;
 }
 
-bool parse_hex16(const std::string& s, uint16_t& out) {
-    if (s.empty() || s.size() > 4) return false;
+bool parse_hex16(const std::string &s, uint16_t &out)
+{
+    if (s.empty() || s.size() > 4)
+        return false;
     uint16_t v = 0;
     for (char c : s) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = static_cast<uint16_t>(v << 4 | d);
     }
     out = v;
     return true;
 }
 
-bool parse_ids(const char* text, std::vector<UsbId>& out) {
+bool parse_ids(const char *text, std::vector<UsbId> &out)
+{
     std::vector<UsbId> ids;
     std::string all(text);
     size_t start = 0;
     while (start <= all.size()) {
         size_t comma = all.find(',', start);
-        if (comma == std::string::npos) comma = all.size();
+        if (comma == std::string::npos)
+            comma = all.size();
         const std::string item = all.substr(start, comma - start);
         const size_t colon = item.find(':');
         UsbId id;
-        if (colon == std::string::npos || !parse_hex16(item.substr(0, colon), id.vid) ||
+        if (colon == std::string::npos ||
+            !parse_hex16(item.substr(0, colon), id.vid) ||
             !parse_hex16(item.substr(colon + 1), id.pid))
             return false;
         ids.push_back(id);
@@ -65,29 +78,33 @@ bool parse_ids(const char* text, std::vector<UsbId>& out) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-Scenario scenario_from_env(std::vector<std::string>* errors,
-                           const std::function<const char*(const char*)>& get) {
-    auto lookup = [&](const char* name) -> const char* {
-        const char* v = get ? get(name) : std::getenv(name);
+Scenario scenario_from_env(std::vector<std::string> *errors,
+                           const std::function<const char *(const char *)> &get)
+{
+    auto lookup = [&](const char *name) -> const char * {
+        const char *v = get ? get(name) : std::getenv(name);
         return (v && *v) ? v : nullptr;
     };
-    auto complain = [&](const char* name, const char* value, const char* want) {
+    auto complain = [&](const char *name, const char *value, const char *want) {
         if (errors)
-            errors->push_back(std::string("ignoring ") + name + "=" + value + ": expected " + want);
+            errors->push_back(std::string("ignoring ") + name + "=" + value +
+                              ": expected " + want);
     };
 
     Scenario s;
-    auto flag = [&](const char* name, bool& field) {
-        if (const char* v = lookup(name))
-            if (!parse_bool(v, field)) complain(name, v, "0 or 1");
+    auto flag = [&](const char *name, bool &field) {
+        if (const char *v = lookup(name))
+            if (!parse_bool(v, field))
+                complain(name, v, "0 or 1");
     };
-    auto number = [&](const char* name, uint64_t max, auto& field) {
-        if (const char* v = lookup(name)) {
+    auto number = [&](const char *name, uint64_t max, auto &field) {
+        if (const char *v = lookup(name)) {
             uint64_t n = 0;
             if (parse_u64(v, max, n))
-                field = static_cast<std::remove_reference_t<decltype(field)>>(n);
+                field =
+                    static_cast<std::remove_reference_t<decltype(field)>>(n);
             else
                 complain(name, v, "a number");
         }
@@ -97,33 +114,40 @@ Scenario scenario_from_env(std::vector<std::string>* errors,
     flag("TAPSIM_POWER", s.target_powered);
     flag("TAPSIM_KEEP_CONFIG", s.keep_config);
 
-    if (const char* v = lookup("TAPSIM_VARIANT")) {
-        if (std::strcmp(v, "fs") == 0) s.variant = Variant::FullSpeed;
-        else if (std::strcmp(v, "hs") == 0) s.variant = Variant::HighSpeed;
-        else complain("TAPSIM_VARIANT", v, "fs or hs");
+    if (const char *v = lookup("TAPSIM_VARIANT")) {
+        if (std::strcmp(v, "fs") == 0)
+            s.variant = Variant::FullSpeed;
+        else if (std::strcmp(v, "hs") == 0)
+            s.variant = Variant::HighSpeed;
+        else
+            complain("TAPSIM_VARIANT", v, "fs or hs");
     }
 
     number("TAPSIM_IDCODE", 0xFFFFFFFFull, s.idcode);
-    static const char* const kUser[4] = {"TAPSIM_USER1", "TAPSIM_USER2", "TAPSIM_USER3",
-                                         "TAPSIM_USER4"};
-    for (int i = 0; i < 4; ++i) number(kUser[i], 0xFFFFFFFFull, s.user[i]);
+    static const char *const kUser[4] = {"TAPSIM_USER1", "TAPSIM_USER2",
+                                         "TAPSIM_USER3", "TAPSIM_USER4"};
+    for (int i = 0; i < 4; ++i)
+        number(kUser[i], 0xFFFFFFFFull, s.user[i]);
 
-    if (const char* v = lookup("TAPSIM_EXTRA_DEVICES"))
-        if (!parse_ids(v, s.extra_devices)) complain("TAPSIM_EXTRA_DEVICES", v, "vid:pid[,vid:pid...] in hex");
+    if (const char *v = lookup("TAPSIM_EXTRA_DEVICES"))
+        if (!parse_ids(v, s.extra_devices))
+            complain("TAPSIM_EXTRA_DEVICES", v, "vid:pid[,vid:pid...] in hex");
 
     number("TAPSIM_SHORT_WRITE", ~0ull, s.faults.short_write);
     number("TAPSIM_ERROR_WRITE", ~0ull, s.faults.error_write);
     number("TAPSIM_ERROR_READ", ~0ull, s.faults.error_read);
-    if (const char* v = lookup("TAPSIM_EMPTY_READS")) {
+    if (const char *v = lookup("TAPSIM_EMPTY_READS")) {
         if (std::strcmp(v, "never") == 0) {
             s.faults.empty_reads_forever = true;
         } else {
             uint64_t n = 0;
-            if (parse_u64(v, ~0ull, n)) s.faults.empty_reads = n;
-            else complain("TAPSIM_EMPTY_READS", v, "a number or never");
+            if (parse_u64(v, ~0ull, n))
+                s.faults.empty_reads = n;
+            else
+                complain("TAPSIM_EMPTY_READS", v, "a number or never");
         }
     }
     return s;
 }
 
-}  // namespace tapsim
+} // namespace tapsim

@@ -18,35 +18,38 @@ struct UsbId {
 constexpr UsbId kAdapterId{0x2a5e, 0x0c41};
 
 enum class Variant : uint8_t {
-    FullSpeed,  // dual-channel full-speed chip, bcdDevice 0x0500, 64-byte packets
-    HighSpeed,  // dual-channel high-speed chip, bcdDevice 0x0700, 512-byte packets
+    FullSpeed, // dual-channel full-speed chip, bcdDevice 0x0500, 64-byte
+               // packets
+    HighSpeed, // dual-channel high-speed chip, bcdDevice 0x0700, 512-byte
+               // packets
 };
 
 // Bulk transfer faults of the adapter. Counts are 1-based over all bulk
 // writes (resp. reads) to the adapter; 0 switches a fault off.
 struct Faults {
-    uint64_t short_write = 0;     // that write takes only half of its bytes
-    uint64_t error_write = 0;     // that write fails and takes nothing
-    uint64_t empty_reads = 0;     // the first N reads bring no data
+    uint64_t short_write = 0; // that write takes only half of its bytes
+    uint64_t error_write = 0; // that write fails and takes nothing
+    uint64_t empty_reads = 0; // the first N reads bring no data
     bool empty_reads_forever = false;
-    uint64_t error_read = 0;      // that read fails; the data stays queued
+    uint64_t error_read = 0; // that read fails; the data stays queued
 };
 
 struct Scenario {
     bool adapter = true;
     Variant variant = Variant::FullSpeed;
-    std::vector<UsbId> extra_devices;  // other FTDI chips on the bus
+    std::vector<UsbId> extra_devices; // other FTDI chips on the bus
     bool target_powered = true;
     uint32_t idcode = 0x01C22093;
     // Low bytes are printable ASCII ('1'..'4') so a dump is easy to read.
     uint32_t user[4] = {0x55535231, 0x55535232, 0x55535233, 0x55535234};
-    bool keep_config = true;  // off: only count, hash and sync detection
+    bool keep_config = true; // off: only count, hash and sync detection
     Faults faults;
 };
 
 // Reads TAPSIM_* through get (getenv by default). A malformed value leaves
 // the default in place and adds a message to errors.
-Scenario scenario_from_env(std::vector<std::string>* errors = nullptr,
-                           const std::function<const char*(const char*)>& get = nullptr);
+Scenario scenario_from_env(
+    std::vector<std::string> *errors = nullptr,
+    const std::function<const char *(const char *)> &get = nullptr);
 
-}  // namespace tapsim
+} // namespace tapsim

@@ -29,14 +29,15 @@ constexpr TapState kNext[kTapStateCount][2] = {
     /* Update-IR        */ {S::RunTestIdle, S::SelectDRScan},
 };
 
-constexpr const char* kNames[kTapStateCount] = {
-    "Test-Logic-Reset", "Run-Test/Idle", "Select-DR-Scan", "Capture-DR",
-    "Shift-DR",         "Exit1-DR",      "Pause-DR",       "Exit2-DR",
-    "Update-DR",        "Select-IR-Scan", "Capture-IR",    "Shift-IR",
-    "Exit1-IR",         "Pause-IR",      "Exit2-IR",       "Update-IR",
+constexpr const char *kNames[kTapStateCount] = {
+    "Test-Logic-Reset", "Run-Test/Idle",  "Select-DR-Scan", "Capture-DR",
+    "Shift-DR",         "Exit1-DR",       "Pause-DR",       "Exit2-DR",
+    "Update-DR",        "Select-IR-Scan", "Capture-IR",     "Shift-IR",
+    "Exit1-IR",         "Pause-IR",       "Exit2-IR",       "Update-IR",
 };
 
-uint8_t reverse8(uint8_t b) {
+uint8_t reverse8(uint8_t b)
+{
     b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
     b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
     b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
@@ -45,21 +46,28 @@ uint8_t reverse8(uint8_t b) {
 
 struct ReverseTable {
     uint8_t v[256];
-    ReverseTable() {
-        for (int i = 0; i < 256; ++i) v[i] = reverse8(static_cast<uint8_t>(i));
+    ReverseTable()
+    {
+        for (int i = 0; i < 256; ++i)
+            v[i] = reverse8(static_cast<uint8_t>(i));
     }
 };
 const ReverseTable kReverse;
 
-}  // namespace
+} // namespace
 
-TapState next_state(TapState state, bool tms) {
+TapState next_state(TapState state, bool tms)
+{
     return kNext[static_cast<int>(state)][tms ? 1 : 0];
 }
 
-const char* state_name(TapState state) { return kNames[static_cast<int>(state)]; }
+const char *state_name(TapState state)
+{
+    return kNames[static_cast<int>(state)];
+}
 
-bool parse_state_name(const char* name, TapState& out) {
+bool parse_state_name(const char *name, TapState &out)
+{
     for (int i = 0; i < kTapStateCount; ++i) {
         if (std::strcmp(kNames[i], name) == 0) {
             out = static_cast<TapState>(i);
@@ -69,42 +77,60 @@ bool parse_state_name(const char* name, TapState& out) {
     return false;
 }
 
-const char* instruction_name(uint8_t code) {
+const char *instruction_name(uint8_t code)
+{
     switch (code) {
-    case ir::kUser1: return "USER1";
-    case ir::kUser2: return "USER2";
-    case ir::kCfgIn: return "CFG_IN";
-    case ir::kIdcode: return "IDCODE";
-    case ir::kJprogram: return "JPROGRAM";
-    case ir::kJstart: return "JSTART";
-    case ir::kUser3: return "USER3";
-    case ir::kUser4: return "USER4";
-    case ir::kBypass: return "BYPASS";
-    default: return "other";
+    case ir::kUser1:
+        return "USER1";
+    case ir::kUser2:
+        return "USER2";
+    case ir::kCfgIn:
+        return "CFG_IN";
+    case ir::kIdcode:
+        return "IDCODE";
+    case ir::kJprogram:
+        return "JPROGRAM";
+    case ir::kJstart:
+        return "JSTART";
+    case ir::kUser3:
+        return "USER3";
+    case ir::kUser4:
+        return "USER4";
+    case ir::kBypass:
+        return "BYPASS";
+    default:
+        return "other";
     }
 }
 
-Fpga::Fpga(const FpgaConfig& config, Record& record) : config_(config), record_(record) {
+Fpga::Fpga(const FpgaConfig &config, Record &record)
+    : config_(config), record_(record)
+{
     clear_config();
 }
 
-void Fpga::rise(bool tms, bool tdi) {
-    if (!config_.powered) return;
+void Fpga::rise(bool tms, bool tdi)
+{
+    if (!config_.powered)
+        return;
     switch (state_) {
     case S::CaptureDR:
         capture_dr();
         break;
     case S::ShiftDR: {
-        if (ir_ == ir::kCfgIn) append_config_bit(tdi);
+        if (ir_ == ir::kCfgIn)
+            append_config_bit(tdi);
         const uint64_t in = tdi ? 1 : 0;
         dr_ = (dr_ >> 1) | (in << (dr_len_ - 1));
         break;
     }
     case S::CaptureIR:
-        ir_shift_ = static_cast<uint8_t>(ir::kCaptureBase | (done_ ? ir::kCaptureDone : 0));
+        ir_shift_ = static_cast<uint8_t>(ir::kCaptureBase |
+                                         (done_ ? ir::kCaptureDone : 0));
         break;
     case S::ShiftIR:
-        ir_shift_ = static_cast<uint8_t>((ir_shift_ >> 1) | (tdi ? 1u << (ir::kLength - 1) : 0));
+        ir_shift_ = static_cast<uint8_t>((ir_shift_ >> 1) |
+                                         (tdi ? 1u << (ir::kLength - 1) : 0));
         break;
     case S::RunTestIdle:
         // Start-up is clocked by TCK in Run-Test/Idle once JSTART is loaded.
@@ -120,8 +146,10 @@ void Fpga::rise(bool tms, bool tdi) {
     enter(next_state(state_, tms));
 }
 
-void Fpga::fall() {
-    if (!config_.powered) return;
+void Fpga::fall()
+{
+    if (!config_.powered)
+        return;
     // TDO is driven only while shifting; otherwise the pull-up wins.
     if (state_ == S::ShiftDR)
         tdo_pin_ = (dr_ & 1) != 0;
@@ -131,7 +159,8 @@ void Fpga::fall() {
         tdo_pin_ = true;
 }
 
-void Fpga::enter(TapState next) {
+void Fpga::enter(TapState next)
+{
     state_ = next;
     record_.add_state(next, 1);
     if (next == S::UpdateIR) {
@@ -142,7 +171,8 @@ void Fpga::enter(TapState next) {
     }
 }
 
-void Fpga::update_ir() {
+void Fpga::update_ir()
+{
     ir_ = ir_shift_ & ((1u << ir::kLength) - 1);
     record_.instructions.push_back(ir_);
     startup_clocks_ = 0;
@@ -153,7 +183,8 @@ void Fpga::update_ir() {
     }
 }
 
-void Fpga::capture_dr() {
+void Fpga::capture_dr()
+{
     switch (ir_) {
     case ir::kIdcode:
         dr_ = config_.idcode;
@@ -180,15 +211,17 @@ void Fpga::capture_dr() {
         dr_ = 0;
         dr_len_ = 32;
         break;
-    default:  // BYPASS, JPROGRAM, JSTART and unknown codes
+    default: // BYPASS, JPROGRAM, JSTART and unknown codes
         dr_ = 0;
         dr_len_ = 1;
         break;
     }
 }
 
-void Fpga::shift_dr_bytes(const uint8_t* in, size_t n, uint8_t* out) {
-    if (n == 0) return;
+void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out)
+{
+    if (n == 0)
+        return;
     const uint64_t mask = dr_len_ >= 64 ? ~0ull : ((1ull << dr_len_) - 1);
     const bool cfg = ir_ == ir::kCfgIn;
     uint64_t dr = dr_;
@@ -197,16 +230,19 @@ void Fpga::shift_dr_bytes(const uint8_t* in, size_t n, uint8_t* out) {
         const uint8_t b = in[i];
         // Register bits leave first, then the new bits follow them.
         const uint64_t stream = dr | (static_cast<uint64_t>(b) << len);
-        if (out) out[i] = static_cast<uint8_t>(stream);
+        if (out)
+            out[i] = static_cast<uint8_t>(stream);
         dr = (stream >> 8) & mask;
-        if (cfg) append_config_byte(kReverse.v[b]);
+        if (cfg)
+            append_config_byte(kReverse.v[b]);
     }
     dr_ = dr;
     record_.add_state(S::ShiftDR, 8ull * n);
     tdo_pin_ = (dr_ & 1) != 0;
 }
 
-void Fpga::clear_config() {
+void Fpga::clear_config()
+{
     config_bits_ = 0;
     config_hash_ = kFnvOffset;
     partial_ = 0;
@@ -217,11 +253,14 @@ void Fpga::clear_config() {
     record_.config_data.shrink_to_fit();
 }
 
-void Fpga::append_config_bit(bool bit) {
+void Fpga::append_config_bit(bool bit)
+{
     const unsigned pos = static_cast<unsigned>(config_bits_ & 7);
-    if (bit) partial_ = static_cast<uint8_t>(partial_ | (0x80u >> pos));
+    if (bit)
+        partial_ = static_cast<uint8_t>(partial_ | (0x80u >> pos));
     if (config_.keep_config) {
-        if (pos == 0) record_.config_data.push_back(0);
+        if (pos == 0)
+            record_.config_data.push_back(0);
         record_.config_data.back() = partial_;
     }
     ++config_bits_;
@@ -230,25 +269,30 @@ void Fpga::append_config_bit(bool bit) {
         partial_ = 0;
     }
     window_ = (window_ << 1) | (bit ? 1 : 0);
-    if (!sync_seen_ && static_cast<uint32_t>(window_) == kSyncWord && config_bits_ >= 32)
+    if (!sync_seen_ && static_cast<uint32_t>(window_) == kSyncWord &&
+        config_bits_ >= 32)
         sync_seen_ = true;
 }
 
-void Fpga::append_config_byte(uint8_t msb_first) {
+void Fpga::append_config_byte(uint8_t msb_first)
+{
     const unsigned pos = static_cast<unsigned>(config_bits_ & 7);
     if (pos != 0) {
         // Unaligned stream (an earlier bit-mode shift): go bit by bit.
-        for (int i = 7; i >= 0; --i) append_config_bit(((msb_first >> i) & 1) != 0);
+        for (int i = 7; i >= 0; --i)
+            append_config_bit(((msb_first >> i) & 1) != 0);
         return;
     }
     config_bits_ += 8;
     config_hash_ = (config_hash_ ^ msb_first) * kFnvPrime;
-    if (config_.keep_config) record_.config_data.push_back(msb_first);
+    if (config_.keep_config)
+        record_.config_data.push_back(msb_first);
     window_ = (window_ << 8) | msb_first;
     if (!sync_seen_ && config_bits_ >= 32) {
         // The sync word may sit at any bit offset within the last 39 bits.
         for (int k = 7; k >= 0; --k) {
-            if (config_bits_ - static_cast<uint64_t>(k) < 32) continue;
+            if (config_bits_ - static_cast<uint64_t>(k) < 32)
+                continue;
             if (static_cast<uint32_t>(window_ >> k) == kSyncWord) {
                 sync_seen_ = true;
                 break;
@@ -257,13 +301,15 @@ void Fpga::append_config_byte(uint8_t msb_first) {
     }
 }
 
-void Fpga::publish() const {
+void Fpga::publish() const
+{
     record_.config_bits = config_bits_;
     record_.config_hash = config_hash_;
     record_.sync_seen = sync_seen_;
     record_.config_kept = config_.keep_config;
     record_.done = done_;
-    if (config_bits_ & 7) record_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
+    if (config_bits_ & 7)
+        record_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
 }
 
-}  // namespace tapsim
+} // namespace tapsim

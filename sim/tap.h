@@ -34,8 +34,8 @@ constexpr int kTapStateCount = 16;
 TapState next_state(TapState state, bool tms);
 
 // Names as written in the record file ("Shift-DR", "Run-Test/Idle", ...).
-const char* state_name(TapState state);
-bool parse_state_name(const char* name, TapState& out);
+const char *state_name(TapState state);
+bool parse_state_name(const char *name, TapState &out);
 
 // Instruction codes of the simulated part.
 namespace ir {
@@ -53,13 +53,13 @@ constexpr int kLength = 6;
 // bit 5 mirrors DONE so a tool can watch start-up through IR capture.
 constexpr uint8_t kCaptureBase = 0x11;
 constexpr uint8_t kCaptureDone = 0x20;
-}  // namespace ir
+} // namespace ir
 
 constexpr uint32_t kSyncWord = 0xAA995566u;
 // Start-up needs this many TCK cycles in Run-Test/Idle after JSTART.
 constexpr uint32_t kStartupClocks = 12;
 
-const char* instruction_name(uint8_t code);
+const char *instruction_name(uint8_t code);
 
 struct FpgaConfig {
     bool powered = true;
@@ -71,8 +71,8 @@ struct FpgaConfig {
 // The target. The chip calls rise() and fall() for every TCK edge with the
 // pin levels it drives; tdo() is what the TDO pin shows right now.
 class Fpga {
-public:
-    Fpga(const FpgaConfig& config, Record& record);
+  public:
+    Fpga(const FpgaConfig &config, Record &record);
 
     bool powered() const { return config_.powered; }
     bool tdo() const { return tdo_pin_; }
@@ -86,13 +86,13 @@ public:
     // Byte path for long Shift-DR runs: equivalent to 8*n rising/falling
     // edge pairs with TMS low. Each in[] byte is shifted LSB first; out[]
     // (may be null) gets the TDO bits in the same order.
-    void shift_dr_bytes(const uint8_t* in, size_t n, uint8_t* out);
+    void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out);
 
     // Copies the configuration count and hash into the record; the packed
     // bits go there directly, the rest stays local while shifting.
     void publish() const;
 
-private:
+  private:
     void enter(TapState next);
     void capture_dr();
     void update_ir();
@@ -101,22 +101,22 @@ private:
     void append_config_byte(uint8_t msb_first);
 
     FpgaConfig config_;
-    Record& record_;
+    Record &record_;
     TapState state_ = TapState::TestLogicReset;
     uint8_t ir_ = ir::kIdcode;
     uint8_t ir_shift_ = 0;
     uint64_t dr_ = 0;
     int dr_len_ = 1;
-    bool tdo_pin_ = true;  // released TDO reads high through the pull-up
+    bool tdo_pin_ = true; // released TDO reads high through the pull-up
     bool done_ = false;
     uint32_t startup_clocks_ = 0;
 
     // Configuration input since the last JPROGRAM, packed MSB first.
     uint64_t config_bits_ = 0;
-    uint64_t config_hash_ = 0;  // FNV-1a over completed bytes
-    uint8_t partial_ = 0;       // pending bits, left aligned
-    uint64_t window_ = 0;       // last arrival bits, newest in bit 0
+    uint64_t config_hash_ = 0; // FNV-1a over completed bytes
+    uint8_t partial_ = 0;      // pending bits, left aligned
+    uint64_t window_ = 0;      // last arrival bits, newest in bit 0
     bool sync_seen_ = false;
 };
 
-}  // namespace tapsim
+} // namespace tapsim

@@ -16,12 +16,12 @@ namespace tapsim {
 
 // Starts a fresh bench: new devices, target at power-up, empty record.
 // Handles opened before stay valid to close but fail every transfer.
-void reset(const Scenario& scenario = Scenario());
+void reset(const Scenario &scenario = Scenario());
 
 // The record so far. Valid until the next call into the simulator.
-const Record& record();
+const Record &record();
 
 // The scenario in force (from the environment until reset() is called).
 Scenario scenario();
 
-}  // namespace tapsim
+} // namespace tapsim

@@ -13,15 +13,17 @@ namespace {
 
 // Both live until the process ends: the record is written from an exit
 // hook, after ordinary static objects may already be gone.
-std::mutex* g_mutex = new std::mutex;
-World* g_world = nullptr;
+std::mutex *g_mutex = new std::mutex;
+World *g_world = nullptr;
 pid_t g_owner = 0;
 
-void write_record_at_exit() {
-    const char* path = std::getenv("TAPSIM_RECORD");
+void write_record_at_exit()
+{
+    const char *path = std::getenv("TAPSIM_RECORD");
     // A forked child inherits the hook; only the process that used the
     // bench writes its record.
-    if (!path || !*path || !g_world || g_owner != getpid()) return;
+    if (!path || !*path || !g_world || g_owner != getpid())
+        return;
     // Another thread may still be inside the simulator; writing a record
     // that is a little off beats hanging the exit.
     std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
@@ -30,11 +32,15 @@ void write_record_at_exit() {
         std::fprintf(stderr, "tapsim: %s\n", error.c_str());
 }
 
-}  // namespace
+} // namespace
 
-std::unique_lock<std::mutex> World::lock() { return std::unique_lock<std::mutex>(*g_mutex); }
+std::unique_lock<std::mutex> World::lock()
+{
+    return std::unique_lock<std::mutex>(*g_mutex);
+}
 
-World& World::get() {
+World &World::get()
+{
     if (!g_world) {
         g_world = new World();
         g_owner = getpid();
@@ -43,17 +49,19 @@ World& World::get() {
     return *g_world;
 }
 
-World::World() {
+World::World()
+{
     std::vector<std::string> problems;
     const Scenario from_env = scenario_from_env(&problems);
     reset(from_env);
-    for (const std::string& p : problems) {
+    for (const std::string &p : problems) {
         std::fprintf(stderr, "tapsim: %s\n", p.c_str());
         record_.warnings.push_back(p);
     }
 }
 
-void World::reset(const Scenario& scenario) {
+void World::reset(const Scenario &scenario)
+{
     devices_.clear();
     fpga_.reset();
     record_ = Record();
@@ -63,19 +71,21 @@ void World::reset(const Scenario& scenario) {
     FpgaConfig fc;
     fc.powered = scenario.target_powered;
     fc.idcode = scenario.idcode;
-    for (int i = 0; i < 4; ++i) fc.user[i] = scenario.user[i];
+    for (int i = 0; i < 4; ++i)
+        fc.user[i] = scenario.user[i];
     fc.keep_config = scenario.keep_config;
     fpga_ = std::make_unique<Fpga>(fc, record_);
     record_.config_kept = scenario.keep_config;
 
     // Other FTDI chips come first on the bus, so a tool that grabs the
     // first FTDI device it sees gets the wrong one.
-    auto add = [&](const ChipInfo& info, bool adapter) {
+    auto add = [&](const ChipInfo &info, bool adapter) {
         Device d;
         d.info = info;
         d.adapter = adapter;
         const uint32_t index = static_cast<uint32_t>(devices_.size());
-        d.chip = std::make_unique<Chip>(index, info, record_, adapter ? fpga_.get() : nullptr,
+        d.chip = std::make_unique<Chip>(index, info, record_,
+                                        adapter ? fpga_.get() : nullptr,
                                         adapter ? scenario.faults : Faults());
         devices_.push_back(std::move(d));
         DeviceRecord r;
@@ -84,34 +94,40 @@ void World::reset(const Scenario& scenario) {
         r.adapter = adapter;
         record_.devices.push_back(r);
     };
-    for (const UsbId& id : scenario.extra_devices) add(ChipInfo{id.vid, id.pid, 0x0500, 64}, false);
+    for (const UsbId &id : scenario.extra_devices)
+        add(ChipInfo{id.vid, id.pid, 0x0500, 64}, false);
     if (scenario.adapter) {
         const bool hs = scenario.variant == Variant::HighSpeed;
-        add(ChipInfo{kAdapterId.vid, kAdapterId.pid, static_cast<uint16_t>(hs ? 0x0700 : 0x0500),
+        add(ChipInfo{kAdapterId.vid, kAdapterId.pid,
+                     static_cast<uint16_t>(hs ? 0x0700 : 0x0500),
                      static_cast<uint16_t>(hs ? 512 : 64)},
             true);
     }
 }
 
-const Record& World::synced_record() {
+const Record &World::synced_record()
+{
     fpga_->publish();
     return record_;
 }
 
-void reset(const Scenario& scenario) {
+void reset(const Scenario &scenario)
+{
     auto guard = World::lock();
-    World& w = World::get();
+    World &w = World::get();
     w.reset(scenario);
 }
 
-const Record& record() {
+const Record &record()
+{
     auto guard = World::lock();
     return World::get().synced_record();
 }
 
-Scenario scenario() {
+Scenario scenario()
+{
     auto guard = World::lock();
     return World::get().scenario();
 }
 
-}  // namespace tapsim
+} // namespace tapsim

@@ -18,25 +18,25 @@ struct Device {
     ChipInfo info;
     bool adapter = false;
     std::unique_ptr<Chip> chip;
-    uint8_t claimed = 0;  // interface bits claimed through any handle
+    uint8_t claimed = 0; // interface bits claimed through any handle
 };
 
 class World {
-public:
+  public:
     // Locks the bench for the caller's scope.
     static std::unique_lock<std::mutex> lock();
-    static World& get();  // call with the lock held
+    static World &get(); // call with the lock held
 
-    void reset(const Scenario& scenario);
+    void reset(const Scenario &scenario);
 
-    const Scenario& scenario() const { return scenario_; }
+    const Scenario &scenario() const { return scenario_; }
     uint64_t generation() const { return generation_; }
-    std::vector<Device>& devices() { return devices_; }
-    Record& record() { return record_; }
+    std::vector<Device> &devices() { return devices_; }
+    Record &record() { return record_; }
     // Brings derived figures (configuration summary) into the record.
-    const Record& synced_record();
+    const Record &synced_record();
 
-private:
+  private:
     World();
 
     Scenario scenario_;
@@ -46,4 +46,4 @@ private:
     std::vector<Device> devices_;
 };
 
-}  // namespace tapsim
+} // namespace tapsim

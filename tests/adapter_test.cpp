@@ -7,7 +7,8 @@ using tapsim::Scenario;
 
 namespace {
 
-const Bytes setup = {0x80, 0x08, 0x0B, 0x82, 0x00, 0x00, 0x86, 0x00, 0x00, 0x85};
+const Bytes setup = {0x80, 0x08, 0x0B, 0x82, 0x00,
+                     0x00, 0x86, 0x00, 0x00, 0x85};
 const Bytes probe = {0x81, 0x87};
 
 struct OpenCase {
@@ -45,8 +46,7 @@ TEST_F(ToolTest, OpenFailuresPrintTheirMessageAndStop)
     const OpenCase cases[] = {
         {"no adapter", with([](Scenario &s) { s.adapter = false; }),
          "Can't open device 2a5e:0c41\n", 0},
-        {"only another FTDI chip",
-         with([](Scenario &s) {
+        {"only another FTDI chip", with([](Scenario &s) {
              s.adapter = false;
              s.extra_devices = {{0x0403, 0x6010}};
          }),
@@ -100,7 +100,8 @@ TEST_F(ToolTest, ProbeWaitsForALateAnswerButNotForever)
 
 TEST_F(ToolTest, AdapterReadCollectsBytesAcrossPacketsOfBothChipVariants)
 {
-    for (tapsim::Variant v : {tapsim::Variant::FullSpeed, tapsim::Variant::HighSpeed}) {
+    for (tapsim::Variant v :
+         {tapsim::Variant::FullSpeed, tapsim::Variant::HighSpeed}) {
         Scenario s;
         s.variant = v;
         s.faults.empty_reads = 3;
@@ -113,7 +114,8 @@ TEST_F(ToolTest, AdapterReadCollectsBytesAcrossPacketsOfBothChipVariants)
         for (Bytes t : {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0), tms(1),
                         tms(0), tms(0)})
             ASSERT_EQ(ftdi_write_data(&ftdi_, t.data(), 3), 3);
-        ASSERT_EQ(ftdi_write_data(&ftdi_, cmd.data(), (int)cmd.size()), (int)cmd.size());
+        ASSERT_EQ(ftdi_write_data(&ftdi_, cmd.data(), (int)cmd.size()),
+                  (int)cmd.size());
         Bytes in(1200);
         ASSERT_EQ(adapter_read(&ftdi_, in.data(), 1200), ADAPTER_READ_OK);
         // IDCODE is selected after reset: its 32 bits come first, then what

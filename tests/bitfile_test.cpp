@@ -19,7 +19,7 @@ enum class Source { File, Stream };
 
 // Opens bytes either as a temporary regular file or as an in-memory stream.
 class Opened {
-public:
+  public:
     Opened(const Bytes &bytes, Source source) : copy_(bytes)
     {
         size_t size = bytes.size();
@@ -49,14 +49,15 @@ public:
     }
     FILE *get() const { return file_; }
 
-private:
+  private:
     Bytes copy_;
     std::string path_;
     FILE *file_ = nullptr;
 };
 
 struct Info {
-    BitstreamInfo *p = static_cast<BitstreamInfo *>(calloc(1, sizeof(BitstreamInfo)));
+    BitstreamInfo *p =
+        static_cast<BitstreamInfo *>(calloc(1, sizeof(BitstreamInfo)));
     ~Info() { bitfile_free(p); }
 };
 

@@ -15,8 +15,9 @@ namespace {
 const std::string usage = "./tapline [idcode/reset/load <bitstream.bit>] \n";
 const std::string no_device = "Can't open device 2a5e:0c41\n";
 const std::string no_vref = "Vref not detected. Please power on target board\n";
-const std::vector<std::string> all_words = {"idcode", "reset", "load", "user1", "user2",
-                                            "user3",  "user4", "user5", "IDCODE", ""};
+const std::vector<std::string> all_words = {"idcode", "reset", "load",  "user1",
+                                            "user2",  "user3", "user4", "user5",
+                                            "IDCODE", ""};
 
 // Bulk writes to the adapter after set-up and probe, whole.
 std::vector<Bytes> command_writes(const ToolRun &run)
@@ -41,7 +42,8 @@ const tapsim::DeviceRecord &adapter(const ToolRun &run)
 
 TapState last_state(const ToolRun &run)
 {
-    return run.record.states.empty() ? TapState::TestLogicReset : run.record.states.back().state;
+    return run.record.states.empty() ? TapState::TestLogicReset
+                                     : run.record.states.back().state;
 }
 
 struct TempBit {
@@ -73,8 +75,9 @@ TEST(Cli, NoCommandWordPrintsUsageWithoutTouchingUsb)
 TEST(Cli, EveryWordStopsWhenTheAdapterCannotBeOpenedOrTheTargetIsUnpowered)
 {
     for (const std::string &word : all_words) {
-        ToolRun missing = run_tool({word}, {{"TAPSIM_ADAPTER", "0"},
-                                            {"TAPSIM_EXTRA_DEVICES", "0403:6010"}});
+        ToolRun missing =
+            run_tool({word}, {{"TAPSIM_ADAPTER", "0"},
+                              {"TAPSIM_EXTRA_DEVICES", "0403:6010"}});
         EXPECT_EQ(missing.status, 1) << word;
         EXPECT_EQ(missing.out, "") << word;
         EXPECT_EQ(missing.err, no_device) << word;
@@ -114,14 +117,17 @@ TEST(Cli, ShortSetUpAndProbeWritesFailTheOpen)
 
 TEST(Cli, IdcodeWritesTheQueryAndPrintsTheTargetsCode)
 {
-    ToolRun run = run_tool({"idcode", "extra", "args"}, {{"TAPSIM_IDCODE", "0x34008093"}});
+    ToolRun run = run_tool({"idcode", "extra", "args"},
+                           {{"TAPSIM_IDCODE", "0x34008093"}});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "34 00 80 93\n");
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(command_writes(run),
-              concat({reset_writes(), to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+    EXPECT_EQ(command_writes(run), concat({reset_writes(),
+                                           to_shift_dr_writes(),
+                                           {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(last_state(run), TapState::ShiftDR);
-    EXPECT_TRUE(run.record.instructions.empty()); // IDCODE from Test-Logic-Reset
+    EXPECT_TRUE(
+        run.record.instructions.empty()); // IDCODE from Test-Logic-Reset
     EXPECT_EQ(adapter(run).opened, adapter(run).closed);
 }
 
@@ -140,14 +146,18 @@ TEST(Cli, UserWordsPrintTheirRegistersLowByte)
         // The other registers hold a value that would show if read.
         EnvList env;
         for (char n : {'1', '2', '3', '4'})
-            env.push_back({std::string("TAPSIM_USER") + n, n == c.word[4] ? c.value : "0xEE"});
+            env.push_back({std::string("TAPSIM_USER") + n,
+                           n == c.word[4] ? c.value : "0xEE"});
         ToolRun run = run_tool({c.word, "ignored"}, env);
         EXPECT_EQ(run.status, 0) << c.word;
         EXPECT_EQ(run.out, c.line) << c.word;
-        EXPECT_EQ(command_writes(run),
-                  concat({reset_writes(), ir_writes(c.code), to_shift_dr_writes(), {{0x39, 0x00, 0x00, 0x00}}}))
+        EXPECT_EQ(command_writes(run), concat({reset_writes(),
+                                               ir_writes(c.code),
+                                               to_shift_dr_writes(),
+                                               {{0x39, 0x00, 0x00, 0x00}}}))
             << c.word;
-        EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{c.code}) << c.word;
+        EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{c.code})
+            << c.word;
         EXPECT_EQ(last_state(run), TapState::ShiftDR) << c.word;
     }
 }
@@ -158,7 +168,8 @@ TEST(Cli, ResetClearsAStartedConfiguration)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(command_writes(run), concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
+    EXPECT_EQ(command_writes(run),
+              concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
     EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{0x0B});
     EXPECT_FALSE(run.record.done);
     EXPECT_EQ(run.record.config_bits, 0u);
@@ -173,7 +184,8 @@ TEST(Cli, UnknownWordsAndLoadWithoutFileShowUsageAndFail)
         EXPECT_EQ(run.out, usage) << word;
         EXPECT_EQ(run.err, "") << word;
         EXPECT_TRUE(command_writes(run).empty()) << word;
-        EXPECT_EQ(adapter(run).opened, adapter(run).closed) << word << ": not released";
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed)
+            << word << ": not released";
     }
 }
 
@@ -184,7 +196,10 @@ TEST(Cli, FailuresInsideACommandReleaseTheAdapterAndExitOne)
         EnvList env;
         std::string out, err;
     } cases[] = {
-        {"reset", {{"TAPSIM_SHORT_WRITE", "3"}}, "", "Can't reset TAP: write failed\n"},
+        {"reset",
+         {{"TAPSIM_SHORT_WRITE", "3"}},
+         "",
+         "Can't reset TAP: write failed\n"},
         {"reset", {{"TAPSIM_SHORT_WRITE", "13"}}, "Write loop failed\n", ""},
         {"idcode", {{"TAPSIM_ERROR_READ", "2"}}, "", "Ftdi read failed\n"},
         {"user1", {{"TAPSIM_ERROR_WRITE", "20"}}, "", "Ftdi write failed\n"},
@@ -208,11 +223,13 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     EXPECT_EQ(run.out.rfind("Bitstream information:\n\tDesign: ", 0), 0u);
     EXPECT_NE(run.out.find("\tBitstream length: 200000\n"), std::string::npos);
     EXPECT_TRUE(run.record.done);
-    EXPECT_EQ(run.record.instructions, (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
+    EXPECT_EQ(run.record.instructions,
+              (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
     bitgen::Bytes expect = stream;
     expect.push_back(0); // the bit shifted by the clock that leaves Shift-DR
     EXPECT_EQ(run.record.config_bits, 8ull * stream.size() + 1);
-    EXPECT_EQ(run.record.config_hash, tapsim::fnv1a(tapsim::kFnvOffset, expect.data(), expect.size()));
+    EXPECT_EQ(run.record.config_hash,
+              tapsim::fnv1a(tapsim::kFnvOffset, expect.data(), expect.size()));
 
     TempBit twin(bitgen::make_bitfile({}, bitgen::mirrored(stream)));
     ToolRun mirrored = run_tool({"load", twin.path});

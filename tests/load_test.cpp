@@ -17,18 +17,21 @@ const uint32_t chunk = 65532;
 // Clear, configuration-in, then on to Shift-DR.
 Writes prepare_writes()
 {
-    return concat({reset_writes(), ir_writes(0x0B), ir_writes(0x05), to_shift_dr_writes()});
+    return concat({reset_writes(), ir_writes(0x0B), ir_writes(0x05),
+                   to_shift_dr_writes()});
 }
 
 // Out of Shift-DR, start-up, 32 idle clocks, reset.
 Writes start_writes()
 {
-    return concat({{tms(1), tms(1), tms(0)}, ir_writes(0x0C), Writes(32, tms(0)),
+    return concat({{tms(1), tms(1), tms(0)},
+                   ir_writes(0x0C),
+                   Writes(32, tms(0)),
                    reset_writes()});
 }
 
 class TempFile {
-public:
+  public:
     explicit TempFile(const Bytes &bytes)
     {
         char name[] = "/tmp/tapline-load-XXXXXX.bit";
@@ -41,7 +44,7 @@ public:
     ~TempFile() { unlink(path_.c_str()); }
     const char *path() const { return path_.c_str(); }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -59,7 +62,7 @@ Bytes stream_of(size_t n)
 } // namespace
 
 class LoadTest : public ToolTest {
-protected:
+  protected:
     Captured load(const char *path, int argc = 3)
     {
         return capture([&] { return load_command(&ftdi_, buf_, argc, path); });
@@ -81,7 +84,8 @@ TEST_F(LoadTest, ChunksAreFramedAtEveryBoundary)
         uint32_t full = length / chunk, last = length % chunk;
         size_t chunks = full + (last ? 1 : 0);
         ASSERT_EQ(w.size(), before.size() + chunks + after.size()) << length;
-        EXPECT_EQ(std::vector<Bytes>(w.begin(), w.begin() + before.size()), before);
+        EXPECT_EQ(std::vector<Bytes>(w.begin(), w.begin() + before.size()),
+                  before);
         EXPECT_EQ(std::vector<Bytes>(w.end() - after.size(), w.end()), after);
 
         Bytes mirrored = bitgen::mirrored(stream);
@@ -112,7 +116,8 @@ TEST_F(LoadTest, SendsMirroredBytes)
     Bytes stream = {0x01, 0xB0};
     TempFile file(bitgen::make_bitfile({}, stream));
     ASSERT_EQ(load(file.path()).result, 0);
-    EXPECT_EQ(written()[prepare_writes().size()], Bytes({0x19, 0x01, 0x00, 0x80, 0x0D}));
+    EXPECT_EQ(written()[prepare_writes().size()],
+              Bytes({0x19, 0x01, 0x00, 0x80, 0x0D}));
 }
 
 TEST_F(LoadTest, PrintsTheHeaderAndStartsTheFpga)
@@ -124,11 +129,19 @@ TEST_F(LoadTest, PrintsTheHeaderAndStartsTheFpga)
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.err, "");
     EXPECT_EQ(c.out, "Bitstream information:\n"
-                     "\tDesign: " + h.design + "\n"
-                     "\tPart name: " + h.part + "\n"
-                     "\tDate: " + h.date + "\n"
-                     "\tTime: " + h.time + "\n"
-                     "\tBitstream length: 100000\n");
+                     "\tDesign: " +
+                         h.design +
+                         "\n"
+                         "\tPart name: " +
+                         h.part +
+                         "\n"
+                         "\tDate: " +
+                         h.date +
+                         "\n"
+                         "\tTime: " +
+                         h.time +
+                         "\n"
+                         "\tBitstream length: 100000\n");
     EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
     EXPECT_TRUE(rec().sync_seen);
     EXPECT_TRUE(rec().done);
@@ -197,7 +210,8 @@ TEST_F(LoadTest, BadInputSendsNothing)
     struct Case {
         const char *name;
         Bytes bytes;
-    } cases[] = {{"bad magic", bad_magic}, {"truncated", truncated}, {"empty", empty}};
+    } cases[] = {
+        {"bad magic", bad_magic}, {"truncated", truncated}, {"empty", empty}};
     for (const Case &k : cases) {
         start(Scenario());
         open_adapter();
@@ -205,7 +219,9 @@ TEST_F(LoadTest, BadInputSendsNothing)
         Captured c = load(file.path());
         EXPECT_EQ(c.result, -1) << k.name;
         EXPECT_EQ(c.out, "") << k.name;
-        EXPECT_EQ(c.err, std::string(file.path()) + " is not a valid bit file\n") << k.name;
+        EXPECT_EQ(c.err,
+                  std::string(file.path()) + " is not a valid bit file\n")
+            << k.name;
         EXPECT_TRUE(write_log().empty()) << k.name;
     }
 
@@ -213,7 +229,9 @@ TEST_F(LoadTest, BadInputSendsNothing)
     open_adapter();
     Captured c = load("/nonexistent/design.bit");
     EXPECT_EQ(c.result, -1);
-    EXPECT_EQ(c.err, "Can't open /nonexistent/design.bit: No such file or directory\n");
+    EXPECT_EQ(
+        c.err,
+        "Can't open /nonexistent/design.bit: No such file or directory\n");
     c = load("/tmp");
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Can't read /tmp: Is a directory\n");

@@ -19,9 +19,11 @@ TEST(LoaderMirror, ReversesTheBitOrderOfEveryByteAtEveryAlignment)
     for (size_t start = 0; start < 9; start++) {
         for (size_t n = 0; n + start <= all.size(); n += 1 + n / 16) {
             Bytes out(n + 1, 0xEE);
-            loader_mirror(out.data(), all.data() + start, static_cast<uint32_t>(n));
-            ASSERT_EQ(Bytes(out.begin(), out.begin() + n),
-                      Bytes(expected.begin() + start, expected.begin() + start + n))
+            loader_mirror(out.data(), all.data() + start,
+                          static_cast<uint32_t>(n));
+            ASSERT_EQ(
+                Bytes(out.begin(), out.begin() + n),
+                Bytes(expected.begin() + start, expected.begin() + start + n))
                 << "start " << start << " length " << n;
             ASSERT_EQ(out[n], 0xEE) << "wrote past the end";
         }
@@ -33,8 +35,11 @@ TEST(LoaderFrameChunk, HeaderHoldsCountMinusOneLowByteFirst)
     struct Case {
         uint32_t n;
         uint8_t low, high;
-    } cases[] = {{1, 0x00, 0x00}, {100, 0x63, 0x00}, {256, 0xFF, 0x00},
-                 {257, 0x00, 0x01}, {65532, 0xFB, 0xFF}};
+    } cases[] = {{1, 0x00, 0x00},
+                 {100, 0x63, 0x00},
+                 {256, 0xFF, 0x00},
+                 {257, 0x00, 0x01},
+                 {65532, 0xFB, 0xFF}};
     for (const Case &c : cases) {
         Bytes data(c.n);
         for (uint32_t i = 0; i < c.n; i++)

@@ -14,7 +14,7 @@ namespace {
 } // namespace
 
 class QueryTest : public ToolTest {
-protected:
+  protected:
     Captured run(std::vector<std::string> args)
     {
         args.insert(args.begin(), "tapline");
@@ -23,7 +23,8 @@ protected:
             argv.push_back(a.data());
         argv.push_back(nullptr);
         return capture([&] {
-            return dispatch_command(&ftdi_, buf_, (int)args.size(), argv.data());
+            return dispatch_command(&ftdi_, buf_, (int)args.size(),
+                                    argv.data());
         });
     }
 };
@@ -38,7 +39,8 @@ TEST_F(QueryTest, IdcodePrintsTheCodeMostSignificantByteFirst)
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "34 00 80 93\n");
     EXPECT_EQ(written(), concat({reset_writes(),
-                                 to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+                                 to_shift_dr_writes(),
+                                 {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(final_state(), TapState::ShiftDR);
     EXPECT_TRUE(instructions().empty()); // Test-Logic-Reset selected IDCODE
 }
@@ -66,8 +68,10 @@ TEST_F(QueryTest, UserWordsLoadTheirInstructionAndPrintOneByte)
         Captured got = run({c.word});
         EXPECT_EQ(got.result, 0) << c.word;
         EXPECT_EQ(got.out, c.line) << c.word;
-        EXPECT_EQ(written(), concat({reset_writes(), ir_writes(c.code),
-                                     to_shift_dr_writes(), {{0x39, 0x00, 0x00, 0x00}}}))
+        EXPECT_EQ(written(), concat({reset_writes(),
+                                     ir_writes(c.code),
+                                     to_shift_dr_writes(),
+                                     {{0x39, 0x00, 0x00, 0x00}}}))
             << c.word;
         EXPECT_EQ(instructions(), std::vector<uint8_t>{c.code}) << c.word;
         EXPECT_EQ(final_state(), TapState::ShiftDR) << c.word;
@@ -81,7 +85,8 @@ TEST_F(QueryTest, ResetClearsTheConfigurationAndPrintsNothing)
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "");
     EXPECT_EQ(c.err, "");
-    EXPECT_EQ(written(), concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
+    EXPECT_EQ(written(),
+              concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
     EXPECT_EQ(instructions(), std::vector<uint8_t>{0x0B});
     EXPECT_FALSE(rec().done);
     EXPECT_EQ(final_state(), TapState::RunTestIdle);
@@ -94,7 +99,8 @@ TEST_F(QueryTest, WordsThatNameNoCommandPrintUsageAndSendNothing)
         open_adapter();
         Captured c = run({word});
         EXPECT_EQ(c.result, -1) << word;
-        EXPECT_EQ(c.out, "./tapline [idcode/reset/load <bitstream.bit>] \n") << word;
+        EXPECT_EQ(c.out, "./tapline [idcode/reset/load <bitstream.bit>] \n")
+            << word;
         EXPECT_TRUE(write_log().empty()) << word;
     }
 }

@@ -16,7 +16,8 @@ namespace {
 // own transition table.
 std::map<TapState, std::vector<int>> paths_from_reset()
 {
-    std::map<TapState, std::vector<int>> paths = {{TapState::TestLogicReset, {}}};
+    std::map<TapState, std::vector<int>> paths = {
+        {TapState::TestLogicReset, {}}};
     std::deque<TapState> todo = {TapState::TestLogicReset};
     while (!todo.empty()) {
         TapState s = todo.front();
@@ -82,13 +83,15 @@ TEST_F(ToolTest, ReadDrShiftsCountBytesAndStaysInShiftDr)
     write_log().clear();
     unsigned char in[4] = {};
     ASSERT_EQ(jtag_read_dr(&ftdi_, nullptr, in, 4), 0);
-    EXPECT_EQ(written(), concat({to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+    EXPECT_EQ(written(),
+              concat({to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(Bytes(in, in + 4), Bytes({0x93, 0x80, 0x00, 0x34}));
     EXPECT_EQ(final_state(), TapState::ShiftDR);
 
     // One byte, with the caller's bytes going out on TDI.
     ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
-    ASSERT_EQ(jtag_load_ir(&ftdi_, 0x3F), 0); // BYPASS: TDO is TDI one clock late
+    ASSERT_EQ(jtag_load_ir(&ftdi_, 0x3F),
+              0); // BYPASS: TDO is TDI one clock late
     write_log().clear();
     const unsigned char out[2] = {0x81, 0x01};
     unsigned char back[2] = {};
@@ -102,7 +105,8 @@ TEST_F(ToolTest, ReadDrRefusesCountsOutsideItsRangeBeforeWriting)
 {
     open_adapter();
     for (int count : {0, -1, 65536}) {
-        Captured c = capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, count); });
+        Captured c =
+            capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, count); });
         EXPECT_EQ(c.result, -1) << count;
         EXPECT_NE(c.err, "") << count;
         EXPECT_TRUE(write_log().empty()) << count;
@@ -113,8 +117,9 @@ TEST_F(ToolTest, ReadDrRefusesCountsOutsideItsRangeBeforeWriting)
     ASSERT_EQ(jtag_read_dr(&ftdi_, nullptr, buf_, 65535), 0);
     ASSERT_EQ(write_log().size(), 4u);
     EXPECT_EQ(write_log()[3].bytes.size(), 65538u);
-    EXPECT_EQ(Bytes(write_log()[3].bytes.begin(), write_log()[3].bytes.begin() + 3),
-              Bytes({0x39, 0xFE, 0xFF}));
+    EXPECT_EQ(
+        Bytes(write_log()[3].bytes.begin(), write_log()[3].bytes.begin() + 3),
+        Bytes({0x39, 0xFE, 0xFF}));
 }
 
 TEST_F(ToolTest, TapOperationsRunWholeSequencesButReportFailedWrites)
@@ -126,8 +131,9 @@ TEST_F(ToolTest, TapOperationsRunWholeSequencesButReportFailedWrites)
         size_t writes;
         const char *out, *err;
     } cases[] = {
-        {"reset, third clock", 3, [](ftdi_context *f) { return jtag_reset_to_idle(f); },
-         6, "", "Can't reset TAP: write failed\n"},
+        {"reset, third clock", 3,
+         [](ftdi_context *f) { return jtag_reset_to_idle(f); }, 6, "",
+         "Can't reset TAP: write failed\n"},
         {"load_ir, instruction shift", 5,
          [](ftdi_context *f) { return jtag_load_ir(f, 0x0B); }, 8,
          "Write loop failed\n", ""},
@@ -166,7 +172,8 @@ TEST_F(ToolTest, ReadDrEndsOnReadErrorsAndOnSilence)
     err.faults.error_read = 2; // the first read is the probe's
     start(err);
     open_adapter();
-    Captured c = capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 4); });
+    Captured c =
+        capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 4); });
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Ftdi read failed\n");
 

@@ -5,13 +5,14 @@
 
 using tapsim::Scenario;
 
-TEST(Faults, Writes) {
+TEST(Faults, Writes)
+{
     struct Case {
-        const char* name;
+        const char *name;
         uint64_t short_write;
         uint64_t error_write;
-        int second_result;   // ftdi_write_data of 4 bytes, the second write
-        size_t answers;      // 0x81 answers that reached the queue
+        int second_result; // ftdi_write_data of 4 bytes, the second write
+        size_t answers;    // 0x81 answers that reached the queue
     };
     const Case cases[] = {
         {"none", 0, 0, 4, 2},
@@ -19,7 +20,7 @@ TEST(Faults, Writes) {
         {"second write fails", 0, 2, -5, 0},
         {"first write fails, second fine", 0, 1, 4, 2},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Scenario s;
         s.faults.short_write = c.short_write;
@@ -31,14 +32,17 @@ TEST(Faults, Writes) {
         EXPECT_EQ(first, c.error_write == 1 ? -5 : 10);
         EXPECT_EQ(b.write({0x81, 0x87, 0x81, 0x87}), c.second_result);
         EXPECT_EQ(b.read(2, 3).size(), c.answers);
-        const auto& bulk = tapsim::record().bulk;
+        const auto &bulk = tapsim::record().bulk;
         ASSERT_GE(bulk.size(), 2u);
         EXPECT_EQ(bulk[1].result, c.second_result);
-        EXPECT_EQ(bulk[1].data.size, static_cast<uint64_t>(c.second_result < 0 ? 0 : c.second_result));
+        EXPECT_EQ(
+            bulk[1].data.size,
+            static_cast<uint64_t>(c.second_result < 0 ? 0 : c.second_result));
     }
 }
 
-TEST(Faults, ShortWriteWithinOneLargeWriteDropsTheTail) {
+TEST(Faults, ShortWriteWithinOneLargeWriteDropsTheTail)
+{
     Scenario s;
     s.faults.short_write = 2;
     Bench b(s);
@@ -49,13 +53,14 @@ TEST(Faults, ShortWriteWithinOneLargeWriteDropsTheTail) {
     EXPECT_EQ(b.write(Bytes(5000, 0x87)), 2048 + 904);
 }
 
-TEST(Faults, Reads) {
+TEST(Faults, Reads)
+{
     struct Case {
-        const char* name;
+        const char *name;
         uint64_t empty_reads;
         bool forever;
         uint64_t error_read;
-        std::vector<int> results;  // ftdi_read_data of 1 byte, in turn
+        std::vector<int> results; // ftdi_read_data of 1 byte, in turn
     };
     const Case cases[] = {
         {"none", 0, false, 0, {1, 0}},
@@ -64,7 +69,7 @@ TEST(Faults, Reads) {
         {"first read fails", 0, false, 1, {-5, 1}},
         {"second read fails", 0, false, 2, {1, -5, 0}},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Scenario s;
         s.faults.empty_reads = c.empty_reads;

@@ -22,19 +22,23 @@ struct ProbeRun {
     std::string err;
 };
 
-std::string slurp(int fd) {
+std::string slurp(int fd)
+{
     std::string s;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, static_cast<size_t>(n));
     return s;
 }
 
 // Runs the probe with the given variables on top of this process's
 // environment, less any TAPSIM_* and LD_PRELOAD of its own.
-ProbeRun run_probe(std::vector<std::string> env) {
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "TAPSIM_", 7) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
+ProbeRun run_probe(std::vector<std::string> env)
+{
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "TAPSIM_", 7) != 0 &&
+            std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
             env.push_back(*e);
     std::string preload = TAPSIM_PRELOAD_PATH;
 #ifdef TAPLINE_ASAN_RUNTIME
@@ -42,25 +46,27 @@ ProbeRun run_probe(std::vector<std::string> env) {
     preload = std::string(TAPLINE_ASAN_RUNTIME) + ":" + preload;
 #endif
     env.push_back("LD_PRELOAD=" + preload);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
+    std::vector<char *> envp;
+    for (std::string &e : env)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    if (pipe(out) != 0 || pipe(err) != 0)
+        return {};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
         close(out[0]);
         close(err[0]);
-        char* argv[] = {const_cast<char*>(TAPSIM_PROBE_PATH), nullptr};
+        char *argv[] = {const_cast<char *>(TAPSIM_PROBE_PATH), nullptr};
         execve(TAPSIM_PROBE_PATH, argv, envp.data());
         _exit(127);
     }
     close(out[1]);
     close(err[1]);
     ProbeRun r;
-    r.out = slurp(out[0]);  // outputs are small: no deadlock on stderr
+    r.out = slurp(out[0]); // outputs are small: no deadlock on stderr
     r.err = slurp(err[0]);
     close(out[0]);
     close(err[0]);
@@ -71,14 +77,16 @@ ProbeRun run_probe(std::vector<std::string> env) {
 }
 
 class Preload : public ::testing::Test {
-protected:
-    void SetUp() override {
+  protected:
+    void SetUp() override
+    {
         char tmpl[] = "/tmp/tapsim-preload-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
         path_ = dir_ + "/run.record";
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::remove(path_.c_str());
         rmdir(dir_.c_str());
     }
@@ -87,25 +95,31 @@ protected:
     std::string dir_, path_;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(Preload, ProbeReadsTheIdcodeAndTheRecordShowsHow) {
+TEST_F(Preload, ProbeReadsTheIdcodeAndTheRecordShowsHow)
+{
     struct Case {
         std::vector<std::string> env;
         int status;
         std::string out;
     };
     const Case cases[] = {
-        {{}, 0, "adapter: full-speed chip\ntarget power: yes\nidcode: 0x01c22093\n"},
-        {{"TAPSIM_VARIANT=hs", "TAPSIM_IDCODE=0x13631093", "TAPSIM_EMPTY_READS=4"}, 0,
+        {{},
+         0,
+         "adapter: full-speed chip\ntarget power: yes\nidcode: 0x01c22093\n"},
+        {{"TAPSIM_VARIANT=hs", "TAPSIM_IDCODE=0x13631093",
+          "TAPSIM_EMPTY_READS=4"},
+         0,
          "adapter: high-speed chip\ntarget power: yes\nidcode: 0x13631093\n"},
         {{"TAPSIM_POWER=0"}, 2, "adapter: full-speed chip\ntarget power: no\n"},
         {{"TAPSIM_ADAPTER=0", "TAPSIM_EXTRA_DEVICES=0403:6010"}, 1, ""},
         {{"TAPSIM_ERROR_READ=1"}, 3, "adapter: full-speed chip\n"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         std::string name;
-        for (const auto& e : c.env) name += e + " ";
+        for (const auto &e : c.env)
+            name += e + " ";
         SCOPED_TRACE(name);
         std::vector<std::string> env = c.env;
         env.push_back(record_var());
@@ -133,7 +147,8 @@ TEST_F(Preload, ProbeReadsTheIdcodeAndTheRecordShowsHow) {
     }
 }
 
-TEST_F(Preload, BadVariableIsReportedNotFatal) {
+TEST_F(Preload, BadVariableIsReportedNotFatal)
+{
     const ProbeRun run = run_probe({"TAPSIM_VARIANT=turbo", record_var()});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.err.find("TAPSIM_VARIANT=turbo"), std::string::npos);
@@ -142,4 +157,3 @@ TEST_F(Preload, BadVariableIsReportedNotFatal) {
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("TAPSIM_VARIANT"), std::string::npos);
 }
-

@@ -8,31 +8,43 @@
 
 namespace {
 
-std::string to_text(const tapsim::Record& r) {
+std::string to_text(const tapsim::Record &r)
+{
     std::ostringstream os;
     tapsim::write_record(os, r);
     return os.str();
 }
 
 // A run that fills every part of the record.
-tapsim::Record busy_run() {
+tapsim::Record busy_run()
+{
     tapsim::Scenario s;
     s.extra_devices = {{0x0403, 0x6010}};
     Bench b(s);
     EXPECT_EQ(b.open(), 0);
     b.mpsse();
-    Bytes stream = {0x55, 0x99, 0xAA, 0x66};  // sync word, bytes mirrored
+    Bytes stream = {0x55, 0x99, 0xAA, 0x66}; // sync word, bytes mirrored
     stream.resize(700, 0x3C);
-    b.write(cat({Bench::setup(), reset_to_idle(), read_dr(32), load_ir(0x0B), load_ir(0x05),
-                 to_shift_dr(), mp::shift(stream, 700 * 8 - 3, true, false), exit_to_idle(),
-                 load_ir(0x0C), mp::tms(0, 7), mp::tms(0, 7), {0xAB, 0x87}}));
+    b.write(cat({Bench::setup(),
+                 reset_to_idle(),
+                 read_dr(32),
+                 load_ir(0x0B),
+                 load_ir(0x05),
+                 to_shift_dr(),
+                 mp::shift(stream, 700 * 8 - 3, true, false),
+                 exit_to_idle(),
+                 load_ir(0x0C),
+                 mp::tms(0, 7),
+                 mp::tms(0, 7),
+                 {0xAB, 0x87}}));
     b.read(7);
     return tapsim::record();
 }
 
-}  // namespace
+} // namespace
 
-TEST(RecordFile, RunSurvivesTheRoundTrip) {
+TEST(RecordFile, RunSurvivesTheRoundTrip)
+{
     const tapsim::Record r = busy_run();
     ASSERT_TRUE(r.done);
     ASSERT_EQ(r.protocol_errors.size(), 1u);
@@ -57,20 +69,21 @@ TEST(RecordFile, RunSurvivesTheRoundTrip) {
     EXPECT_TRUE(back.done);
 }
 
-TEST(RecordFile, DamagedFilesAreTurnedDown) {
+TEST(RecordFile, DamagedFilesAreTurnedDown)
+{
     const std::string good = to_text(busy_run());
     auto without_last_line = [](std::string s) {
         s.pop_back();
         return s.substr(0, s.rfind('\n') + 1);
     };
-    auto replace = [&](const std::string& from, const std::string& to) {
+    auto replace = [&](const std::string &from, const std::string &to) {
         std::string s = good;
         const size_t at = s.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         return at == std::string::npos ? s : s.replace(at, from.size(), to);
     };
     struct Case {
-        const char* name;
+        const char *name;
         std::string text;
     };
     const Case cases[] = {
@@ -81,10 +94,12 @@ TEST(RecordFile, DamagedFilesAreTurnedDown) {
         {"bad hex", replace("config-data ", "config-data x")},
         {"missing field", replace(" opened=", " open=")},
         {"unknown state", replace("name=Shift-DR", "name=Shift-XR")},
-        {"config bits and data disagree", replace("config bits=", "config bits=9")},
-        {"text after end", good + "device vid=0x1 pid=0x2 adapter=0 opened=0 closed=0\n"},
+        {"config bits and data disagree",
+         replace("config bits=", "config bits=9")},
+        {"text after end",
+         good + "device vid=0x1 pid=0x2 adapter=0 opened=0 closed=0\n"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         tapsim::Record r;
         std::istringstream is(c.text);
@@ -93,4 +108,3 @@ TEST(RecordFile, DamagedFilesAreTurnedDown) {
         EXPECT_FALSE(error.empty());
     }
 }
-

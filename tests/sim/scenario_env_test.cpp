@@ -9,62 +9,85 @@ using tapsim::Scenario;
 
 namespace {
 
-Scenario from(const std::map<std::string, std::string>& env, std::vector<std::string>* errors) {
-    return tapsim::scenario_from_env(errors, [&](const char* name) -> const char* {
-        auto it = env.find(name);
-        return it == env.end() ? nullptr : it->second.c_str();
-    });
+Scenario from(const std::map<std::string, std::string> &env,
+              std::vector<std::string> *errors)
+{
+    return tapsim::scenario_from_env(
+        errors, [&](const char *name) -> const char * {
+            auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        });
 }
 
-}  // namespace
+} // namespace
 
-TEST(ScenarioEnv, EachVariableSetsItsField) {
+TEST(ScenarioEnv, EachVariableSetsItsField)
+{
     struct Case {
-        const char* name;
-        const char* value;
-        std::function<bool(const Scenario&)> holds;
+        const char *name;
+        const char *value;
+        std::function<bool(const Scenario &)> holds;
     };
     const Case cases[] = {
-        {"TAPSIM_ADAPTER", "0", [](const Scenario& s) { return !s.adapter; }},
-        {"TAPSIM_VARIANT", "hs", [](const Scenario& s) { return s.variant == tapsim::Variant::HighSpeed; }},
-        {"TAPSIM_POWER", "0", [](const Scenario& s) { return !s.target_powered; }},
-        {"TAPSIM_IDCODE", "0x13631093", [](const Scenario& s) { return s.idcode == 0x13631093u; }},
-        {"TAPSIM_USER1", "0x41424344", [](const Scenario& s) { return s.user[0] == 0x41424344u; }},
-        {"TAPSIM_USER4", "17", [](const Scenario& s) { return s.user[3] == 17u; }},
+        {"TAPSIM_ADAPTER", "0", [](const Scenario &s) { return !s.adapter; }},
+        {"TAPSIM_VARIANT", "hs",
+         [](const Scenario &s) {
+             return s.variant == tapsim::Variant::HighSpeed;
+         }},
+        {"TAPSIM_POWER", "0",
+         [](const Scenario &s) { return !s.target_powered; }},
+        {"TAPSIM_IDCODE", "0x13631093",
+         [](const Scenario &s) { return s.idcode == 0x13631093u; }},
+        {"TAPSIM_USER1", "0x41424344",
+         [](const Scenario &s) { return s.user[0] == 0x41424344u; }},
+        {"TAPSIM_USER4", "17",
+         [](const Scenario &s) { return s.user[3] == 17u; }},
         {"TAPSIM_EXTRA_DEVICES", "0403:6010,0403:6014",
-         [](const Scenario& s) {
-             return s.extra_devices.size() == 2 && s.extra_devices[1].vid == 0x0403 &&
+         [](const Scenario &s) {
+             return s.extra_devices.size() == 2 &&
+                    s.extra_devices[1].vid == 0x0403 &&
                     s.extra_devices[1].pid == 0x6014;
          }},
-        {"TAPSIM_SHORT_WRITE", "3", [](const Scenario& s) { return s.faults.short_write == 3; }},
-        {"TAPSIM_ERROR_WRITE", "2", [](const Scenario& s) { return s.faults.error_write == 2; }},
+        {"TAPSIM_SHORT_WRITE", "3",
+         [](const Scenario &s) { return s.faults.short_write == 3; }},
+        {"TAPSIM_ERROR_WRITE", "2",
+         [](const Scenario &s) { return s.faults.error_write == 2; }},
         {"TAPSIM_EMPTY_READS", "5",
-         [](const Scenario& s) { return s.faults.empty_reads == 5 && !s.faults.empty_reads_forever; }},
-        {"TAPSIM_EMPTY_READS", "never", [](const Scenario& s) { return s.faults.empty_reads_forever; }},
-        {"TAPSIM_ERROR_READ", "1", [](const Scenario& s) { return s.faults.error_read == 1; }},
-        {"TAPSIM_KEEP_CONFIG", "0", [](const Scenario& s) { return !s.keep_config; }},
+         [](const Scenario &s) {
+             return s.faults.empty_reads == 5 && !s.faults.empty_reads_forever;
+         }},
+        {"TAPSIM_EMPTY_READS", "never",
+         [](const Scenario &s) { return s.faults.empty_reads_forever; }},
+        {"TAPSIM_ERROR_READ", "1",
+         [](const Scenario &s) { return s.faults.error_read == 1; }},
+        {"TAPSIM_KEEP_CONFIG", "0",
+         [](const Scenario &s) { return !s.keep_config; }},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.value);
         std::vector<std::string> errors;
         const Scenario s = from({{c.name, c.value}}, &errors);
         EXPECT_TRUE(c.holds(s));
         EXPECT_TRUE(errors.empty());
-        EXPECT_FALSE(c.holds(from({}, nullptr)));  // not the default already
+        EXPECT_FALSE(c.holds(from({}, nullptr))); // not the default already
     }
 }
 
-TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo) {
+TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo)
+{
     const Scenario defaults;
     const std::map<std::string, std::string> bad = {
-        {"TAPSIM_ADAPTER", "yes"},          {"TAPSIM_VARIANT", "ultra"},
-        {"TAPSIM_IDCODE", "0x100000000"},   {"TAPSIM_USER2", "12abc"},
-        {"TAPSIM_EXTRA_DEVICES", "0403-6010"}, {"TAPSIM_EMPTY_READS", "-1"},
+        {"TAPSIM_ADAPTER", "yes"},
+        {"TAPSIM_VARIANT", "ultra"},
+        {"TAPSIM_IDCODE", "0x100000000"},
+        {"TAPSIM_USER2", "12abc"},
+        {"TAPSIM_EXTRA_DEVICES", "0403-6010"},
+        {"TAPSIM_EMPTY_READS", "-1"},
         {"TAPSIM_SHORT_WRITE", ""},
     };
     std::vector<std::string> errors;
     const Scenario s = from(bad, &errors);
-    EXPECT_EQ(errors.size(), bad.size() - 1);  // empty counts as unset
+    EXPECT_EQ(errors.size(), bad.size() - 1); // empty counts as unset
     EXPECT_TRUE(s.adapter);
     EXPECT_EQ(s.variant, defaults.variant);
     EXPECT_EQ(s.idcode, defaults.idcode);
@@ -73,4 +96,3 @@ TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo) {
     EXPECT_EQ(s.faults.empty_reads, 0u);
     EXPECT_EQ(s.faults.short_write, 0u);
 }
-

@@ -36,22 +36,28 @@ const Edge kDiagram[] = {
     {S::UpdateIR, S::RunTestIdle, S::SelectDRScan},
 };
 
-}  // namespace
+} // namespace
 
-TEST(TapTable, EveryEdgeOfTheDiagram) {
+TEST(TapTable, EveryEdgeOfTheDiagram)
+{
     std::set<int> seen;
-    for (const Edge& e : kDiagram) {
+    for (const Edge &e : kDiagram) {
         seen.insert(static_cast<int>(e.from));
-        EXPECT_EQ(tapsim::next_state(e.from, false), e.on0) << tapsim::state_name(e.from);
-        EXPECT_EQ(tapsim::next_state(e.from, true), e.on1) << tapsim::state_name(e.from);
+        EXPECT_EQ(tapsim::next_state(e.from, false), e.on0)
+            << tapsim::state_name(e.from);
+        EXPECT_EQ(tapsim::next_state(e.from, true), e.on1)
+            << tapsim::state_name(e.from);
     }
     EXPECT_EQ(seen.size(), 16u);
 }
 
-TEST(TapTable, FiveTmsHighReachResetFromAnywhere) {
+TEST(TapTable, FiveTmsHighReachResetFromAnywhere)
+{
     for (int i = 0; i < tapsim::kTapStateCount; ++i) {
         TapState s = static_cast<TapState>(i);
-        for (int k = 0; k < 5; ++k) s = tapsim::next_state(s, true);
-        EXPECT_EQ(s, S::TestLogicReset) << tapsim::state_name(static_cast<TapState>(i));
+        for (int k = 0; k < 5; ++k)
+            s = tapsim::next_state(s, true);
+        EXPECT_EQ(s, S::TestLogicReset)
+            << tapsim::state_name(static_cast<TapState>(i));
     }
 }

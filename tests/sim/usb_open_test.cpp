@@ -8,13 +8,15 @@ using tapsim::ControlKind;
 using tapsim::Scenario;
 using tapsim::Variant;
 
-TEST(UsbOpen, AdapterOpensAsDualChannelChipOfEitherVariant) {
+TEST(UsbOpen, AdapterOpensAsDualChannelChipOfEitherVariant)
+{
     struct Case {
         Variant variant;
         ftdi_chip_type type;
         unsigned packet;
     };
-    for (const Case& c : {Case{Variant::FullSpeed, TYPE_2232C, 64}, Case{Variant::HighSpeed, TYPE_2232H, 512}}) {
+    for (const Case &c : {Case{Variant::FullSpeed, TYPE_2232C, 64},
+                          Case{Variant::HighSpeed, TYPE_2232H, 512}}) {
         Scenario s;
         s.variant = c.variant;
         Bench b(s);
@@ -22,7 +24,7 @@ TEST(UsbOpen, AdapterOpensAsDualChannelChipOfEitherVariant) {
         EXPECT_EQ(b.ctx.type, c.type);
         EXPECT_EQ(b.ctx.max_packet_size, c.packet);
         // libftdi opens, closes and opens again while matching the device.
-        const auto& dev = tapsim::record().devices.at(0);
+        const auto &dev = tapsim::record().devices.at(0);
         EXPECT_EQ(dev.opened, 2u);
         EXPECT_EQ(dev.closed, 1u);
         b.close();
@@ -30,7 +32,8 @@ TEST(UsbOpen, AdapterOpensAsDualChannelChipOfEitherVariant) {
     }
 }
 
-TEST(UsbOpen, ControlRequestsAreDecoded) {
+TEST(UsbOpen, ControlRequestsAreDecoded)
+{
     Bench b;
     ASSERT_EQ(b.open(), 0);
     ASSERT_EQ(ftdi_set_latency_timer(&b.ctx, 2), 0);
@@ -40,29 +43,32 @@ TEST(UsbOpen, ControlRequestsAreDecoded) {
     ASSERT_EQ(ftdi_get_latency_timer(&b.ctx, &latency), 0);
     EXPECT_EQ(latency, 2);
 
-    const tapsim::Record& r = tapsim::record();
+    const tapsim::Record &r = tapsim::record();
     std::vector<ControlKind> kinds;
-    for (const auto& c : r.controls) kinds.push_back(c.kind);
-    const std::vector<ControlKind> want = {ControlKind::Reset,   ControlKind::Baudrate,
-                                           ControlKind::Latency, ControlKind::BitMode,
-                                           ControlKind::PurgeRx, ControlKind::PurgeTx,
-                                           ControlKind::GetLatency};
+    for (const auto &c : r.controls)
+        kinds.push_back(c.kind);
+    const std::vector<ControlKind> want = {
+        ControlKind::Reset,     ControlKind::Baudrate, ControlKind::Latency,
+        ControlKind::BitMode,   ControlKind::PurgeRx,  ControlKind::PurgeTx,
+        ControlKind::GetLatency};
     EXPECT_EQ(kinds, want);
-    EXPECT_EQ(r.baudrate, 9600u);  // libftdi's default on open
+    EXPECT_EQ(r.baudrate, 9600u); // libftdi's default on open
     EXPECT_EQ(r.latency, 2);
     EXPECT_EQ(r.bit_mode, 0x02);
     EXPECT_EQ(r.bit_mask, 0xFB);
-    for (size_t i = 1; i < r.controls.size(); ++i) EXPECT_GT(r.controls[i].seq, r.controls[i - 1].seq);
+    for (size_t i = 1; i < r.controls.size(); ++i)
+        EXPECT_GT(r.controls[i].seq, r.controls[i - 1].seq);
 }
 
-TEST(UsbOpen, OnlyTheAskedIdIsOpened) {
+TEST(UsbOpen, OnlyTheAskedIdIsOpened)
+{
     Scenario s;
     s.extra_devices = {{0x0403, 0x6010}, {0x0403, 0x6014}};
     Bench b(s);
     ASSERT_EQ(b.open(), 0);
-    const auto& devs = tapsim::record().devices;
+    const auto &devs = tapsim::record().devices;
     ASSERT_EQ(devs.size(), 3u);
-    for (const auto& d : devs) {
+    for (const auto &d : devs) {
         SCOPED_TRACE(d.pid);
         EXPECT_EQ(d.opened, d.adapter ? 2u : 0u);
     }
@@ -73,23 +79,26 @@ TEST(UsbOpen, OnlyTheAskedIdIsOpened) {
     EXPECT_EQ(tapsim::record().devices.at(0).opened, 0u);
 }
 
-TEST(UsbOpen, MissingAdapterIsNotFound) {
+TEST(UsbOpen, MissingAdapterIsNotFound)
+{
     Scenario s;
     s.adapter = false;
     s.extra_devices = {{0x0403, 0x6010}};
     Bench b(s);
-    EXPECT_EQ(b.open(), -3);  // libftdi: device not found
+    EXPECT_EQ(b.open(), -3); // libftdi: device not found
     EXPECT_EQ(tapsim::record().devices.at(0).opened, 0u);
-    EXPECT_EQ(tapsim::record().adapter_index(), tapsim::record().devices.size());
+    EXPECT_EQ(tapsim::record().adapter_index(),
+              tapsim::record().devices.size());
 }
 
-TEST(UsbOpen, HandlesFromBeforeAResetFailCleanly) {
+TEST(UsbOpen, HandlesFromBeforeAResetFailCleanly)
+{
     Bench b;
     ASSERT_EQ(b.open(), 0);
     tapsim::reset();
     unsigned char cmd = 0x87;
     EXPECT_LT(ftdi_write_data(&b.ctx, &cmd, 1), 0);
     EXPECT_TRUE(tapsim::record().bulk.empty());
-    b.close();  // still releases the handle
+    b.close(); // still releases the handle
     EXPECT_EQ(tapsim::record().devices.at(0).closed, 0u);
 }

@@ -12,7 +12,10 @@ void put_be(Bytes &out, uint32_t value, int width)
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-void put_word(Bytes &out, uint32_t word) { put_be(out, word, 4); }
+void put_word(Bytes &out, uint32_t word)
+{
+    put_be(out, word, 4);
+}
 
 } // namespace
 
@@ -72,9 +75,9 @@ Bytes config_stream(size_t size)
     // packet carrying the count.
     size_t tail_bytes = 6 * 4;
     size_t head_bytes = out.size() + 8;
-    size_t frame_words =
-        size > head_bytes + tail_bytes ? (size - head_bytes - tail_bytes) / 4
-                                       : 0;
+    size_t frame_words = size > head_bytes + tail_bytes
+                             ? (size - head_bytes - tail_bytes) / 4
+                             : 0;
     put_word(out, write1(reg_fdri, 0));
     put_word(out, (2u << 29) | (2u << 27) |
                       static_cast<uint32_t>(frame_words & 0x07FFFFFF));

@@ -22,11 +22,13 @@ std::string slurp(const std::string &path)
 
 // The parent's environment without anything that would steer the child's
 // simulator or preload, then the run's own settings.
-std::vector<std::string> child_env(const std::string &record, const EnvList &env)
+std::vector<std::string> child_env(const std::string &record,
+                                   const EnvList &env)
 {
     std::vector<std::string> out;
     for (char **e = environ; *e; e++) {
-        if (std::strncmp(*e, "TAPSIM_", 7) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
+        if (std::strncmp(*e, "TAPSIM_", 7) != 0 &&
+            std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
             out.push_back(*e);
     }
     std::string preload = TAPSIM_PRELOAD;
@@ -47,7 +49,8 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env)
 {
     char dir_template[] = "/tmp/tapline-run-XXXXXX";
     std::string dir = mkdtemp(dir_template);
-    std::string out_path = dir + "/out", err_path = dir + "/err", record = dir + "/record";
+    std::string out_path = dir + "/out", err_path = dir + "/err",
+                record = dir + "/record";
 
     std::vector<std::string> envs = child_env(record, env);
     std::vector<std::string> argv_s = {TAPLINE_BIN};

@@ -8,7 +8,8 @@ extern "C" int __real_ftdi_write_data(struct ftdi_context *ftdi,
 extern "C" int __wrap_ftdi_write_data(struct ftdi_context *ftdi,
                                       unsigned char *buf, int size)
 {
-    int result = swallow_writes ? size : __real_ftdi_write_data(ftdi, buf, size);
+    int result =
+        swallow_writes ? size : __real_ftdi_write_data(ftdi, buf, size);
     write_log().push_back({Bytes(buf, buf + (size > 0 ? size : 0)), result});
     return result;
 }

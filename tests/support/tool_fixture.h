@@ -32,7 +32,7 @@ extern bool swallow_writes;
 std::vector<Bytes> written();
 
 class ToolTest : public ::testing::Test {
-protected:
+  protected:
     // Starts a fresh bench; called by SetUp with the default scenario.
     void start(const tapsim::Scenario &scenario);
     // adapter_open on the bench, then forgets the set-up writes.

@@ -11,7 +11,10 @@ using Bytes = std::vector<uint8_t>;
 using Writes = std::vector<Bytes>;
 
 // One TCK with TMS at level, TDI low.
-inline Bytes tms(int level) { return {0x4B, 0x00, uint8_t(level ? 1 : 0)}; }
+inline Bytes tms(int level)
+{
+    return {0x4B, 0x00, uint8_t(level ? 1 : 0)};
+}
 
 inline Writes concat(std::initializer_list<Writes> parts)
 {
@@ -22,15 +25,22 @@ inline Writes concat(std::initializer_list<Writes> parts)
 }
 
 // Any state -> Test-Logic-Reset -> Run-Test/Idle.
-inline Writes reset_writes() { return {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)}; }
+inline Writes reset_writes()
+{
+    return {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0)};
+}
 
 // Run-Test/Idle -> Shift-DR.
-inline Writes to_shift_dr_writes() { return {tms(1), tms(0), tms(0)}; }
+inline Writes to_shift_dr_writes()
+{
+    return {tms(1), tms(0), tms(0)};
+}
 
 // Run-Test/Idle -> Shift-IR, five instruction bits, -> Run-Test/Idle.
 inline Writes ir_writes(uint8_t code)
 {
-    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code}, tms(1), tms(1), tms(0)};
+    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code},
+            tms(1), tms(1), tms(0)};
 }
 
 #endif
