@@ -14,7 +14,7 @@ ensure_packages() {
 }
 
 # Packages the host build and its tests need.
-HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev)
+HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev groff-base)
 
 # Packages the MIPS cross build and its tests under qemu need: GoogleTest is
 # built from the googletest sources, ftdi.h and usb.h are the host's.
