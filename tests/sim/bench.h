@@ -73,6 +73,16 @@ inline Bytes reset_to_idle()
 
 Bytes cat(std::initializer_list<Bytes> parts);
 
+// b with its bit order reversed, one bit at a time.
+inline uint8_t rev8(uint8_t b)
+{
+    uint8_t r = 0;
+    for (int i = 0; i < 8; ++i)
+        if (b & (1 << i))
+            r = static_cast<uint8_t>(r | 0x80 >> i);
+    return r;
+}
+
 // Loads a 6-bit instruction from Run-Test/Idle, back to Run-Test/Idle.
 Bytes load_ir(uint8_t code);
 // Reads an nbits data register from Run-Test/Idle, back to Run-Test/Idle.

@@ -8,15 +8,6 @@ using tapsim::Scenario;
 
 namespace {
 
-uint8_t rev8(uint8_t b)
-{
-    uint8_t r = 0;
-    for (int i = 0; i < 8; ++i)
-        if (b & (1 << i))
-            r = static_cast<uint8_t>(r | 0x80 >> i);
-    return r;
-}
-
 // FNV-1a 64, written out here to check the record's figure.
 uint64_t fnv(const Bytes &b)
 {

@@ -19,15 +19,6 @@ std::vector<TapState> states_of(const tapsim::Record &r)
     return out;
 }
 
-uint8_t rev8(uint8_t b)
-{
-    uint8_t r = 0;
-    for (int i = 0; i < 8; ++i)
-        if (b & (1 << i))
-            r = static_cast<uint8_t>(r | 0x80 >> i);
-    return r;
-}
-
 } // namespace
 
 TEST(Jtag, ProbeSensesTargetPower)
