@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite, on the build machine
-# and then for the MIPS target under qemu-user (scripts/test-mips.sh).
+# Builds everything and runs the whole test suite: on this machine, then
+# for the big-endian MIPS target under qemu-user, then the static analysers,
+# the suite under sanitizers, a bounded fuzz run and the footprint check.
+# Each step is a script of its own that also runs alone.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
@@ -10,3 +12,7 @@ build_host "$BUILD"
 ctest --test-dir "$BUILD" --output-on-failure -j2
 # The same suite built for the big-endian MIPS target, run under qemu-user.
 BUILD_MIPS=${BUILD_MIPS:-$BUILD-mips} "$ROOT/scripts/test-mips.sh" "$BUILD"
+"$ROOT/scripts/analyze.sh"
+"$ROOT/scripts/sanitize.sh"
+"$ROOT/scripts/fuzz.sh" 60
+"$ROOT/scripts/footprint.sh"
