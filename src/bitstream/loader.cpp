@@ -75,11 +75,8 @@ int prepare_target(struct ftdi_context *ftdi)
         result = -1;
     if (jtag_load_ir(ftdi, INSN_CFG_IN) != 0)
         result = -1;
-    static const int to_shift_dr[] = {1, 0, 0};
-    if (jtag_clock_tms_sequence(ftdi, to_shift_dr) != 0) {
-        fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
+    if (jtag_enter_shift_dr(ftdi) != 0)
         result = -1;
-    }
     return result;
 }
 

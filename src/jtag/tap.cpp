@@ -73,6 +73,16 @@ int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code)
     return result;
 }
 
+int jtag_enter_shift_dr(struct ftdi_context *ftdi)
+{
+    static const int to_shift_dr[] = {1, 0, 0};
+    if (jtag_clock_tms_sequence(ftdi, to_shift_dr) != 0) {
+        fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
+        return -1;
+    }
+    return 0;
+}
+
 int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
                  unsigned char *in, int count)
 {
@@ -81,13 +91,7 @@ int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
                 count);
         return -1;
     }
-    // Run-Test/Idle -> Select-DR-Scan -> Capture-DR -> Shift-DR.
-    static const int to_shift_dr[] = {1, 0, 0};
-    int result = 0;
-    if (jtag_clock_tms_sequence(ftdi, to_shift_dr) != 0) {
-        fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
-        result = -1;
-    }
+    int result = jtag_enter_shift_dr(ftdi);
 
     int size = count + (int)MPSSE_HEADER_SIZE;
     CommandBuffer cmd = {(unsigned char *)calloc(size, 1)};

@@ -26,6 +26,10 @@ int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int (&levels)[N])
 // cycles; returns -1 (after one line on standard error) if any write failed.
 int jtag_reset_to_idle(struct ftdi_context *ftdi);
 
+// Run-Test/Idle -> Select-DR-Scan -> Capture-DR -> Shift-DR, three clocks.
+// Returns -1 (after one line on standard error) if any write failed.
+int jtag_enter_shift_dr(struct ftdi_context *ftdi);
+
 // Run-Test/Idle -> shifts code bits 0..4 and a sixth bit 0 into the
 // instruction register -> Run-Test/Idle. Always runs the whole sequence;
 // returns -1 if any write failed.
