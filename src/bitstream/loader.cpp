@@ -43,20 +43,6 @@ const char *text_or_empty(const char *text)
     return text ? text : "";
 }
 
-} // namespace
-
-void loader_print_header(const struct BitstreamInfo *info)
-{
-    puts("Bitstream information:");
-    printf("\tDesign: %s\n", text_or_empty(info->design));
-    printf("\tPart name: %s\n", text_or_empty(info->part_name));
-    printf("\tDate: %s\n", text_or_empty(info->date));
-    printf("\tTime: %s\n", text_or_empty(info->time));
-    printf("\tBitstream length: %lu\n", (unsigned long)info->length);
-}
-
-namespace {
-
 void report_read_failure(const char *filename, int err)
 {
     if (err == ENOMEM)
@@ -128,6 +114,16 @@ int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
 }
 
 } // namespace
+
+void loader_print_header(const struct BitstreamInfo *info)
+{
+    puts("Bitstream information:");
+    printf("\tDesign: %s\n", text_or_empty(info->design));
+    printf("\tPart name: %s\n", text_or_empty(info->part_name));
+    printf("\tDate: %s\n", text_or_empty(info->date));
+    printf("\tTime: %s\n", text_or_empty(info->time));
+    printf("\tBitstream length: %lu\n", (unsigned long)info->length);
+}
 
 // The mirror is the one pass the CPU makes over a whole bitstream. On
 // x86-64 an AVX2 build of it is picked at load time where the CPU has it.
