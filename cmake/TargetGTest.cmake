@@ -10,7 +10,8 @@ endif()
 
 set(INSTALL_GTEST OFF CACHE BOOL "Install GoogleTest with tapline" FORCE)
 add_subdirectory(${TAPLINE_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-# Its own warning flags meet the project's -Werror; its warnings are not ours.
+# Its own warning flags meet the project's -Werror (TAPLINE_WERROR); its
+# warnings are not ours.
 foreach(target gtest gtest_main)
   target_compile_options(${target} PRIVATE -Wno-error)
 endforeach()

@@ -17,7 +17,7 @@ cd "$ROOT"
 # are clang's (GCC-only options would stop it); nothing is built. Only the
 # tool itself is analysed: the test tree is left out of the configure.
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DTAPLINE_BUILD_TESTS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+    -DBUILD_TESTING=OFF -DTAPLINE_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 mapfile -t sources < <(find src -name '*.cpp' | sort)
 
 status=0

@@ -8,7 +8,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
 ensure_packages "${HOST_PACKAGES[@]}"
 BUILD=${BUILD:-$ROOT/build-bench}
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTAPLINE_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j2 --target tapline tapsim_preload make_bitfile mirror_bench measure load_report tapsim_bench >/dev/null
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

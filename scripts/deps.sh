@@ -13,6 +13,34 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Makes the source package PKG known to apt: adds a deb-src entry for the
+# suite and mirror of the first deb entry when no deb-src entry has it.
+ensure_source_index() {
+    local pkg=$1
+    apt-cache showsrc "$pkg" 2>/dev/null | grep -q '^Package:' && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    local list=/etc/apt/sources.list.d/tapline-src.sources
+    if [ ! -f "$list" ]; then
+        local uri suite
+        if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+            uri=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sources | head -n 1)
+            suite=$(sed -n 's/^Suites: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/debian.sources | head -n 1)
+        else
+            read -r uri suite < <(sed -n 's/^deb \(\[[^]]*\] \)\?\([^ ]*\) \([^ ]*\).*/\2 \3/p' \
+                /etc/apt/sources.list | head -n 1)
+        fi
+        [ -n "$uri" ] && [ -n "$suite" ] || {
+            echo "no deb entry in /etc/apt to derive a deb-src entry from" >&2
+            return 1
+        }
+        echo "Adding deb-src $uri $suite main ($list)"
+        printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+            "$uri" "$suite" | $sudo tee "$list" >/dev/null
+    fi
+    $sudo apt-get update -qq
+}
+
 # Packages the host build and its tests need.
 HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev groff-base)
 
@@ -22,6 +50,6 @@ CROSS_PACKAGES=(cmake make g++-mips-linux-gnu qemu-user googletest libftdi-dev l
 
 # Configures and builds the host tree in $1.
 build_host() {
-    cmake -S "$ROOT" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake -S "$ROOT" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPLINE_WERROR=ON >/dev/null &&
         cmake --build "$1" -j2
 }

@@ -19,6 +19,6 @@ export UBSAN_OPTIONS="exitcode=99:print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$ROOT/cmake/lsan.supp:print_suppressions=0"
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTAPLINE_SANITIZE=ON >/dev/null
+    -DTAPLINE_SANITIZE=ON -DTAPLINE_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j2
 ctest --test-dir "$BUILD" --output-on-failure -j2
