@@ -45,8 +45,9 @@ ensure_source_index() {
 HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev groff-base)
 
 # Packages the MIPS cross build and its tests under qemu need: GoogleTest is
-# built from the googletest sources, ftdi.h and usb.h are the host's.
-CROSS_PACKAGES=(cmake make g++-mips-linux-gnu qemu-user googletest libftdi-dev libusb-dev)
+# built from the googletest sources, libftdi from Debian's source package
+# (dpkg-dev for apt-get source), usb.h is the host's (libusb-dev).
+CROSS_PACKAGES=(cmake make pkg-config g++-mips-linux-gnu qemu-user googletest dpkg-dev libusb-dev)
 
 # Configures and builds the host tree in $1.
 build_host() {

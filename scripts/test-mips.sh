@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the tool, the simulated adapter and the test suite for the
-# 32-bit big-endian MIPS host and runs the suite under qemu-user through
-# CTest (see docs/big-endian.md).
+# 32-bit big-endian MIPS host, over the real libftdi 0.20 built for it from
+# Debian's sources, and runs the suite under qemu-user through CTest (see
+# docs/big-endian.md).
 #   scripts/test-mips.sh [HOST_BUILD_DIR]
 # BUILD_MIPS names the cross build tree (default: build-mips). Given a host
 # build tree of the same sources, target and host runs of the tool must
@@ -17,9 +18,17 @@ if [ $# -ge 1 ]; then
     host_build=(-DTAPLINE_HOST_BUILD_DIR="$(cd "$1" && pwd)")
 fi
 
+# The target's libftdi and the simulator's libusb front under it, staged
+# as a distribution's staging tree holds them; the build finds libftdi
+# there through pkg-config.
+staging=$BUILD_MIPS/staging
+"$ROOT/scripts/target-staging.sh" "$BUILD_MIPS/target-libs" "$staging"
+export PKG_CONFIG_SYSROOT_DIR=$staging
+export PKG_CONFIG_LIBDIR=$staging/usr/lib/pkgconfig
+
 cmake -S "$ROOT" -B "$BUILD_MIPS" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mips-linux-gnu.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPLINE_WERROR=ON \
     "${host_build[@]}" >/dev/null
 cmake --build "$BUILD_MIPS" -j2
 ctest --test-dir "$BUILD_MIPS" --output-on-failure -j2

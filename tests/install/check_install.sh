@@ -4,7 +4,6 @@
 # the udev rule that lets plugdev use the adapter.
 #   check_install.sh CMAKE BUILD_DIR SOURCE_DIR PREFIX BINDIR MANDIR UDEVDIR [RUNNER...]
 # RUNNER runs the installed binary (the emulator of a cross build).
-# TAPLINE_TEST_LIBRARY_PATH, when set, is where the binary's libftdi is.
 set -u
 if [ $# -lt 7 ]; then
     echo "usage: $0 CMAKE BUILD_DIR SOURCE_DIR PREFIX BINDIR MANDIR UDEVDIR [RUNNER...]" >&2
@@ -93,12 +92,7 @@ done <"$scratch/messages"
 if [ ! -f "$binary" ] || [ ! -x "$binary" ]; then
     fail "no executable at $binary"
 else
-    if [ -n "${TAPLINE_TEST_LIBRARY_PATH:-}" ]; then
-        LD_LIBRARY_PATH=$TAPLINE_TEST_LIBRARY_PATH "$@" "$binary" \
-            >"$scratch/out" 2>"$scratch/err" </dev/null
-    else
-        "$@" "$binary" >"$scratch/out" 2>"$scratch/err" </dev/null
-    fi
+    "$@" "$binary" >"$scratch/out" 2>"$scratch/err" </dev/null
     status=$?
     [ "$status" -eq 1 ] || fail "without arguments: exit status $status, not 1"
     usage=$(sed 's/^ *//; s/ *$//' "$scratch/out")
@@ -112,7 +106,7 @@ else
         cat "$scratch/err" >&2
     }
 fi
-# The link-only libftdi of cross builds must never ship.
+# libftdi is the system's: none ships with the tool.
 found=$(find "$prefix" -name 'libftdi*')
 [ -z "$found" ] || fail "a libftdi was installed: $found"
 

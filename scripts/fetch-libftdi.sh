@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Fetches the upstream sources of libftdi 0.20 from Debian's source package
+# into a cache outside the work tree, checks the tarball against the SHA-256
+# the .dsc names, unpacks it and prints the unpacked directory.
+#   scripts/fetch-libftdi.sh [CACHE_DIR]   (default: ~/.cache/tapline)
+# Only the .orig tarball is used: the Debian part of the package (patches,
+# packaging) may be missing from the mirror and is not needed.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/scripts/deps.sh"
+ensure_packages dpkg-dev
+CACHE=${1:-${XDG_CACHE_HOME:-$HOME/.cache}/tapline}
+dir=$CACHE/libftdi-source
+mkdir -p "$dir"
+
+ensure_source_index libftdi
+
+if ! ls "$dir"/libftdi_*.dsc >/dev/null 2>&1 ||
+    ! ls "$dir"/libftdi_*.orig.tar.* >/dev/null 2>&1; then
+    # apt-get source fails when a file of the package cannot be fetched;
+    # what counts is whether the .dsc and the tarball arrived.
+    (cd "$dir" && apt-get source --download-only libftdi >&2) ||
+        echo "apt-get source libftdi did not fetch every file; checking what arrived" >&2
+fi
+dsc=$(ls "$dir"/libftdi_*.dsc 2>/dev/null | sort | tail -n 1)
+[ -n "$dsc" ] || { echo "FAIL: no libftdi .dsc fetched into $dir" >&2; exit 1; }
+# The Checksums-Sha256 field: " HASH SIZE NAME" lines after its header.
+line=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/p' "$dsc" | grep -E '^ [0-9a-f]{64} [0-9]+ .*\.orig\.tar\.' | sed -n 1p)
+[ -n "$line" ] || { echo "FAIL: $dsc names no .orig tarball" >&2; exit 1; }
+read -r want _ name <<<"$line"
+tarball=$dir/$name
+[ -f "$tarball" ] || { echo "FAIL: $name was not fetched" >&2; exit 1; }
+have=$(sha256sum "$tarball" | cut -d' ' -f1)
+if [ "$have" != "$want" ]; then
+    echo "FAIL: $name has SHA-256 $have, $dsc says $want" >&2
+    exit 1
+fi
+
+# Unpacked afresh whenever the tarball changed.
+top=$(tar -tf "$tarball" | sed -n '1s,/.*,,p')
+stamp=$dir/$top.sha256
+if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$want" ] || [ ! -f "$dir/$top/src/ftdi.c" ]; then
+    rm -rf "${dir:?}/$top"
+    tar -xf "$tarball" -C "$dir"
+    echo "$want" >"$stamp"
+fi
+[ -f "$dir/$top/src/ftdi.c" ] || { echo "FAIL: no src/ftdi.c in $name" >&2; exit 1; }
+echo "$dir/$top"
