@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Cross-builds the release tapline for the MIPS host, installs it as a
-# package would, and prints and checks its footprint: stripped size under
-# 64 KiB and no C++ runtime among its dynamic dependencies.
+# Builds the release tapline for the MIPS host as a distribution does
+# (tests/dist/check_dist_build.sh: tests off, against a staging tree with
+# the real libftdi 0.20, installed with DESTDIR), and prints and checks the
+# installed binary's footprint: stripped size under 64 KiB and no C++
+# runtime among its dynamic dependencies.
 #   scripts/footprint.sh [BUILD_DIR]   (default: a fresh temporary directory)
 set -euo pipefail
 
@@ -10,27 +12,24 @@ limit=65536
 
 ROOT=$root
 . "$root/scripts/deps.sh"
-# ftdi.h and usb.h for the cross build are the host's copies.
-ensure_packages cmake make g++-mips-linux-gnu libftdi-dev libusb-dev
+ensure_packages cmake make pkg-config g++-mips-linux-gnu dpkg-dev libusb-dev
 
 if [ $# -ge 1 ]; then
-    build=$1
+    mkdir -p "$1"
+    build=$(cd "$1" && pwd)
 else
     build=$(mktemp -d "${TMPDIR:-/tmp}/tapline-footprint.XXXXXX")
     trap 'rm -rf "$build"' EXIT
 fi
 
-# -Os: flash is what is scarce on the target, and the tool spends its time
-# waiting on USB, not computing.
-cmake -S "$root" -B "$build" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mips-linux-gnu.cmake" \
-    -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DTAPLINE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2
-cmake --install "$build" --prefix "$build/stage" >/dev/null
+"$root/scripts/target-staging.sh" "$build/target-libs" "$build/staging" >/dev/null
+# -Os (MinSizeRel): flash is what is scarce on the target, and the tool
+# spends its time waiting on USB, not computing.
+sh "$root/tests/dist/check_dist_build.sh" "$root" "$root/cmake/mips-linux-gnu.cmake" \
+    "$build/staging" "$build/dist" mips-linux-gnu-readelf
 
 # The installed binary carries no build-tree run path.
-binary="$build/stage/bin/tapline"
+binary="$build/dist/target/usr/bin/tapline"
 stripped="$build/tapline.stripped"
 mips-linux-gnu-strip -o "$stripped" "$binary"
 size=$(stat -c %s "$stripped")
