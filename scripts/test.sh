@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: on this machine, then
-# for the big-endian MIPS target under qemu-user, then the static analysers,
-# the suite under sanitizers, a bounded fuzz run and the footprint check.
-# Each step is a script of its own that also runs alone.
+# for the big-endian MIPS target under qemu-user (with the distribution-
+# style build), then the static analysers, the suite under sanitizers, a
+# bounded fuzz run and the footprint check. Each step is a script of its
+# own that also runs alone; each reports how long it took.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
-ensure_packages "${HOST_PACKAGES[@]}"
+
+# step NAME COMMAND...: runs one part and prints its wall time.
+step() {
+    local name=$1 start=$SECONDS
+    shift
+    echo "== $name"
+    "$@"
+    echo "== $name: $((SECONDS - start)) s"
+}
+
+host_suite() {
+    ensure_packages "${HOST_PACKAGES[@]}"
+    build_host "$BUILD"
+    ctest --test-dir "$BUILD" --output-on-failure -j2
+}
+
 BUILD=${BUILD:-$ROOT/build}
-build_host "$BUILD"
-ctest --test-dir "$BUILD" --output-on-failure -j2
+step "host suite" host_suite
 # The same suite built for the big-endian MIPS target, run under qemu-user.
-BUILD_MIPS=${BUILD_MIPS:-$BUILD-mips} "$ROOT/scripts/test-mips.sh" "$BUILD"
-"$ROOT/scripts/analyze.sh"
-"$ROOT/scripts/sanitize.sh"
-"$ROOT/scripts/fuzz.sh" 60
-"$ROOT/scripts/footprint.sh"
+step "big-endian suite" env BUILD_MIPS="${BUILD_MIPS:-$BUILD-mips}" \
+    "$ROOT/scripts/test-mips.sh" "$BUILD"
+step "static analysis" "$ROOT/scripts/analyze.sh"
+step "sanitizers" "$ROOT/scripts/sanitize.sh"
+step "fuzzing" "$ROOT/scripts/fuzz.sh" 60
+step "footprint" "$ROOT/scripts/footprint.sh"

@@ -5,7 +5,8 @@
 # /usr, make, then make install with DESTDIR; no network.
 #   check_dist_build.sh SOURCE_DIR TOOLCHAIN_FILE STAGING_DIR WORK_DIR READELF
 # WORK_DIR/build is the build tree, WORK_DIR/target the installed tree;
-# both are kept (scripts/footprint.sh measures the binary there).
+# both are kept (scripts/footprint.sh measures the binary there). The same
+# tree installed without the udev rule goes to WORK_DIR/target-no-udev.
 set -u
 if [ $# -ne 5 ]; then
     echo "usage: $0 SOURCE_DIR TOOLCHAIN_FILE STAGING_DIR WORK_DIR READELF" >&2
@@ -18,7 +19,12 @@ build=$work/build target=$work/target
     exit 1
 }
 rm -rf "$work"
-mkdir -p "$build" "$target"
+mkdir -p "$build" "$target" "$work/source"
+# The tool's part of the tree, as OpenWrt's package copies it: the build
+# must need nothing from the simulator, tests, benchmarks or fuzzers.
+for part in CMakeLists.txt cmake src man packaging; do
+    cp -R "$src/$part" "$work/source/" || exit 1
+done
 
 failures=0
 fail() {
@@ -43,7 +49,7 @@ log=$work/build.log
     cd "$build" &&
         PKG_CONFIG_SYSROOT_DIR=$staging \
             PKG_CONFIG_LIBDIR=$staging/usr/lib/pkgconfig:$staging/usr/share/pkgconfig \
-            $isolate cmake "$src" \
+            $isolate cmake "$work/source" \
             -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
             -DCMAKE_INSTALL_PREFIX=/usr \
             -DCMAKE_BUILD_TYPE=MinSizeRel \
@@ -84,11 +90,23 @@ if [ -f "$binary" ]; then
         fail "the installed binary carries a run path"
 fi
 
+# --- without udev (Buildroot with mdev, OpenWrt) the rule stays out
+no_udev=$work/target-no-udev
+if (cd "$build" && $isolate cmake -DTAPLINE_INSTALL_UDEV_RULE=OFF . &&
+    $isolate make DESTDIR="$no_udev" install/fast) >"$work/no-udev.log" 2>&1; then
+    found=$(cd "$no_udev" && find . ! -type d | sort)
+    [ "$found" = "./usr/bin/tapline
+./usr/share/man/man1/tapline.1" ] || fail "TAPLINE_INSTALL_UDEV_RULE=OFF installed: $found"
+else
+    cat "$work/no-udev.log" >&2
+    fail "install with TAPLINE_INSTALL_UDEV_RULE=OFF"
+fi
+
 # --- only the tool was built: no simulator, tests, GoogleTest, downloads
 grep -q '^BUILD_TESTING:BOOL=OFF$' "$build/CMakeCache.txt" || fail "BUILD_TESTING is not OFF"
 built=$(sed -n 's/^\[ *[0-9]*%\] Built target \(.*\)$/\1/p' "$log" | sort -u | tr '\n' ' ')
 [ "$built" = "tapline tapline_core " ] || fail "targets built beyond the tool: $built"
-for dir in sim tests bench googletest fuzz _deps; do
+for dir in sim tests bench googletest _deps; do
     [ ! -e "$build/$dir" ] || fail "$dir/ in the build tree"
 done
 stray=$(find "$build" -name '*-download' -o -name '*-subbuild' -o -name '*.tar.*')
