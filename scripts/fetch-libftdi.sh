@@ -15,25 +15,38 @@ mkdir -p "$dir"
 
 ensure_source_index libftdi
 
-if ! ls "$dir"/libftdi_*.dsc >/dev/null 2>&1 ||
-    ! ls "$dir"/libftdi_*.orig.tar.* >/dev/null 2>&1; then
+fetch() {
     # apt-get source fails when a file of the package cannot be fetched;
     # what counts is whether the .dsc and the tarball arrived.
     (cd "$dir" && apt-get source --download-only libftdi >&2) ||
         echo "apt-get source libftdi did not fetch every file; checking what arrived" >&2
-fi
-dsc=$(ls "$dir"/libftdi_*.dsc 2>/dev/null | sort | tail -n 1)
-[ -n "$dsc" ] || { echo "FAIL: no libftdi .dsc fetched into $dir" >&2; exit 1; }
-# The Checksums-Sha256 field: " HASH SIZE NAME" lines after its header.
-line=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/p' "$dsc" | grep -E '^ [0-9a-f]{64} [0-9]+ .*\.orig\.tar\.' | sed -n 1p)
-[ -n "$line" ] || { echo "FAIL: $dsc names no .orig tarball" >&2; exit 1; }
-read -r want _ name <<<"$line"
-tarball=$dir/$name
-[ -f "$tarball" ] || { echo "FAIL: $name was not fetched" >&2; exit 1; }
-have=$(sha256sum "$tarball" | cut -d' ' -f1)
-if [ "$have" != "$want" ]; then
-    echo "FAIL: $name has SHA-256 $have, $dsc says $want" >&2
-    exit 1
+}
+
+# verify: sets tarball and want; fails unless the tarball the .dsc names
+# is there with the SHA-256 the .dsc gives for it.
+verify() {
+    local dsc line have
+    dsc=$(ls "$dir"/libftdi_*.dsc 2>/dev/null | sort | tail -n 1)
+    [ -n "$dsc" ] || { echo "no libftdi .dsc in $dir" >&2; return 1; }
+    # The Checksums-Sha256 field: " HASH SIZE NAME" lines after its header.
+    line=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/p' "$dsc" |
+        grep -E '^ [0-9a-f]{64} [0-9]+ .*\.orig\.tar\.' | sed -n 1p)
+    [ -n "$line" ] || { echo "$dsc names no .orig tarball" >&2; return 1; }
+    read -r want _ name <<<"$line"
+    tarball=$dir/$name
+    [ -f "$tarball" ] || { echo "$name was not fetched" >&2; return 1; }
+    have=$(sha256sum "$tarball" | cut -d' ' -f1)
+    [ "$have" = "$want" ] || {
+        echo "$name has SHA-256 $have, $dsc says $want" >&2
+        return 1
+    }
+}
+
+if ! verify 2>/dev/null; then
+    # Nothing cached yet, or a damaged or stale copy: fetch afresh.
+    rm -f "$dir"/libftdi_*
+    fetch
+    verify || { echo "FAIL: libftdi's source package did not verify" >&2; exit 1; }
 fi
 
 # Unpacked afresh whenever the tarball changed.

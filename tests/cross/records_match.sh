@@ -1,8 +1,8 @@
 #!/bin/sh
 # Runs the same tapline commands on the build machine (Debian's libftdi over
-# libtapsim.so) and on the target (under qemu, over the simulator's libftdi
-# front) and requires the same exit status, output and record file from
-# both: the front does what libftdi does, and the tool puts the same bytes
+# libtapsim.so) and on the target (under qemu, libftdi 0.20 built for it
+# over the simulator as its libusb) and requires the same exit status,
+# output and record file from both: the tool and libftdi put the same bytes
 # on the wire whatever the byte order and word size.
 #   records_match.sh HOST_BUILD_DIR TARGET_RUNNER
 # TARGET_RUNNER runs the target's tapline with its arguments.
