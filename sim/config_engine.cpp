@@ -133,6 +133,7 @@ void ConfigEngine::half(uint16_t h)
         value_halves_ = 0;
     } else if (type == 2 && op == kOpWrite) {
         // The word count follows in two words, high half first.
+        reg_ = (h >> 5) & 0x3F;
         words_left_ = 0;
         count_halves_ = 2;
     }
