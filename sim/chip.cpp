@@ -303,7 +303,8 @@ int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
         t.result = -EIO;
     } else {
         const bool starve =
-            faults_.empty_reads_forever || reads_ <= faults_.empty_reads;
+            faults_.empty_reads_forever || reads_ <= faults_.empty_reads ||
+            (faults_.silent_from != 0 && reads_ >= faults_.silent_from);
         std::deque<uint8_t> &rx = ch.rx.bytes;
         size_t ready = starve ? 0 : sendable(ch);
         const size_t payload = info_.packet_size - 2u;

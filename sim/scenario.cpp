@@ -166,6 +166,7 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
         }
     }
     number("TAPSIM_ERROR_WRITE", ~0ull, s.faults.error_write);
+    number("TAPSIM_SILENT_FROM", ~0ull, s.faults.silent_from);
     number("TAPSIM_ERROR_READ", ~0ull, s.faults.error_read);
     if (const char *v = lookup("TAPSIM_EMPTY_READS")) {
         if (std::strcmp(v, "never") == 0) {

@@ -46,13 +46,13 @@ void __wrap_ftdi_deinit(struct ftdi_context *ftdi)
 
 namespace {
 
-struct Run {
+struct MainRun {
     int status;
     std::string out, err;
     double seconds;
 };
 
-Run run_main(const tapsim::Scenario &s, std::vector<std::string> args)
+MainRun run_main(const tapsim::Scenario &s, std::vector<std::string> args)
 {
     tapsim::reset(s);
     release_calls().clear();
@@ -118,7 +118,7 @@ class FaultSweep : public ::testing::TestWithParam<const char *> {
 
 TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
 {
-    Run clean = run_main(tapsim::Scenario(), args());
+    MainRun clean = run_main(tapsim::Scenario(), args());
     ASSERT_EQ(clean.status, 0) << clean.err;
     const std::vector<Transfer> transfers = command_transfers(tapsim::record());
     ASSERT_FALSE(transfers.empty());
@@ -150,7 +150,7 @@ TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
             const std::string what = std::string(t.in ? "read " : "write ") +
                                      std::to_string(t.ordinal) + " fault " +
                                      std::to_string(static_cast<int>(f));
-            Run r = run_main(s, args());
+            MainRun r = run_main(s, args());
             EXPECT_EQ(r.status, 1) << what;
             EXPECT_NE(r.out + r.err, "") << what;
             EXPECT_EQ(release_calls(), release) << what;

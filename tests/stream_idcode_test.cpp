@@ -101,8 +101,9 @@ TEST_P(StreamIdcode, FindsTheIdCodeWriteOfTheDevicesFamilyOnly)
                                     static_cast<uint32_t>(c.stream.size()),
                                     c.device, &code),
               c.found);
-    if (c.found)
+    if (c.found) {
         EXPECT_EQ(code, c.code);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, StreamIdcode, ::testing::ValuesIn(cases()),
