@@ -150,6 +150,8 @@ void loader_print_header(const struct BitstreamInfo *info)
     printf("\tDate: %s\n", text_or_empty(info->date));
     printf("\tTime: %s\n", text_or_empty(info->time));
     printf("\tBitstream length: %lu\n", (unsigned long)info->length);
+    // Out before any message on standard error, also in a shared log.
+    fflush(stdout);
 }
 
 // The mirror is the one pass the CPU makes over a whole bitstream. On
