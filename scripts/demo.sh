@@ -35,6 +35,18 @@ run load "$WORK/mirrored.bit" >/dev/null
 echo "The same load with every byte stored bit-mirrored leaves the FPGA unstarted:"
 grep -E '^config ' "$WORK/record" || true
 echo
+echo "A 7-series board on a high-speed adapter: the load reads the FPGA's ID code,"
+echo "checks it against the one the bitstream writes, waits for the device to clear"
+echo "(INIT) and ends with DONE confirmed; a file for another part is refused before"
+echo "anything is cleared:"
+"$BUILD/tests/make_bitfile" "$WORK/a35t.bit" 262144 --family=7
+"$BUILD/tests/make_bitfile" "$WORK/a100t.bit" 262144 --family=7 --idcode=0x03631093 --part=7a100tcsg324
+run TAPSIM_VARIANT=hs TAPSIM_IDCODE=0x0362D093 load "$WORK/a35t.bit"
+grep -E '^(time|config) ' "$WORK/record" | sed 's/ hash=[^ ]*//' || true
+echo "Polls of INIT after JPROGRAM: $(grep -c '^mpsse opcode=0x3b operands=04 .*out_data=05' "$WORK/record" || true)"
+run TAPSIM_VARIANT=hs TAPSIM_IDCODE=0x0362D093 load "$WORK/a100t.bit"
+grep -E '^(config) ' "$WORK/record" | sed 's/ hash=[^ ]*//' || true
+echo
 echo "Failures: an unpowered target, no adapter, a file that is not a bit file:"
 run TAPSIM_POWER=0 idcode
 run TAPSIM_ADAPTER=0 idcode

@@ -6,6 +6,7 @@
 #include "mpsse.h"
 #include "record.h"
 #include "tap.h"
+#include "variant.h"
 
 namespace tapsim {
 namespace {
@@ -16,9 +17,9 @@ ControlKind classify(uint8_t request, uint16_t value)
     case sio::kReset:
         if (value == sio::kResetSio)
             return ControlKind::Reset;
-        if (value == sio::kPurgeRx)
+        if (value == sio::kPurgeToChip)
             return ControlKind::PurgeRx;
-        if (value == sio::kPurgeTx)
+        if (value == sio::kPurgeToHost)
             return ControlKind::PurgeTx;
         return ControlKind::Other;
     case sio::kModemCtrl:
@@ -78,9 +79,11 @@ Chip::Chip(uint32_t device_index, const ChipInfo &info, Record &record,
       wired_(target != nullptr)
 {
     // Only channel A's MPSSE reaches the JTAG header.
+    for (Channel &ch : channels_)
+        ch.rx.capacity = info.to_host_buffer;
     if (target)
         channels_[0].mpsse = std::make_unique<Mpsse>(
-            record, target, info.bcd_device >= 0x0700, channels_[0].rx);
+            record, target, info.high_speed, channels_[0].rx);
 }
 
 Chip::~Chip() = default;
@@ -110,7 +113,9 @@ int Chip::control(uint8_t request_type, uint8_t request, uint16_t value,
     t.kind = classify(request, value);
 
     const int channel = channel_of(index);
-    if ((request_type & 0x60) != 0x40 || channel < 0)
+    if (unplugged_)
+        t.result = -ENODEV;
+    else if ((request_type & 0x60) != 0x40 || channel < 0)
         t.result = -EPIPE; // not a vendor request to a channel: the chip stalls
     else
         t.result = handle_control(channels_[channel], channel, request_type,
@@ -136,10 +141,15 @@ int Chip::handle_control(Channel &ch, int channel, uint8_t request_type,
     switch (request) {
     case sio::kReset:
         // Clears the chip's FIFOs; the JTAG target does not notice.
-        if (value == sio::kResetSio || value == sio::kPurgeRx)
-            ch.rx.clear();
-        if ((value == sio::kResetSio || value == sio::kPurgeTx) && ch.mpsse)
-            ch.mpsse->drop_partial();
+        if (value == sio::kResetSio || value == sio::kPurgeToHost) {
+            ch.rx.bytes.clear();
+            ch.rx.flush = 0;
+        }
+        if (value == sio::kResetSio || value == sio::kPurgeToChip) {
+            ch.pending.clear();
+            if (ch.mpsse)
+                ch.mpsse->drop_partial();
+        }
         return 0;
     case sio::kBaudrate:
         if (recorded)
@@ -186,37 +196,99 @@ int Chip::handle_control(Channel &ch, int channel, uint8_t request_type,
     }
 }
 
+bool Chip::unplugged_now(uint64_t transfer)
+{
+    if (faults_.unplug != 0 && transfer >= faults_.unplug)
+        unplugged_ = true;
+    return unplugged_;
+}
+
+void Chip::run_pending(Channel &ch)
+{
+    if (ch.mode != sio::kModeMpsse || !ch.mpsse)
+        return;
+    const size_t k = ch.mpsse->feed(ch.pending.data(), ch.pending.size());
+    ch.pending.erase(ch.pending.begin(),
+                     ch.pending.begin() + static_cast<std::ptrdiff_t>(k));
+}
+
+size_t Chip::accept(Channel &ch, const uint8_t *data, size_t n)
+{
+    // Bulk data is only interpreted in MPSSE mode.
+    if (ch.mode != sio::kModeMpsse || !ch.mpsse)
+        return n;
+    run_pending(ch);
+    size_t took = 0;
+    if (ch.pending.empty())
+        took = ch.mpsse->feed(data, n);
+    // What a stalled engine cannot take waits in the chip's buffer as far
+    // as it fits; the rest the chip refuses.
+    const size_t room = ch.pending.size() < info_.to_chip_buffer
+                            ? info_.to_chip_buffer - ch.pending.size()
+                            : 0;
+    const size_t queued = std::min(room, n - took);
+    ch.pending.insert(ch.pending.end(), data + took, data + took + queued);
+    return took + queued;
+}
+
 int Chip::bulk_write(int channel, const uint8_t *data, size_t n)
 {
     ++writes_;
+    record_.ticks += info_.usb_ticks;
     BulkTransfer t;
     t.seq = record_.next_seq++;
     t.device = device_;
     t.channel = static_cast<uint8_t>(channel);
     t.requested = static_cast<int32_t>(n);
 
-    size_t take = n;
-    if (faults_.error_write == writes_) {
-        take = 0;
+    Channel &ch = channels_[channel];
+    size_t take = 0;
+    if (unplugged_now(++transfers_)) {
+        t.result = -ENODEV;
+    } else if (faults_.error_write == writes_) {
         t.result = -EIO;
     } else {
+        // libusb 0.1 never returns a short count: on a timeout it fails the
+        // write, whatever the chip took. The short-write fault is the shape
+        // it never has.
+        bool timed_out = false;
+        size_t offer = n;
         if (faults_.short_write == writes_)
-            take = n / 2;
-        t.result = static_cast<int32_t>(take);
+            offer = n / 2;
+        if (faults_.partial_write == writes_) {
+            offer = faults_.partial_keep == Faults::kHalf
+                        ? n / 2
+                        : std::min(n, faults_.partial_keep);
+            timed_out = true;
+        }
+        take = accept(ch, data, offer);
+        if (take < offer)
+            timed_out = true;
+        t.result = timed_out ? -ETIMEDOUT : static_cast<int32_t>(take);
     }
     t.data.append(data, take);
     const int result = t.result;
     record_.keep(record_.bulk, std::move(t));
-
-    Channel &ch = channels_[channel];
-    if (ch.mode == sio::kModeMpsse && ch.mpsse)
-        ch.mpsse->feed(data, take);
     return result;
+}
+
+size_t Chip::sendable(const Channel &ch) const
+{
+    // Whole packets go at once; the rest waits for the latency timer or a
+    // send-immediate.
+    const size_t payload = info_.packet_size - 2u;
+    const size_t queued = ch.rx.bytes.size();
+    const uint64_t latency =
+        static_cast<uint64_t>(ch.latency) * 1000 * kTicksPerUs;
+    if (queued > 0 && record_.ticks - ch.rx.since >= latency)
+        return queued;
+    return std::max(ch.rx.flush, queued / payload * payload);
 }
 
 int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
 {
     ++reads_;
+    record_.ticks += info_.usb_ticks;
     BulkTransfer t;
     t.seq = record_.next_seq++;
     t.device = device_;
@@ -224,29 +296,42 @@ int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
     t.in = true;
     t.requested = static_cast<int32_t>(n);
 
-    if (faults_.error_read == reads_) {
+    Channel &ch = channels_[channel];
+    if (unplugged_now(++transfers_)) {
+        t.result = -ENODEV;
+    } else if (faults_.error_read == reads_) {
         t.result = -EIO;
     } else {
         const bool starve =
-            faults_.empty_reads_forever || reads_ <= faults_.empty_reads;
-        std::deque<uint8_t> &rx = channels_[channel].rx;
+            faults_.empty_reads_forever || reads_ <= faults_.empty_reads ||
+            (faults_.silent_from != 0 && reads_ >= faults_.silent_from);
+        std::deque<uint8_t> &rx = ch.rx.bytes;
+        size_t ready = starve ? 0 : sendable(ch);
         const size_t payload = info_.packet_size - 2u;
-        size_t pos = 0;
+        size_t pos = 0, sent = 0;
         while (n - pos >= 2) {
             buf[pos++] = sio::kModemStatus;
             buf[pos++] = sio::kLineStatus;
             const size_t room = std::min(payload, n - pos);
-            const size_t k = starve ? 0 : std::min(room, rx.size());
+            const size_t k = std::min(room, ready);
             std::copy(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(k),
                       buf + pos);
             rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(k));
             pos += k;
+            ready -= k;
+            sent += k;
             // A short packet ends the transfer, and so does an empty queue.
-            if (k < payload || rx.empty())
+            if (k < payload || ready == 0)
                 break;
         }
+        ch.rx.flush = ch.rx.flush > sent ? ch.rx.flush - sent : 0;
+        if (sent > 0)
+            ch.rx.since = record_.ticks; // the timer restarts after a packet
         t.result = static_cast<int32_t>(pos);
         t.data.append(buf, pos);
+        // Room in the buffer again: a stalled engine goes on.
+        if (sent > 0)
+            run_pending(ch);
     }
     const int result = t.result;
     record_.keep(record_.bulk, std::move(t));

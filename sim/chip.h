@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
+#include "mpsse.h"
 #include "scenario.h"
 
 namespace tapsim {
@@ -34,9 +36,11 @@ constexpr uint8_t kReadEeprom = 0x90;
 constexpr uint8_t kWriteEeprom = 0x91;
 constexpr uint8_t kEraseEeprom = 0x92;
 
+// Purge values as the chip acts on them (libftdi 0.20 names 1 "RX" and 2
+// "TX" and sends them the other way round from what its calls promise).
 constexpr uint16_t kResetSio = 0;
-constexpr uint16_t kPurgeRx = 1; // chip-to-host buffer
-constexpr uint16_t kPurgeTx = 2; // host-to-chip buffer
+constexpr uint16_t kPurgeToChip = 1; // host-to-chip buffer
+constexpr uint16_t kPurgeToHost = 2; // chip-to-host buffer
 
 constexpr uint8_t kModeReset = 0x00;
 constexpr uint8_t kModeMpsse = 0x02;
@@ -51,6 +55,10 @@ struct ChipInfo {
     uint16_t pid = 0;
     uint16_t bcd_device = 0x0500;
     uint16_t packet_size = 64;
+    uint16_t to_chip_buffer = 128;
+    uint16_t to_host_buffer = 384;
+    bool high_speed = false;
+    uint64_t usb_ticks = 60000; // model time of one bulk transfer
 };
 
 class Chip {
@@ -83,11 +91,16 @@ class Chip {
         uint8_t mode = sio::kModeReset;
         uint8_t mask = 0;
         uint8_t latency = 16;
-        std::deque<uint8_t> rx; // waiting to go to the host
+        AnswerQueue rx;               // waiting to go to the host
+        std::vector<uint8_t> pending; // taken, not yet run (engine stalled)
         std::unique_ptr<Mpsse> mpsse;
     };
 
     int channel_of(uint16_t index) const;
+    bool unplugged_now(uint64_t transfer);
+    size_t accept(Channel &ch, const uint8_t *data, size_t n);
+    void run_pending(Channel &ch);
+    size_t sendable(const Channel &ch) const;
     int handle_control(Channel &ch, int channel, uint8_t request_type,
                        uint8_t request, uint16_t value, uint16_t index,
                        uint8_t *data, uint16_t length);
@@ -99,6 +112,8 @@ class Chip {
     Channel channels_[kChannels];
     uint64_t writes_ = 0;
     uint64_t reads_ = 0;
+    uint64_t transfers_ = 0;
+    bool unplugged_ = false;
     bool wired_;
 };
 

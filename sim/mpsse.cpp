@@ -17,32 +17,61 @@ uint8_t reverse8(uint8_t b)
     return b;
 }
 
-bool is_shift(uint8_t opcode)
+struct OpcodeTable {
+    OpcodeRow rows[256];
+};
+
+constexpr OpcodeTable make_table()
 {
-    return opcode >= 0x10 && opcode <= 0x3F;
+    OpcodeTable t{};
+    // 0x10-0x3F clock data on TDI and/or TDO: a 16-bit byte count, or a
+    // 3-bit bit count when bit 1 is set.
+    for (int c = 0x10; c <= 0x3F; ++c)
+        t.rows[c] = {Action::Shift, static_cast<uint8_t>(c & 0x02 ? 1 : 2),
+                     false};
+    // TMS commands: bit count, then TMS bits with TDI in bit 7.
+    const uint8_t tms[] = {0x4A, 0x4B, 0x6A, 0x6B, 0x6E, 0x6F};
+    for (uint8_t c : tms)
+        t.rows[c] = {Action::Tms, 2, false};
+    t.rows[op::kSetLow] = {Action::SetLow, 2, false};
+    t.rows[op::kGetLow] = {Action::GetLow, 0, false};
+    t.rows[op::kSetHigh] = {Action::SetHigh, 2, false};
+    t.rows[op::kGetHigh] = {Action::GetHigh, 0, false};
+    t.rows[op::kLoopbackOn] = {Action::LoopbackOn, 0, false};
+    t.rows[op::kLoopbackOff] = {Action::LoopbackOff, 0, false};
+    t.rows[op::kDivisor] = {Action::Divisor, 2, false};
+    t.rows[op::kSendImmediate] = {Action::SendImmediate, 0, false};
+    t.rows[op::kWaitHigh] = {Action::WaitHigh, 0, false};
+    t.rows[op::kWaitLow] = {Action::WaitLow, 0, false};
+    t.rows[op::kDiv5Off] = {Action::Div5Off, 0, true};
+    t.rows[op::kDiv5On] = {Action::Div5On, 0, true};
+    t.rows[op::kThreePhaseOn] = {Action::Nothing, 0, true};
+    t.rows[op::kThreePhaseOff] = {Action::Nothing, 0, true};
+    t.rows[op::kClockBits] = {Action::ClockBits, 1, true};
+    t.rows[op::kClockBytes] = {Action::ClockBytes, 2, true};
+    t.rows[op::kClockUntilHigh] = {Action::ClockUntilHigh, 0, true};
+    t.rows[op::kClockUntilLow] = {Action::ClockUntilLow, 0, true};
+    t.rows[op::kAdaptiveOn] = {Action::Nothing, 0, true};
+    t.rows[op::kAdaptiveOff] = {Action::Nothing, 0, true};
+    t.rows[op::kClockBytesUntilHigh] = {Action::ClockBytesUntilHigh, 2, true};
+    t.rows[op::kClockBytesUntilLow] = {Action::ClockBytesUntilLow, 2, true};
+    return t;
 }
 
-bool is_tms(uint8_t opcode)
-{
-    switch (opcode) {
-    case 0x4A:
-    case 0x4B:
-    case 0x6A:
-    case 0x6B:
-    case 0x6E:
-    case 0x6F:
-        return true;
-    default:
-        return false;
-    }
-}
+constexpr OpcodeTable kOpcodes = make_table();
+constexpr OpcodeRow kBadRow{};
 
 constexpr size_t kChunk = 4096;
 
 } // namespace
 
+const OpcodeRow &opcode_row(uint8_t opcode)
+{
+    return kOpcodes.rows[opcode];
+}
+
 Mpsse::Mpsse(Record &record, Fpga *target, bool high_speed,
-             std::deque<uint8_t> &answers)
+             AnswerQueue &answers)
     : record_(record), target_(target), high_speed_(high_speed),
       answers_(answers), cmd_(&scratch_)
 {
@@ -58,33 +87,83 @@ void Mpsse::restart()
 
 void Mpsse::drop_partial()
 {
-    busy_ = false;
-    header_have_ = header_need_ = 0;
-    payload_left_ = 0;
+    busy_ = stalled_ = waiting_ = false;
+    header_have_ = 0;
+    payload_left_ = read_only_left_ = 0;
 }
 
-void Mpsse::feed(const uint8_t *data, size_t n)
+size_t Mpsse::feed(const uint8_t *data, size_t n)
 {
+    // A command that would answer more than the chip-to-host buffer holds
+    // stops the engine until the host reads; so does an unmet wait.
     size_t i = 0;
-    while (i < n) {
+    stalled_ = false;
+    while (resume()) {
+        if (i == n)
+            return i;
         if (!busy_) {
+            const OpcodeRow &row = opcode_row(data[i]);
+            const bool bad =
+                row.action == Action::Bad || (row.high_speed && !high_speed_);
+            const size_t need =
+                bad ? 2
+                : row.action == Action::GetLow || row.action == Action::GetHigh
+                    ? 1
+                    : 0;
+            if (answers_.room() < need)
+                break;
             begin(data[i++]);
-        } else if (header_have_ < header_need_) {
+        } else if (header_have_ < row_.operands) {
+            if (header_have_ + 1u == row_.operands &&
+                answers_.room() < answers_on_last_header_byte())
+                break;
             const uint8_t b = data[i++];
             header_[header_have_++] = b;
             cmd_->operands.push_back(b);
-            if (header_have_ == header_need_)
+            if (header_have_ == row_.operands)
                 header_done();
         } else {
-            const size_t take =
-                static_cast<size_t>(std::min<uint64_t>(payload_left_, n - i));
-            shift_payload(data + i, take);
-            i += take;
+            uint64_t take = std::min<uint64_t>(payload_left_, n - i);
+            if (mode_.read_tdo)
+                take = std::min<uint64_t>(take, answers_.room());
+            if (take == 0)
+                break;
+            shift_payload(data + i, static_cast<size_t>(take));
+            i += static_cast<size_t>(take);
             payload_left_ -= take;
             if (payload_left_ == 0)
                 finish();
         }
     }
+    stalled_ = true;
+    return i;
+}
+
+bool Mpsse::resume()
+{
+    if (waiting_) {
+        const bool high = pin_level(pin::kGpioL1);
+        if (high != wait_high_)
+            return false;
+        waiting_ = false;
+        finish();
+    }
+    if (read_only_left_ > 0) {
+        if (!shift_read_only())
+            return false;
+        finish();
+    }
+    return true;
+}
+
+size_t Mpsse::answers_on_last_header_byte() const
+{
+    if (row_.action == Action::Tms)
+        return mode_.read_tdo ? 1 : 0;
+    if (row_.action == Action::Shift && mode_.bit_mode && mode_.read_tdo &&
+        !mode_.write_tdi)
+        return 1;
+    return 0;
 }
 
 void Mpsse::begin(uint8_t opcode)
@@ -101,72 +180,46 @@ void Mpsse::begin(uint8_t opcode)
     }
     busy_ = true;
     header_have_ = 0;
-    payload_left_ = 0;
+    payload_left_ = read_only_left_ = 0;
+    row_ = opcode_row(opcode);
+    if (row_.high_speed && !high_speed_)
+        row_ = kBadRow;
+    // The clocking commands' bit fields, decoded once.
+    mode_ = Mode{(opcode & op::kNegWrite) != 0, (opcode & op::kBitMode) != 0,
+                 (opcode & op::kNegRead) != 0,  (opcode & op::kLsbFirst) != 0,
+                 (opcode & op::kWriteTdi) != 0, (opcode & op::kReadTdo) != 0};
 
-    if (is_shift(opcode)) {
-        kind_ = Kind::Shift;
-        header_need_ = (opcode & op::kBitMode) ? 1 : 2;
+    if (row_.action == Action::Bad) {
+        // The chip answers an opcode it does not know with 0xFA and the
+        // opcode.
+        cmd_->bad = true;
+        char text[64];
+        std::snprintf(text, sizeof text, "command %zu: bad opcode 0x%02X",
+                      command_, opcode);
+        record_.keep(record_.protocol_errors, std::string(text));
+        answer(op::kBadCommand);
+        answer(opcode);
+        finish();
         return;
     }
-    if (is_tms(opcode)) {
-        kind_ = Kind::Tms;
-        header_need_ = 2;
-        return;
-    }
-    kind_ = Kind::Fixed;
-    switch (opcode) {
-    case op::kSetLow:
-    case op::kSetHigh:
-    case op::kDivisor:
-        header_need_ = 2;
-        return;
-    case op::kGetLow:
-    case op::kGetHigh:
-    case op::kLoopbackOn:
-    case op::kLoopbackOff:
-    case op::kSendImmediate:
-        header_need_ = 0;
+    if (row_.operands == 0)
         header_done();
-        return;
-    case op::kDiv5Off:
-    case op::kDiv5On:
-    case op::kThreePhaseOff:
-    case op::kAdaptiveOff:
-        if (high_speed_) {
-            header_need_ = 0;
-            header_done();
-            return;
-        }
-        break;
-    default:
-        break;
-    }
-    // The chip answers an opcode it does not know with 0xFA and the opcode.
-    kind_ = Kind::Bad;
-    cmd_->bad = true;
-    char text[64];
-    std::snprintf(text, sizeof text, "command %zu: bad opcode 0x%02X", command_,
-                  opcode);
-    record_.keep(record_.protocol_errors, std::string(text));
-    answer(op::kBadCommand);
-    answer(opcode);
-    finish();
 }
 
 void Mpsse::header_done()
 {
-    if (kind_ == Kind::Tms) {
+    if (row_.action == Action::Tms) {
         run_tms();
         finish();
         return;
     }
-    if (kind_ == Kind::Fixed) {
+    if (row_.action != Action::Shift) {
         run_fixed();
-        finish();
+        if (!waiting_)
+            finish();
         return;
     }
-    const bool writes = (opcode_ & op::kWriteTdi) != 0;
-    if (opcode_ & op::kBitMode) {
+    if (mode_.bit_mode) {
         if (header_[0] > 7) {
             char text[96];
             std::snprintf(text, sizeof text,
@@ -175,7 +228,7 @@ void Mpsse::header_done()
                           command_, header_[0]);
             record_.keep(record_.protocol_errors, std::string(text));
         }
-        if (writes) {
+        if (mode_.write_tdi) {
             payload_left_ = 1;
         } else {
             shift_bits(pin_level(pin::kTdi) ? 0xFF : 0x00,
@@ -187,14 +240,10 @@ void Mpsse::header_done()
     const uint64_t bytes = (static_cast<uint64_t>(header_[0]) |
                             static_cast<uint64_t>(header_[1]) << 8) +
                            1;
-    if (writes) {
+    if (mode_.write_tdi)
         payload_left_ = bytes;
-    } else {
-        payload_left_ = bytes;
-        shift_read_only();
-        payload_left_ = 0;
-        finish();
-    }
+    else
+        read_only_left_ = bytes; // produced as the answer buffer allows
 }
 
 void Mpsse::finish()
@@ -204,54 +253,98 @@ void Mpsse::finish()
 
 void Mpsse::run_fixed()
 {
-    switch (opcode_) {
-    case op::kSetLow:
+    const uint64_t count16 =
+        static_cast<uint64_t>(header_[0] | header_[1] << 8) + 1;
+    const bool gpio_high = pin_level(pin::kGpioL1);
+    switch (row_.action) {
+    case Action::SetLow:
         low_value_ = header_[0];
         low_dir_ = header_[1];
         break;
-    case op::kSetHigh:
+    case Action::SetHigh:
         high_value_ = header_[0];
         high_dir_ = header_[1];
         break;
-    case op::kGetLow:
+    case Action::GetLow:
         answer(read_low());
         break;
-    case op::kGetHigh:
+    case Action::GetHigh:
         // ACBUS has nothing wired: inputs float high.
         answer(static_cast<uint8_t>((high_value_ & high_dir_) | ~high_dir_));
         break;
-    case op::kLoopbackOn:
+    case Action::LoopbackOn:
         loopback_ = true;
         break;
-    case op::kLoopbackOff:
+    case Action::LoopbackOff:
         loopback_ = false;
         break;
-    case op::kDivisor:
+    case Action::Divisor:
         divisor_ = static_cast<uint16_t>(header_[0] | header_[1] << 8);
         record_.divisor = divisor_;
         break;
-    case op::kDiv5Off:
+    case Action::SendImmediate:
+        answers_.flush = answers_.bytes.size();
+        break;
+    case Action::WaitHigh:
+    case Action::WaitLow:
+        // GPIOL1 only changes if the host drives it, which it cannot do
+        // while the engine waits: an unmet wait lasts until a purge.
+        wait_high_ = row_.action == Action::WaitHigh;
+        waiting_ = gpio_high != wait_high_;
+        break;
+    case Action::ClockUntilLow:
+        // The level never falls on this bench: clocks for ever, i.e. stalls.
+        wait_high_ = false;
+        waiting_ = gpio_high;
+        break;
+    case Action::ClockUntilHigh:
+        wait_high_ = true;
+        waiting_ = !gpio_high;
+        break;
+    case Action::Div5Off:
         div5_ = false;
         record_.clock_base_hz = 60000000;
         break;
-    case op::kDiv5On:
+    case Action::Div5On:
         div5_ = true;
         record_.clock_base_hz = 12000000;
         break;
-    default: // send immediate, three-phase/adaptive off: nothing to model
+    case Action::ClockBits:
+        clock_idle((header_[0] & 7u) + 1u);
+        break;
+    case Action::ClockBytes:
+        clock_idle(8 * count16);
+        break;
+    case Action::ClockBytesUntilHigh:
+        if (!gpio_high)
+            clock_idle(8 * count16);
+        break;
+    case Action::ClockBytesUntilLow:
+        if (gpio_high)
+            clock_idle(8 * count16);
+        break;
+    default: // three-phase and adaptive clocking: nothing to model
         break;
     }
+}
+
+void Mpsse::clock_idle(uint64_t cycles)
+{
+    // TCK only: TMS and TDI keep their levels, so the TAP moves on TMS.
+    for (uint64_t i = 0; i < cycles; ++i)
+        cycle(0, 0, false, false);
+    add_clocks(cycles);
 }
 
 void Mpsse::shift_payload(const uint8_t *data, size_t n)
 {
     cmd_->out.append(data, n);
-    if (opcode_ & op::kBitMode) {
+    if (mode_.bit_mode) {
         shift_bits(data[0], (header_[0] & 7u) + 1);
         return;
     }
-    const bool read = (opcode_ & op::kReadTdo) != 0;
-    const bool lsb = (opcode_ & op::kLsbFirst) != 0;
+    const bool read = mode_.read_tdo;
+    const bool lsb = mode_.lsb;
     uint8_t in_buf[kChunk];
     uint8_t out_buf[kChunk];
     while (n > 0) {
@@ -263,7 +356,9 @@ void Mpsse::shift_payload(const uint8_t *data, size_t n)
                     in_buf[i] = reverse8(data[i]);
                 src = in_buf;
             }
-            target_->shift_dr_bytes(src, k, read ? out_buf : nullptr);
+            const uint64_t tck = tck_ticks();
+            target_->shift_dr_bytes(src, k, read ? out_buf : nullptr, tck);
+            record_.ticks += 8ull * k * tck;
             const uint8_t last = data[k - 1];
             const bool tdi = lsb ? (last & 0x80) != 0 : (last & 0x01) != 0;
             low_value_ = static_cast<uint8_t>(tdi ? (low_value_ | pin::kTdi)
@@ -286,18 +381,20 @@ void Mpsse::shift_payload(const uint8_t *data, size_t n)
     }
 }
 
-void Mpsse::shift_read_only()
+bool Mpsse::shift_read_only()
 {
     // TDI keeps its level while only TDO is read.
     uint8_t fill[kChunk];
     std::fill(fill, fill + kChunk, pin_level(pin::kTdi) ? 0xFF : 0x00);
-    const bool lsb = (opcode_ & op::kLsbFirst) != 0;
+    const bool lsb = mode_.lsb;
     uint8_t out_buf[kChunk];
-    uint64_t left = payload_left_;
-    while (left > 0) {
-        const size_t k = static_cast<size_t>(std::min<uint64_t>(left, kChunk));
+    while (read_only_left_ > 0 && answers_.room() > 0) {
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(
+            std::min<uint64_t>(read_only_left_, kChunk), answers_.room()));
         if (fast_path_ok()) {
-            target_->shift_dr_bytes(fill, k, out_buf);
+            const uint64_t tck = tck_ticks();
+            target_->shift_dr_bytes(fill, k, out_buf, tck);
+            record_.ticks += 8ull * k * tck;
             add_clocks(8ull * k);
             for (size_t i = 0; i < k; ++i)
                 answer(lsb ? out_buf[i] : reverse8(out_buf[i]));
@@ -308,21 +405,21 @@ void Mpsse::shift_read_only()
                 answer(got);
             }
         }
-        left -= k;
+        read_only_left_ -= k;
     }
+    return read_only_left_ == 0;
 }
 
 void Mpsse::shift_byte_slow(uint8_t in_byte, uint8_t *out_byte)
 {
-    const bool lsb = (opcode_ & op::kLsbFirst) != 0;
-    const bool neg_write = (opcode_ & op::kNegWrite) != 0;
-    const bool neg_read = (opcode_ & op::kNegRead) != 0;
-    const uint8_t drive = (opcode_ & op::kWriteTdi) ? pin::kTdi : 0;
+    const bool lsb = mode_.lsb;
+    const uint8_t drive = mode_.write_tdi ? pin::kTdi : 0;
     uint8_t got = 0;
     for (int i = 0; i < 8; ++i) {
         const bool bit =
             lsb ? ((in_byte >> i) & 1) : ((in_byte >> (7 - i)) & 1);
-        const bool s = cycle(drive, bit ? pin::kTdi : 0, neg_write, neg_read);
+        const bool s =
+            cycle(drive, bit ? pin::kTdi : 0, mode_.neg_write, mode_.neg_read);
         got = lsb ? static_cast<uint8_t>((got >> 1) | (s ? 0x80 : 0))
                   : static_cast<uint8_t>((got << 1) | (s ? 0x01 : 0));
     }
@@ -332,21 +429,20 @@ void Mpsse::shift_byte_slow(uint8_t in_byte, uint8_t *out_byte)
 
 void Mpsse::shift_bits(uint8_t data, unsigned count)
 {
-    const bool lsb = (opcode_ & op::kLsbFirst) != 0;
-    const bool neg_write = (opcode_ & op::kNegWrite) != 0;
-    const bool neg_read = (opcode_ & op::kNegRead) != 0;
-    const uint8_t drive = (opcode_ & op::kWriteTdi) ? pin::kTdi : 0;
+    const bool lsb = mode_.lsb;
+    const uint8_t drive = mode_.write_tdi ? pin::kTdi : 0;
     // Read bits enter a shift register: at the top for LSB first (so n bits
     // end up in the n high bits), at the bottom for MSB first.
     uint8_t got = 0;
     for (unsigned i = 0; i < count; ++i) {
         const bool bit = lsb ? ((data >> i) & 1) : ((data >> (7 - i)) & 1);
-        const bool s = cycle(drive, bit ? pin::kTdi : 0, neg_write, neg_read);
+        const bool s =
+            cycle(drive, bit ? pin::kTdi : 0, mode_.neg_write, mode_.neg_read);
         got = lsb ? static_cast<uint8_t>((got >> 1) | (s ? 0x80 : 0))
                   : static_cast<uint8_t>((got << 1) | (s ? 0x01 : 0));
     }
     add_clocks(count);
-    if (opcode_ & op::kReadTdo)
+    if (mode_.read_tdo)
         answer(got);
 }
 
@@ -362,19 +458,17 @@ void Mpsse::run_tms()
     }
     const unsigned count = (header_[0] & 7u) + 1;
     const uint8_t data = header_[1];
-    const bool neg_write = (opcode_ & op::kNegWrite) != 0;
-    const bool neg_read = (opcode_ & op::kNegRead) != 0;
     const uint8_t tdi = (data & 0x80) ? pin::kTdi : 0;
     uint8_t got = 0;
     for (unsigned i = 0; i < count; ++i) {
         const uint8_t tms = ((data >> i) & 1) ? pin::kTms : 0;
         const bool s =
             cycle(pin::kTms | pin::kTdi, static_cast<uint8_t>(tms | tdi),
-                  neg_write, neg_read);
+                  mode_.neg_write, mode_.neg_read);
         got = static_cast<uint8_t>((got >> 1) | (s ? 0x80 : 0));
     }
     add_clocks(count);
-    if (opcode_ & op::kReadTdo)
+    if (mode_.read_tdo)
         answer(got);
 }
 
@@ -385,6 +479,7 @@ bool Mpsse::cycle(uint8_t drive_mask, uint8_t drive_bits, bool neg_write,
     // falling one. A pin changed on an edge is seen by the other side only
     // after that edge (output delay beats zero hold time), so a write on the
     // rising edge reaches the target one clock late.
+    record_.ticks += tck_ticks();
     bool sampled = false;
     auto drive = [&] {
         low_value_ = static_cast<uint8_t>((low_value_ & ~drive_mask) |
@@ -430,7 +525,7 @@ bool Mpsse::fast_path_ok() const
         return false;
     if (low_dir_ & pin::kTdo)
         return false;
-    if ((opcode_ & op::kWriteTdi) && !(opcode_ & op::kNegWrite))
+    if (mode_.write_tdi && !mode_.neg_write)
         return false;
     return true;
 }
@@ -467,8 +562,17 @@ uint8_t Mpsse::read_low() const
 
 void Mpsse::answer(uint8_t b)
 {
-    answers_.push_back(b);
+    if (answers_.bytes.empty())
+        answers_.since = record_.ticks; // the latency timer starts
+    answers_.bytes.push_back(b);
     cmd_->in.append(&b, 1);
+}
+
+uint64_t Mpsse::tck_ticks() const
+{
+    // Half a TCK period is (1 + divisor) cycles of the base clock: 60 MHz,
+    // or 12 MHz (five ticks) with divide-by-5 on.
+    return 2ull * (1u + divisor_) * (div5_ ? 5u : 1u);
 }
 
 void Mpsse::add_clocks(uint64_t n)

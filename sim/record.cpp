@@ -21,6 +21,8 @@ constexpr const char *kKindNames[] = {
     "bit-mode",   "read-pins",  "eeprom",   "other",
 };
 
+constexpr const char *kErrorNames[] = {"none", "id"};
+
 constexpr char kHex[] = "0123456789abcdef";
 constexpr size_t kConfigLineBytes = 64;
 
@@ -218,6 +220,11 @@ void Blob::append(const uint8_t *data, size_t n)
     hash = fnv1a(hash, data, n);
 }
 
+const char *config_error_name(ConfigError error)
+{
+    return kErrorNames[static_cast<int>(error)];
+}
+
 const char *control_kind_name(ControlKind kind)
 {
     return kKindNames[static_cast<int>(kind)];
@@ -250,7 +257,7 @@ size_t Record::adapter_index() const
 
 void write_record(std::ostream &os, const Record &r)
 {
-    os << "tapsim-record 1\n";
+    os << "tapsim-record 2\n";
     for (const DeviceRecord &d : r.devices)
         os << "device vid=" << num_hex(d.vid, 4) << " pid=" << num_hex(d.pid, 4)
            << " adapter=" << d.adapter << " opened=" << d.opened
@@ -263,6 +270,7 @@ void write_record(std::ostream &os, const Record &r)
     std::snprintf(wire, sizeof wire, "%.9g", r.wire_seconds);
     os << "clock tck_cycles=" << r.tck_cycles << " divisor=" << r.divisor
        << " base_hz=" << r.clock_base_hz << " wire_seconds=" << wire << '\n';
+    os << "time us=" << r.time_us << '\n';
     os << "limits max_entries=" << Record::kMaxEntries
        << " dropped=" << r.dropped << '\n';
     for (const ControlTransfer &c : r.controls)
@@ -301,7 +309,9 @@ void write_record(std::ostream &os, const Record &r)
         os << "warning " << w << '\n';
     os << "config bits=" << r.config_bits
        << " hash=" << num_hex(r.config_hash, 16) << " kept=" << r.config_kept
-       << " sync=" << r.sync_seen << " done=" << r.done << '\n';
+       << " sync=" << r.sync_seen << " done=" << r.done << " init=" << r.init
+       << " error=" << config_error_name(r.config_error)
+       << " dropped=" << r.dropped_config_bits << '\n';
     for (size_t i = 0; i < r.config_data.size(); i += kConfigLineBytes) {
         const size_t n = std::min(kConfigLineBytes, r.config_data.size() - i);
         os << "config-data " << hex(r.config_data.data() + i, n) << '\n';
@@ -321,9 +331,9 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
         return false;
     };
 
-    if (!std::getline(is, line) || line != "tapsim-record 1") {
+    if (!std::getline(is, line) || line != "tapsim-record 2") {
         lineno = 1;
-        return fail("not a tapsim record (version 1)");
+        return fail("not a tapsim record (version 2)");
     }
     lineno = 1;
     while (std::getline(is, line)) {
@@ -375,6 +385,8 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
                  f.get("divisor", r.divisor) &&
                  f.get("base_hz", r.clock_base_hz) &&
                  f.real("wire_seconds", r.wire_seconds);
+        } else if (key == "time") {
+            ok = f.get("us", r.time_us);
         } else if (key == "limits") {
             uint64_t max = 0;
             ok =
@@ -429,7 +441,22 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
         } else if (key == "config") {
             ok = f.get("bits", r.config_bits) && f.get("hash", r.config_hash) &&
                  f.flag("kept", r.config_kept) && f.flag("sync", r.sync_seen) &&
-                 f.flag("done", r.done);
+                 f.flag("done", r.done) && f.flag("init", r.init) &&
+                 f.get("dropped", r.dropped_config_bits);
+            std::string error;
+            if (ok && f.text("error", error)) {
+                bool known = false;
+                for (int i = 0; i <= static_cast<int>(ConfigError::Id); ++i) {
+                    if (error == kErrorNames[i]) {
+                        r.config_error = static_cast<ConfigError>(i);
+                        known = true;
+                    }
+                }
+                if (!known)
+                    ok = f.fail("unknown config error " + error);
+            } else {
+                ok = false;
+            }
         } else {
             return fail("unknown line kind '" + key + "'");
         }

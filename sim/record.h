@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "config_engine.h"
 #include "tap.h"
 
 namespace tapsim {
@@ -103,6 +104,8 @@ struct StateRun {
     uint64_t count = 0;
 };
 
+const char *config_error_name(ConfigError error);
+
 struct Record {
     // Each list keeps at most this many entries; later ones are counted in
     // `dropped`, so a tool gone astray cannot eat the machine's memory.
@@ -128,6 +131,11 @@ struct Record {
     uint32_t clock_base_hz = 12000000;
     double wire_seconds = 0; // cycles at the rate in force when clocked
 
+    // Model time: TCK cycles and bulk transfers, never wall time. ticks is
+    // the live clock (60 MHz); the file keeps whole microseconds.
+    uint64_t ticks = 0;
+    uint64_t time_us = 0;
+
     // Configuration input since the last JPROGRAM.
     uint64_t config_bits = 0;
     uint64_t config_hash =
@@ -136,6 +144,9 @@ struct Record {
     std::vector<uint8_t> config_data; // packed MSB first in arrival order
     bool sync_seen = false;
     bool done = false;
+    bool init = true;
+    ConfigError config_error = ConfigError::None;
+    uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
 
     uint64_t dropped = 0;
     uint64_t next_seq = 1;

@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -133,8 +134,39 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
         if (!parse_ids(v, s.extra_devices))
             complain("TAPSIM_EXTRA_DEVICES", v, "vid:pid[,vid:pid...] in hex");
 
+    flag("TAPSIM_CONFIGURED", s.configured);
+    number("TAPSIM_USB_US", 0xFFFFFFFFull, s.usb_us);
+    number("TAPSIM_CLEAR_US", 0xFFFFFFFFull, s.clear_us);
+    number("TAPSIM_STARTUP_CLOCKS", 0xFFFFFFFFull, s.startup_clocks);
+    if (const char *v = lookup("TAPSIM_TDO")) {
+        bool level = false;
+        if (parse_bool(v, level))
+            s.tdo_stuck = level ? 1 : 0;
+        else
+            complain("TAPSIM_TDO", v, "0 or 1");
+    }
+
     number("TAPSIM_SHORT_WRITE", ~0ull, s.faults.short_write);
+    number("TAPSIM_UNPLUG", ~0ull, s.faults.unplug);
+    if (const char *v = lookup("TAPSIM_PARTIAL_WRITE")) {
+        const std::string text(v);
+        const size_t colon = text.find(':');
+        uint64_t n = 0, keep = 0;
+        const bool ok =
+            parse_u64(text.substr(0, colon).c_str(), ~0ull, n) &&
+            (colon == std::string::npos ||
+             parse_u64(text.substr(colon + 1).c_str(), SIZE_MAX - 1, keep));
+        if (ok) {
+            s.faults.partial_write = n;
+            s.faults.partial_keep = colon == std::string::npos
+                                        ? Faults::kHalf
+                                        : static_cast<size_t>(keep);
+        } else {
+            complain("TAPSIM_PARTIAL_WRITE", v, "N or N:K");
+        }
+    }
     number("TAPSIM_ERROR_WRITE", ~0ull, s.faults.error_write);
+    number("TAPSIM_SILENT_FROM", ~0ull, s.faults.silent_from);
     number("TAPSIM_ERROR_READ", ~0ull, s.faults.error_read);
     if (const char *v = lookup("TAPSIM_EMPTY_READS")) {
         if (std::strcmp(v, "never") == 0) {

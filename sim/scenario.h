@@ -3,6 +3,7 @@
 // environment variables (see sim/README.md).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,7 +32,16 @@ struct Faults {
     uint64_t error_write = 0; // that write fails and takes nothing
     uint64_t empty_reads = 0; // the first N reads bring no data
     bool empty_reads_forever = false;
+    uint64_t silent_from = 0; // from this read on, no read brings data
     uint64_t error_read = 0; // that read fails; the data stays queued
+    // That write hands the chip its first partial_keep bytes (kHalf: half)
+    // and fails with -ETIMEDOUT, as libusb 0.1 does after a timeout.
+    uint64_t partial_write = 0;
+    static constexpr size_t kHalf = SIZE_MAX;
+    size_t partial_keep = kHalf;
+    // From this bulk transfer on (reads and writes together) the adapter is
+    // gone: every call fails with -ENODEV.
+    uint64_t unplug = 0;
 };
 
 struct Scenario {
@@ -42,7 +52,12 @@ struct Scenario {
     uint32_t idcode = 0x01C22093;
     // Low bytes are printable ASCII ('1'..'4') so a dump is easy to read.
     uint32_t user[4] = {0x55535231, 0x55535232, 0x55535233, 0x55535234};
-    bool keep_config = true; // off: only count, hash and sync detection
+    bool keep_config = true;      // off: only count, hash and sync detection
+    uint32_t usb_us = 0;          // cost of a bulk transfer; 0: the variant's
+    uint32_t clear_us = 5000;     // JPROGRAM to INIT high
+    uint32_t startup_clocks = 12; // TCK in Run-Test/Idle after JSTART
+    bool configured = true; // power-up: DONE and INIT high, USER registers live
+    int tdo_stuck = -1;     // 0 or 1: TDO held there whatever the target does
     Faults faults;
 };
 

@@ -1,8 +1,10 @@
 #include "tap.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "record.h"
+#include "variant.h"
 
 namespace tapsim {
 namespace {
@@ -54,6 +56,12 @@ struct ReverseTable {
 };
 const ReverseTable kReverse;
 
+bool is_user(uint8_t code)
+{
+    return code == ir::kUser1 || code == ir::kUser2 || code == ir::kUser3 ||
+           code == ir::kUser4;
+}
+
 } // namespace
 
 TapState next_state(TapState state, bool tms)
@@ -104,7 +112,7 @@ const char *instruction_name(uint8_t code)
 }
 
 Fpga::Fpga(const FpgaConfig &config, Record &record)
-    : config_(config), record_(record)
+    : config_(config), record_(record), engine_(config.engine)
 {
     clear_config();
 }
@@ -119,14 +127,16 @@ void Fpga::rise(bool tms, bool tdi)
         break;
     case S::ShiftDR: {
         if (ir_ == ir::kCfgIn)
-            append_config_bit(tdi);
+            cfg_in_bit(tdi, record_.ticks);
         const uint64_t in = tdi ? 1 : 0;
         dr_ = (dr_ >> 1) | (in << (dr_len_ - 1));
         break;
     }
     case S::CaptureIR:
-        ir_shift_ = static_cast<uint8_t>(ir::kCaptureBase |
-                                         (done_ ? ir::kCaptureDone : 0));
+        ir_shift_ = static_cast<uint8_t>(
+            ir::kCaptureBase |
+            (engine_.init(record_.ticks) ? ir::kCaptureInit : 0) |
+            (engine_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0));
         break;
     case S::ShiftIR:
         ir_shift_ = static_cast<uint8_t>((ir_shift_ >> 1) |
@@ -134,11 +144,8 @@ void Fpga::rise(bool tms, bool tdi)
         break;
     case S::RunTestIdle:
         // Start-up is clocked by TCK in Run-Test/Idle once JSTART is loaded.
-        if (ir_ == ir::kJstart && startup_clocks_ < kStartupClocks &&
-            ++startup_clocks_ == kStartupClocks && sync_seen_) {
-            done_ = true;
-            record_.done = true;
-        }
+        if (ir_ == ir::kJstart)
+            engine_.startup_clock();
         break;
     default:
         break;
@@ -167,7 +174,7 @@ void Fpga::enter(TapState next)
         update_ir();
     } else if (next == S::TestLogicReset) {
         ir_ = ir::kIdcode;
-        startup_clocks_ = 0;
+        engine_.restart_startup_count();
     }
 }
 
@@ -175,17 +182,18 @@ void Fpga::update_ir()
 {
     ir_ = ir_shift_ & ((1u << ir::kLength) - 1);
     record_.instructions.push_back(ir_);
-    startup_clocks_ = 0;
+    engine_.restart_startup_count();
     if (ir_ == ir::kJprogram) {
-        done_ = false;
-        record_.done = false;
+        engine_.program(record_.ticks);
         clear_config();
     }
 }
 
 void Fpga::capture_dr()
 {
-    switch (ir_) {
+    // USER registers belong to the design: only a configured device has them.
+    const bool user = engine_.done();
+    switch (user || !is_user(ir_) ? ir_ : ir::kBypass) {
     case ir::kIdcode:
         dr_ = config_.idcode;
         dr_len_ = 32;
@@ -218,12 +226,14 @@ void Fpga::capture_dr()
     }
 }
 
-void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out)
+void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
+                          uint64_t tck)
 {
     if (n == 0)
         return;
+    if (ir_ == ir::kCfgIn)
+        cfg_in_bytes(in, n, tck);
     const uint64_t mask = dr_len_ >= 64 ? ~0ull : ((1ull << dr_len_) - 1);
-    const bool cfg = ir_ == ir::kCfgIn;
     uint64_t dr = dr_;
     const int len = dr_len_;
     for (size_t i = 0; i < n; ++i) {
@@ -233,12 +243,12 @@ void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out)
         if (out)
             out[i] = static_cast<uint8_t>(stream);
         dr = (stream >> 8) & mask;
-        if (cfg)
-            append_config_byte(kReverse.v[b]);
     }
     dr_ = dr;
     record_.add_state(S::ShiftDR, 8ull * n);
     tdo_pin_ = (dr_ & 1) != 0;
+    if (out && config_.tdo_stuck >= 0)
+        std::memset(out, config_.tdo_stuck ? 0xFF : 0x00, n);
 }
 
 void Fpga::clear_config()
@@ -248,6 +258,7 @@ void Fpga::clear_config()
     partial_ = 0;
     window_ = 0;
     sync_seen_ = false;
+    word_bits_ = 0;
     // Packed bits live in the record itself so a big load is kept once.
     record_.config_data.clear();
     record_.config_data.shrink_to_fit();
@@ -269,9 +280,18 @@ void Fpga::append_config_bit(bool bit)
         partial_ = 0;
     }
     window_ = (window_ << 1) | (bit ? 1 : 0);
-    if (!sync_seen_ && static_cast<uint32_t>(window_) == kSyncWord &&
-        config_bits_ >= 32)
+    if (engine_.synced()) {
+        word_acc_ = (word_acc_ << 1) | (bit ? 1 : 0);
+        if (++word_bits_ == 32) {
+            word_bits_ = 0;
+            engine_.word(static_cast<uint32_t>(word_acc_));
+        }
+    } else if (static_cast<uint32_t>(window_) == kSyncWord &&
+               config_bits_ >= 32) {
         sync_seen_ = true;
+        word_bits_ = 0;
+        engine_.sync();
+    }
 }
 
 void Fpga::append_config_byte(uint8_t msb_first)
@@ -288,17 +308,58 @@ void Fpga::append_config_byte(uint8_t msb_first)
     if (config_.keep_config)
         record_.config_data.push_back(msb_first);
     window_ = (window_ << 8) | msb_first;
-    if (!sync_seen_ && config_bits_ >= 32) {
-        // The sync word may sit at any bit offset within the last 39 bits.
+    if (engine_.synced()) {
+        word_acc_ = (word_acc_ << 8) | msb_first;
+        word_bits_ += 8;
+        if (word_bits_ >= 32) {
+            word_bits_ -= 32;
+            engine_.word(static_cast<uint32_t>(word_acc_ >> word_bits_));
+        }
+    } else if (config_bits_ >= 32) {
+        // The sync word may sit at any bit offset within the last 39 bits;
+        // the k bits after it start the first word.
         for (int k = 7; k >= 0; --k) {
             if (config_bits_ - static_cast<uint64_t>(k) < 32)
                 continue;
             if (static_cast<uint32_t>(window_ >> k) == kSyncWord) {
                 sync_seen_ = true;
+                word_acc_ = window_ & ((1u << k) - 1);
+                word_bits_ = static_cast<unsigned>(k);
+                engine_.sync();
                 break;
             }
         }
     }
+}
+
+void Fpga::cfg_in_bit(bool bit, uint64_t when)
+{
+    // While the device clears its memory, CFG_IN ignores what arrives.
+    if (engine_.clearing(when))
+        ++dropped_;
+    else
+        append_config_bit(bit);
+}
+
+void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
+{
+    // Bit j of the run meets its rising edge at now + (j + 1) * tck; those
+    // before the end of clearing are dropped.
+    const uint64_t now = record_.ticks;
+    uint64_t first = 0;
+    if (engine_.clearing(now + tck)) {
+        const uint64_t wait = engine_.clear_end() - now;
+        first = std::min<uint64_t>(8ull * n, tck ? (wait - 1) / tck : 0);
+    }
+    dropped_ += first;
+    size_t i = static_cast<size_t>(first / 8);
+    if (first % 8 && i < n) {
+        for (unsigned b = static_cast<unsigned>(first % 8); b < 8; ++b)
+            append_config_bit(((in[i] >> b) & 1) != 0);
+        ++i;
+    }
+    for (; i < n; ++i)
+        append_config_byte(kReverse.v[in[i]]);
 }
 
 void Fpga::publish() const
@@ -307,7 +368,11 @@ void Fpga::publish() const
     record_.config_hash = config_hash_;
     record_.sync_seen = sync_seen_;
     record_.config_kept = config_.keep_config;
-    record_.done = done_;
+    record_.done = engine_.done();
+    record_.init = engine_.init(record_.ticks);
+    record_.config_error = engine_.error();
+    record_.dropped_config_bits = dropped_;
+    record_.time_us = record_.ticks / kTicksPerUs;
     if (config_bits_ & 7)
         record_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "config_engine.h"
+
 namespace tapsim {
 
 struct Record;
@@ -49,15 +51,14 @@ constexpr uint8_t kUser3 = 0x1A;
 constexpr uint8_t kUser4 = 0x1B;
 constexpr uint8_t kBypass = 0x3F;
 constexpr int kLength = 6;
-// Low bits 01 as 1149.1 requires; bit 4 is INIT (high, no error) and
-// bit 5 mirrors DONE so a tool can watch start-up through IR capture.
-constexpr uint8_t kCaptureBase = 0x11;
+// IR capture: low bits 01 as 1149.1 requires, then the status bits.
+constexpr uint8_t kCaptureBase = 0x01;
+constexpr uint8_t kCaptureIscDone = 0x04; // end of start-up
+constexpr uint8_t kCaptureInit = 0x10;    // cleared, no configuration error
 constexpr uint8_t kCaptureDone = 0x20;
 } // namespace ir
 
 constexpr uint32_t kSyncWord = 0xAA995566u;
-// Start-up needs this many TCK cycles in Run-Test/Idle after JSTART.
-constexpr uint32_t kStartupClocks = 12;
 
 const char *instruction_name(uint8_t code);
 
@@ -66,6 +67,8 @@ struct FpgaConfig {
     uint32_t idcode = 0;
     uint32_t user[4] = {0, 0, 0, 0};
     bool keep_config = true;
+    int tdo_stuck = -1; // 0 or 1: the TDO wire held at that level
+    EngineSettings engine;
 };
 
 // The target. The chip calls rise() and fall() for every TCK edge with the
@@ -75,18 +78,23 @@ class Fpga {
     Fpga(const FpgaConfig &config, Record &record);
 
     bool powered() const { return config_.powered; }
-    bool tdo() const { return tdo_pin_; }
+    bool tdo() const
+    {
+        return config_.tdo_stuck >= 0 ? config_.tdo_stuck != 0 : tdo_pin_;
+    }
     TapState state() const { return state_; }
     uint8_t instruction() const { return ir_; }
-    bool done() const { return done_; }
+    bool done() const { return engine_.done(); }
 
     void rise(bool tms, bool tdi);
     void fall();
 
     // Byte path for long Shift-DR runs: equivalent to 8*n rising/falling
-    // edge pairs with TMS low. Each in[] byte is shifted LSB first; out[]
-    // (may be null) gets the TDO bits in the same order.
-    void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out);
+    // edge pairs with TMS low, one every tck ticks of model time from now
+    // on (the caller moves the clock afterwards). Each in[] byte is shifted
+    // LSB first; out[] (may be null) gets the TDO bits in the same order.
+    void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
+                        uint64_t tck);
 
     // Copies the configuration count and hash into the record; the packed
     // bits go there directly, the rest stays local while shifting.
@@ -99,6 +107,8 @@ class Fpga {
     void clear_config();
     void append_config_bit(bool bit);
     void append_config_byte(uint8_t msb_first);
+    void cfg_in_bit(bool bit, uint64_t when);
+    void cfg_in_bytes(const uint8_t *lsb_first, size_t n, uint64_t tck);
 
     FpgaConfig config_;
     Record &record_;
@@ -108,8 +118,7 @@ class Fpga {
     uint64_t dr_ = 0;
     int dr_len_ = 1;
     bool tdo_pin_ = true; // released TDO reads high through the pull-up
-    bool done_ = false;
-    uint32_t startup_clocks_ = 0;
+    ConfigEngine engine_;
 
     // Configuration input since the last JPROGRAM, packed MSB first.
     uint64_t config_bits_ = 0;
@@ -117,6 +126,10 @@ class Fpga {
     uint8_t partial_ = 0;      // pending bits, left aligned
     uint64_t window_ = 0;      // last arrival bits, newest in bit 0
     bool sync_seen_ = false;
+    uint64_t dropped_ = 0; // bits that arrived while clearing
+    // Words for the engine once it is synced: bits since the last word.
+    uint64_t word_acc_ = 0;
+    unsigned word_bits_ = 0;
 };
 
 } // namespace tapsim

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "tapsim.h"
+#include "variant.h"
 
 namespace tapsim {
 namespace {
@@ -74,6 +75,11 @@ void World::reset(const Scenario &scenario)
     for (int i = 0; i < 4; ++i)
         fc.user[i] = scenario.user[i];
     fc.keep_config = scenario.keep_config;
+    fc.tdo_stuck = scenario.tdo_stuck;
+    fc.engine.idcode = scenario.idcode;
+    fc.engine.configured = scenario.configured;
+    fc.engine.clear_ticks = uint64_t{scenario.clear_us} * kTicksPerUs;
+    fc.engine.startup_clocks = scenario.startup_clocks;
     fpga_ = std::make_unique<Fpga>(fc, record_);
     record_.config_kept = scenario.keep_config;
 
@@ -94,15 +100,23 @@ void World::reset(const Scenario &scenario)
         r.adapter = adapter;
         record_.devices.push_back(r);
     };
+    auto info = [&](const ChipVariant &v, const UsbId &id) {
+        ChipInfo i;
+        i.vid = id.vid;
+        i.pid = id.pid;
+        i.bcd_device = v.bcd_device;
+        i.packet_size = v.packet_size;
+        i.to_chip_buffer = v.to_chip_buffer;
+        i.to_host_buffer = v.to_host_buffer;
+        i.high_speed = v.high_speed_opcodes;
+        const uint32_t us = scenario.usb_us ? scenario.usb_us : v.usb_us;
+        i.usb_ticks = uint64_t{us} * kTicksPerUs;
+        return i;
+    };
     for (const UsbId &id : scenario.extra_devices)
-        add(ChipInfo{id.vid, id.pid, 0x0500, 64}, false);
-    if (scenario.adapter) {
-        const bool hs = scenario.variant == Variant::HighSpeed;
-        add(ChipInfo{kAdapterId.vid, kAdapterId.pid,
-                     static_cast<uint16_t>(hs ? 0x0700 : 0x0500),
-                     static_cast<uint16_t>(hs ? 512 : 64)},
-            true);
-    }
+        add(info(chip_variant(Variant::FullSpeed), id), false);
+    if (scenario.adapter)
+        add(info(chip_variant(scenario.variant), kAdapterId), true);
 }
 
 const Record &World::synced_record()

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "bitfile_writer.h"
 #include "run_tool.h"
 #include "wire.h"
@@ -223,8 +225,14 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     EXPECT_EQ(run.out.rfind("Bitstream information:\n\tDesign: ", 0), 0u);
     EXPECT_NE(run.out.find("\tBitstream length: 200000\n"), std::string::npos);
     EXPECT_TRUE(run.record.done);
-    EXPECT_EQ(run.record.instructions,
-              (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
+    // Clear, CFG_IN while polling INIT and for the data, start-up, DONE read.
+    const std::vector<uint8_t> &insns = run.record.instructions;
+    ASSERT_GE(insns.size(), 5u);
+    EXPECT_EQ(insns.front(), 0x0B);
+    EXPECT_EQ(std::vector<uint8_t>(insns.end() - 2, insns.end()),
+              (std::vector<uint8_t>{0x0C, 0x09}));
+    for (size_t i = 1; i + 2 < insns.size(); i++)
+        EXPECT_EQ(insns[i], 0x05);
     bitgen::Bytes expect = stream;
     expect.push_back(0); // the bit shifted by the clock that leaves Shift-DR
     EXPECT_EQ(run.record.config_bits, 8ull * stream.size() + 1);
@@ -233,7 +241,9 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
 
     TempBit twin(bitgen::make_bitfile({}, bitgen::mirrored(stream)));
     ToolRun mirrored = run_tool({"load", twin.path});
-    EXPECT_EQ(mirrored.status, 0);
+    EXPECT_EQ(mirrored.status, 1);
+    EXPECT_EQ(mirrored.err,
+              "FPGA did not start: DONE low, INIT high (IR capture 11)\n");
     EXPECT_FALSE(mirrored.record.done);
 
     bitgen::Bytes bad = bitgen::make_bitfile({}, stream);
@@ -246,3 +256,107 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     EXPECT_TRUE(command_writes(refused).empty());
     EXPECT_EQ(adapter(refused).opened, adapter(refused).closed);
 }
+
+TEST(Cli, AStuckTdoLineIsNoDevice)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(1000)));
+    struct Case {
+        const char *level, *line, *code;
+    } cases[] = {{"1", "ff ff ff ff\n", "ffffffff"},
+                 {"0", "00 00 00 00\n", "00000000"}};
+    for (const Case &c : cases) {
+        ToolRun id = run_tool({"idcode"}, {{"TAPSIM_TDO", c.level}});
+        EXPECT_EQ(id.status, 1) << c.level;
+        EXPECT_EQ(id.out, c.line) << c.level;
+        EXPECT_EQ(id.err, "No device answers on JTAG\n") << c.level;
+
+        ToolRun load = run_tool({"load", file.path}, {{"TAPSIM_TDO", c.level}});
+        EXPECT_EQ(load.status, 1) << c.level;
+        EXPECT_EQ(load.err, std::string("No FPGA answers on JTAG (ID code ") +
+                                c.code + ")\n")
+            << c.level;
+        EXPECT_TRUE(load.record.instructions.empty()) << "no JPROGRAM";
+        EXPECT_TRUE(load.record.done);
+        EXPECT_EQ(adapter(load).opened, adapter(load).closed);
+    }
+}
+
+// Loads against a device as strict as silicon: the family's packets, the
+// ID check, START, and the time the device takes to clear after JPROGRAM.
+struct StrictLoad {
+    const char *name;
+    const char *variant;
+    bitgen::Family family;
+    uint32_t device; // TAPSIM_IDCODE
+    uint32_t file;   // ID code the stream writes
+    bool cut_before_start;
+    int status;
+    const char *err; // %s: the file's path
+    bool done, init;
+    tapsim::ConfigError error;
+};
+
+class CliStrictLoad : public ::testing::TestWithParam<StrictLoad> {};
+
+TEST_P(CliStrictLoad, RecordShowsWhatTheDeviceMadeOfIt)
+{
+    const StrictLoad &c = GetParam();
+    bitgen::StreamSpec spec;
+    spec.family = c.family;
+    spec.idcode = c.file;
+    spec.cut_before_start = c.cut_before_start;
+    spec.size = 100000;
+    bitgen::Header header;
+    header.part = bitgen::example_part(c.family);
+    TempBit bit(bitgen::make_bitfile(header, bitgen::family_stream(spec)));
+    char device[16];
+    std::snprintf(device, sizeof device, "0x%08X", c.device);
+    ToolRun run = run_tool({"load", bit.path}, {{"TAPSIM_VARIANT", c.variant},
+                                                {"TAPSIM_IDCODE", device}});
+    EXPECT_EQ(run.status, c.status) << run.err;
+    std::string err = c.err;
+    if (err.find("%s") != std::string::npos)
+        err.replace(err.find("%s"), 2, bit.path);
+    EXPECT_EQ(run.err, err);
+    ASSERT_TRUE(run.has_record);
+    EXPECT_EQ(run.record.done, c.done);
+    EXPECT_EQ(run.record.init, c.init);
+    EXPECT_EQ(run.record.config_error, c.error);
+    // The tool waits for the clearing, however fast its adapter.
+    EXPECT_EQ(run.record.dropped_config_bits, 0u);
+    EXPECT_GT(run.record.time_us, 0u);
+    EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+}
+
+using bitgen::Family;
+constexpr tapsim::ConfigError kNone = tapsim::ConfigError::None;
+constexpr tapsim::ConfigError kId = tapsim::ConfigError::Id;
+
+INSTANTIATE_TEST_SUITE_P(
+    Loads, CliStrictLoad,
+    ::testing::Values(
+        StrictLoad{"series7_fs", "fs", Family::Series7, 0x0362D093, 0x0362D093,
+                   false, 0, "", true, true, kNone},
+        // Without the wait for INIT the sync word would be lost here.
+        StrictLoad{"series7_hs", "hs", Family::Series7, 0x0362D093, 0x0362D093,
+                   false, 0, "", true, true, kNone},
+        StrictLoad{"other_revision", "fs", Family::Series7, 0x0362D093,
+                   0x5362D093, false, 0, "", true, true, kNone},
+        // Refused before JPROGRAM: the running design stays.
+        StrictLoad{"other_part", "hs", Family::Series7, 0x03631093, 0x0362D093,
+                   false, 1,
+                   "%s is for ID code 0362d093, the FPGA is 03631093; nothing "
+                   "was sent\n",
+                   true, true, kNone},
+        StrictLoad{"cut_before_start", "fs", Family::Series7, 0x0362D093,
+                   0x0362D093, true, 1,
+                   "FPGA did not start: DONE low, INIT high (IR capture 11)\n",
+                   false, true, kNone},
+        StrictLoad{"spartan6_other_part", "fs", Family::Spartan6, 0x04001093,
+                   0x04002093, false, 1,
+                   "%s is for ID code 04002093, the FPGA is 04001093; nothing "
+                   "was sent\n",
+                   true, true, kNone}),
+    [](const ::testing::TestParamInfo<StrictLoad> &i) {
+        return std::string(i.param.name);
+    });

@@ -14,11 +14,19 @@ namespace {
 
 const uint32_t chunk = 65532;
 
-// Clear, configuration-in, then on to Shift-DR.
-Writes prepare_writes()
+// The IR capture scan of one instruction, as one write.
+Bytes capture_cmd(uint8_t code)
 {
-    return concat({reset_writes(), ir_writes(0x0B), ir_writes(0x05),
-                   to_shift_dr_writes()});
+    return {0x4B, 0x03, 0x03, 0x3B, 0x04, code, 0x6B,
+            0x00, 0x01, 0x4B, 0x01, 0x01, 0x87};
+}
+
+// The ID code read that comes before anything is cleared.
+Writes idcode_writes()
+{
+    return concat({reset_writes(),
+                   to_shift_dr_writes(),
+                   {{0x39, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00}}});
 }
 
 // Out of Shift-DR, start-up, 32 idle clocks, reset.
@@ -28,6 +36,53 @@ Writes start_writes()
                    ir_writes(0x0C),
                    Writes(32, tms(0)),
                    reset_writes()});
+}
+
+// JSTART again, 2,000 idle clocks in one write, reset, DONE read again.
+Writes retry_writes()
+{
+    Bytes idle = {0x19, 0xF9, 0x00};
+    idle.resize(253, 0x00);
+    return concat(
+        {ir_writes(0x0C), {idle}, reset_writes(), {capture_cmd(0x09)}});
+}
+
+// A load's writes taken apart: every fixed step checked byte for byte,
+// the INIT polls counted, the chunk commands handed back.
+struct LoadWrites {
+    size_t polls = 0;
+    Writes chunks;
+};
+
+LoadWrites split_load(const Writes &w, bool retry)
+{
+    LoadWrites out;
+    size_t at = 0;
+    auto expect_run = [&](const Writes &part, const char *what) {
+        EXPECT_LE(at + part.size(), w.size()) << what;
+        if (at + part.size() > w.size())
+            return;
+        EXPECT_EQ(Writes(w.begin() + at, w.begin() + at + part.size()), part)
+            << what;
+        at += part.size();
+    };
+    expect_run(concat({idcode_writes(), reset_writes(), ir_writes(0x0B)}),
+               "ID code read, clear");
+    while (at < w.size() && w[at] == capture_cmd(0x05)) {
+        ++out.polls;
+        ++at;
+    }
+    expect_run(concat({ir_writes(0x05), to_shift_dr_writes()}),
+               "configuration in");
+    Writes tail = concat({start_writes(), {capture_cmd(0x09)}});
+    if (retry)
+        tail = concat({tail, retry_writes()});
+    size_t chunks = w.size() >= at + tail.size() ? w.size() - at - tail.size()
+                                                 : 0;
+    out.chunks.assign(w.begin() + at, w.begin() + at + chunks);
+    at += chunks;
+    expect_run(tail, "start-up and DONE check");
+    return out;
 }
 
 class TempFile {
@@ -71,26 +126,22 @@ class LoadTest : public ToolTest {
 
 TEST_F(LoadTest, ChunksAreFramedAtEveryBoundary)
 {
-    for (uint32_t length : {1u, 100u, chunk - 1, chunk, chunk + 1, 2 * chunk}) {
+    for (uint32_t length : {100u, chunk - 1, chunk, chunk + 1, 2 * chunk}) {
         start(Scenario());
         open_adapter();
-        Bytes stream = stream_of(length);
+        Bytes stream = bitgen::config_stream(length);
+        ASSERT_EQ(stream.size(), length);
         TempFile file(bitgen::make_bitfile({}, stream));
         Captured c = load(file.path());
         ASSERT_EQ(c.result, 0) << length << c.err;
 
-        std::vector<Bytes> w = written();
-        std::vector<Bytes> before = prepare_writes(), after = start_writes();
+        LoadWrites w = split_load(written(), false);
+        EXPECT_GE(w.polls, 1u) << length;
         uint32_t full = length / chunk, last = length % chunk;
-        size_t chunks = full + (last ? 1 : 0);
-        ASSERT_EQ(w.size(), before.size() + chunks + after.size()) << length;
-        EXPECT_EQ(std::vector<Bytes>(w.begin(), w.begin() + before.size()),
-                  before);
-        EXPECT_EQ(std::vector<Bytes>(w.end() - after.size(), w.end()), after);
-
+        ASSERT_EQ(w.chunks.size(), full + (last ? 1 : 0)) << length;
         Bytes mirrored = bitgen::mirrored(stream);
-        for (size_t i = 0; i < chunks; i++) {
-            const Bytes &cmd = w[before.size() + i];
+        for (size_t i = 0; i < w.chunks.size(); i++) {
+            const Bytes &cmd = w.chunks[i];
             uint32_t n = i < full ? chunk : last;
             ASSERT_EQ(cmd.size(), n + 3) << length << " chunk " << i;
             EXPECT_EQ(cmd[0], 0x19);
@@ -101,23 +152,27 @@ TEST_F(LoadTest, ChunksAreFramedAtEveryBoundary)
                 << length << " chunk " << i;
         }
         // The FPGA saw the file's bytes, MSB first, and one 0 bit from the
-        // clock that leaves Shift-DR.
+        // clock that leaves Shift-DR; nothing came while it cleared.
         EXPECT_EQ(rec().config_bits, 8ull * length + 1) << length;
         Bytes expect = stream;
         expect.push_back(0);
         EXPECT_EQ(rec().config_data, expect) << length;
+        EXPECT_EQ(rec().dropped_config_bits, 0u);
+        EXPECT_TRUE(rec().done);
         EXPECT_EQ(final_state(), TapState::RunTestIdle);
     }
 }
 
-TEST_F(LoadTest, SendsMirroredBytes)
+TEST_F(LoadTest, SendsMirroredBytesAndReportsAStreamThatNeverStarts)
 {
     open_adapter();
-    Bytes stream = {0x01, 0xB0};
-    TempFile file(bitgen::make_bitfile({}, stream));
-    ASSERT_EQ(load(file.path()).result, 0);
-    EXPECT_EQ(written()[prepare_writes().size()],
-              Bytes({0x19, 0x01, 0x00, 0x80, 0x0D}));
+    TempFile file(bitgen::make_bitfile({}, {0x01, 0xB0}));
+    Captured c = load(file.path());
+    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT high (IR capture "
+                     "11)\n");
+    LoadWrites w = split_load(written(), true);
+    EXPECT_EQ(w.chunks, Writes({{0x19, 0x01, 0x00, 0x80, 0x0D}}));
 }
 
 TEST_F(LoadTest, PrintsTheHeaderAndStartsTheFpga)
@@ -142,20 +197,14 @@ TEST_F(LoadTest, PrintsTheHeaderAndStartsTheFpga)
                          h.time +
                          "\n"
                          "\tBitstream length: 100000\n");
-    EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
+    // Clear; CFG_IN in every poll and once more; start-up; DONE read.
+    LoadWrites w = split_load(written(), false);
+    std::vector<uint8_t> insns = {0x0B};
+    insns.insert(insns.end(), w.polls + 1, 0x05);
+    insns.insert(insns.end(), {0x0C, 0x09});
+    EXPECT_EQ(instructions(), insns);
     EXPECT_TRUE(rec().sync_seen);
     EXPECT_TRUE(rec().done);
-}
-
-TEST_F(LoadTest, ABitMirroredFileLeavesTheFpgaUnstarted)
-{
-    open_adapter();
-    Bytes stream = bitgen::mirrored(bitgen::config_stream(100000));
-    TempFile file(bitgen::make_bitfile({}, stream));
-    EXPECT_EQ(load(file.path()).result, 0);
-    EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x0B, 0x05, 0x0C}));
-    EXPECT_FALSE(rec().sync_seen);
-    EXPECT_FALSE(rec().done);
 }
 
 TEST_F(LoadTest, MissingTextsPrintEmpty)
@@ -163,40 +212,52 @@ TEST_F(LoadTest, MissingTextsPrintEmpty)
     open_adapter();
     Bytes bytes = bitgen::magic();
     bitgen::put_text(bytes, 'b', "7a35t");
-    bitgen::put_field(bytes, 'e', {0xAA, 0x99, 0x55, 0x66});
+    bitgen::put_field(bytes, 'e', bitgen::config_stream(100));
     TempFile file(bytes);
     Captured c = load(file.path());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "Bitstream information:\n\tDesign: \n\tPart name: 7a35t\n"
-                     "\tDate: \n\tTime: \n\tBitstream length: 4\n");
+                     "\tDate: \n\tTime: \n\tBitstream length: 100\n");
 }
 
 TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
 {
-    // Bulk writes: set-up, probe, 25 TAP writes, then 16 per full chunk
-    // (libftdi sends 4096 bytes at a time); the 60th is in chunk 2.
-    Scenario s;
-    s.faults.short_write = 60;
-    start(s);
-    open_adapter();
-    TempFile file(bitgen::make_bitfile({}, stream_of(3 * chunk + 10)));
-    Captured c = load(file.path());
-    EXPECT_EQ(c.result, -1);
-    EXPECT_EQ(c.err, "Ftdi write failed 2\n");
-    EXPECT_EQ(write_log().size(), prepare_writes().size() + 3);
-    EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x0B, 0x05}));
-    EXPECT_EQ(final_state(), TapState::ShiftDR);
-    EXPECT_FALSE(rec().done);
-
-    Scenario last;
-    last.faults.error_write = 2 + 25 + 16 + 1; // the final chunk
-    start(last);
-    open_adapter();
-    TempFile small(bitgen::make_bitfile({}, stream_of(chunk + 5)));
-    c = load(small.path());
-    EXPECT_EQ(c.result, -1);
-    EXPECT_EQ(c.err, "Ftdi write failed last\n");
-    EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x0B, 0x05}));
+    // The fault goes to the bulk write that starts the chunk, counted from a
+    // clean run: set-up and probe, then libftdi's 4096-byte bulk writes.
+    auto bulk_write_of_chunk = [&](size_t length, size_t index) {
+        start(Scenario());
+        open_adapter();
+        TempFile file(bitgen::make_bitfile({}, bitgen::config_stream(length)));
+        EXPECT_EQ(load(file.path()).result, 0);
+        uint64_t ordinal = 2;
+        for (const WriteCall &call : write_log()) {
+            if (call.bytes[0] == 0x19 && index-- == 0)
+                return ordinal + 1;
+            ordinal += (call.bytes.size() + 4095) / 4096;
+        }
+        ADD_FAILURE() << "no such chunk";
+        return ordinal;
+    };
+    struct Case {
+        size_t length, index;
+        bool error;
+        const char *err;
+    } cases[] = {{3 * chunk + 10, 2, false, "Ftdi write failed 2\n"},
+                 {chunk + 5, 1, true, "Ftdi write failed last\n"}};
+    for (const Case &k : cases) {
+        Scenario s;
+        (k.error ? s.faults.error_write : s.faults.short_write) =
+            bulk_write_of_chunk(k.length, k.index);
+        start(s);
+        open_adapter();
+        TempFile file(bitgen::make_bitfile({}, bitgen::config_stream(k.length)));
+        Captured c = load(file.path());
+        EXPECT_EQ(c.result, -1);
+        EXPECT_EQ(c.err, k.err);
+        EXPECT_EQ(instructions().back(), 0x05) << "no start-up";
+        EXPECT_EQ(final_state(), TapState::ShiftDR);
+        EXPECT_FALSE(rec().done);
+    }
 }
 
 TEST_F(LoadTest, BadInputSendsNothing)

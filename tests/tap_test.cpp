@@ -2,6 +2,7 @@
 // failures are reported.
 #include "tool_fixture.h"
 
+#include <cerrno>
 #include <deque>
 #include <map>
 
@@ -111,11 +112,16 @@ TEST_F(ToolTest, ReadDrRefusesCountsOutsideItsRangeBeforeWriting)
         EXPECT_NE(c.err, "") << count;
         EXPECT_TRUE(write_log().empty()) << count;
     }
-    // The largest count goes out as one command.
+    // The largest count goes out as one command. No chip buffers that many
+    // answer bytes: the engine stalls and the write times out.
     ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
     write_log().clear();
-    ASSERT_EQ(jtag_read_dr(&ftdi_, nullptr, buf_, 65535), 0);
+    Captured c =
+        capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 65535); });
+    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.err, "Ftdi write failed\n");
     ASSERT_EQ(write_log().size(), 4u);
+    EXPECT_EQ(write_log()[3].result, -ETIMEDOUT);
     EXPECT_EQ(write_log()[3].bytes.size(), 65538u);
     EXPECT_EQ(
         Bytes(write_log()[3].bytes.begin(), write_log()[3].bytes.begin() + 3),
@@ -193,4 +199,42 @@ TEST_F(ToolTest, ReadDrEndsOnReadErrorsAndOnSilence)
     swallow_writes = false;
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Ftdi read timed out\n");
+}
+
+TEST_F(ToolTest, CaptureIrIsOneWriteAndReadsTheSixCaptureBits)
+{
+    struct Case {
+        bool configured;
+        uint8_t capture;
+    } cases[] = {{true, 0x35}, {false, 0x11}};
+    for (const Case &c : cases) {
+        Scenario s;
+        s.configured = c.configured;
+        start(s);
+        open_adapter();
+        ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+        write_log().clear();
+        uint8_t capture = 0;
+        ASSERT_EQ(jtag_capture_ir(&ftdi_, 0x05, buf_, &capture), 0);
+        EXPECT_EQ(written(),
+                  Writes({{0x4B, 0x03, 0x03, 0x3B, 0x04, 0x05, 0x6B, 0x00, 0x01,
+                           0x4B, 0x01, 0x01, 0x87}}));
+        EXPECT_EQ(capture, c.capture);
+        EXPECT_EQ(instructions().back(), 0x05);
+        EXPECT_EQ(final_state(), TapState::RunTestIdle);
+    }
+}
+
+TEST_F(ToolTest, ClockIdleStaysInRunTestIdleForEightClocksAByte)
+{
+    open_adapter();
+    ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+    write_log().clear();
+    const uint64_t before = rec().tck_cycles;
+    ASSERT_EQ(jtag_clock_idle(&ftdi_, buf_, 250), 0);
+    Bytes expect = {0x19, 0xF9, 0x00};
+    expect.resize(253, 0x00);
+    EXPECT_EQ(written(), Writes({expect}));
+    EXPECT_EQ(rec().tck_cycles - before, 2000u);
+    EXPECT_EQ(final_state(), TapState::RunTestIdle);
 }

@@ -7,8 +7,10 @@
 #include <string.h>
 
 #include "bitstream/bitfile.h"
+#include "bitstream/stream_idcode.h"
 #include "cli/entry.h"
 #include "jtag/constants.h"
+#include "jtag/status.h"
 #include "jtag/tap.h"
 
 namespace {
@@ -53,17 +55,42 @@ void report_read_failure(const char *filename, int err)
         fprintf(stderr, "Can't read %s: %s\n", filename, strerror(err));
 }
 
-// Clear the device, select its configuration input, go to Shift-DR.
-int prepare_target(struct ftdi_context *ftdi)
+// Before anything that clears the running design: a device must answer,
+// and a file that names its part must name this one.
+int check_part(struct ftdi_context *ftdi, unsigned char *buf,
+               const char *filename, const struct BitstreamInfo *info)
 {
-    int result = jtag_reset_to_idle(ftdi);
-    if (jtag_load_ir(ftdi, INSN_JPROGRAM) != 0)
-        result = -1;
-    if (jtag_load_ir(ftdi, INSN_CFG_IN) != 0)
-        result = -1;
-    if (jtag_enter_shift_dr(ftdi) != 0)
-        result = -1;
-    return result;
+    uint32_t device = 0;
+    if (status_read_idcode(ftdi, buf, &device) != 0)
+        return -1;
+    if (!status_idcode_possible(device)) {
+        fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
+                (unsigned long)device);
+        return -1;
+    }
+    uint32_t wanted = 0;
+    if (bitstream_find_idcode(info->data, info->length, device, &wanted) &&
+        !status_same_part(wanted, device)) {
+        fprintf(stderr,
+                "%s is for ID code %08lx, the FPGA is %08lx; nothing was "
+                "sent\n",
+                filename, (unsigned long)wanted, (unsigned long)device);
+        return -1;
+    }
+    return 0;
+}
+
+// Clear the device and wait until it has, select its configuration input,
+// go to Shift-DR. Bits sent before clearing ends would be dropped, sync
+// word and all.
+int prepare_target(struct ftdi_context *ftdi, unsigned char *buf)
+{
+    if (jtag_reset_to_idle(ftdi) != 0 ||
+        jtag_load_ir(ftdi, INSN_JPROGRAM) != 0 ||
+        status_wait_init(ftdi, buf) != 0 ||
+        jtag_load_ir(ftdi, INSN_CFG_IN) != 0)
+        return -1;
+    return jtag_enter_shift_dr(ftdi);
 }
 
 // Leave Shift-DR (one more 0 bit goes in), load the start-up instruction
@@ -123,6 +150,8 @@ void loader_print_header(const struct BitstreamInfo *info)
     printf("\tDate: %s\n", text_or_empty(info->date));
     printf("\tTime: %s\n", text_or_empty(info->time));
     printf("\tBitstream length: %lu\n", (unsigned long)info->length);
+    // Out before any message on standard error, also in a shared log.
+    fflush(stdout);
 }
 
 // The mirror is the one pass the CPU makes over a whole bitstream. On
@@ -200,11 +229,15 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
     }
     loader_mirror(mirrored.bytes, info.info->data, length);
 
-    int result = prepare_target(ftdi);
+    if (check_part(ftdi, buf, filename, info.info) != 0)
+        return -1;
+    // Without a cleared device the bitstream would be lost: send none.
+    if (prepare_target(ftdi, buf) != 0)
+        return -1;
     // A failed chunk leaves the device cleared, not started.
     if (send_bitstream(ftdi, buf, mirrored.bytes, length) != 0)
         return -1;
     if (start_target(ftdi) != 0)
-        result = -1;
-    return result;
+        return -1;
+    return status_confirm_done(ftdi, buf);
 }

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "jtag/constants.h"
+#include "jtag/status.h"
 #include "jtag/tap.h"
 
 // After a failed write the TAP may not have held the register we meant, so
@@ -11,11 +12,15 @@
 int query_idcode(struct ftdi_context *ftdi, unsigned char *buf)
 {
     // Test-Logic-Reset selects the identification register; no instruction.
-    int result = jtag_reset_to_idle(ftdi);
-    if (jtag_read_dr(ftdi, nullptr, buf, 4) != 0 || result != 0)
+    uint32_t code = 0;
+    if (status_read_idcode(ftdi, buf, &code) != 0)
         return -1;
     // The register arrives least significant byte first.
     printf("%02x %02x %02x %02x\n", buf[3], buf[2], buf[1], buf[0]);
+    if (!status_idcode_possible(code)) {
+        fputs("No device answers on JTAG\n", stderr);
+        return -1;
+    }
     return 0;
 }
 

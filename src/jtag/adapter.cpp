@@ -2,8 +2,8 @@
 
 #include <ftdi.h>
 #include <stdio.h>
-#include <time.h>
 
+#include "jtag/clock.h"
 #include "jtag/constants.h"
 
 namespace {
@@ -17,33 +17,21 @@ const unsigned char setup_sequence[] = {
     MPSSE_LOOPBACK_OFF,
 };
 
-// Milliseconds since boot, modulo 2^32 on the target: there long is 32 bits
-// and a signed count would overflow after 24.8 days of uptime. Only
-// differences are used, and unsigned subtraction gets them right across
-// the wrap.
-unsigned long now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (unsigned long)ts.tv_sec * 1000UL +
-           (unsigned long)ts.tv_nsec / 1000000UL;
-}
-
 } // namespace
 
 enum AdapterRead adapter_read(struct ftdi_context *ftdi, unsigned char *buf,
                               int count)
 {
     int total = 0;
-    unsigned long last_progress = now_ms();
+    unsigned long last_progress = clock_ms();
     while (total < count) {
         int got = ftdi_read_data(ftdi, buf + total, count - total);
         if (got < 0)
             return ADAPTER_READ_ERROR;
         if (got > 0) {
             total += got;
-            last_progress = now_ms();
-        } else if (now_ms() - last_progress >=
+            last_progress = clock_ms();
+        } else if (clock_ms() - last_progress >=
                    (unsigned long)READ_IDLE_LIMIT_MS) {
             return ADAPTER_READ_TIMEOUT;
         }

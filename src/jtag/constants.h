@@ -42,6 +42,11 @@ enum : unsigned char {
     MPSSE_BYTES_OUT = 0x19,
     // TDI bytes out (falling edge) while TDO is read (rising edge), LSB first.
     MPSSE_BYTES_IO = 0x39,
+    // TDI bits out (falling edge) while TDO is read (rising edge), LSB first;
+    // n bits read land in the answer byte's top n positions.
+    MPSSE_BITS_IO = 0x3B,
+    // TMS bits out while TDO is read; bit 7 of the data byte held on TDI.
+    MPSSE_TMS_IO = 0x6B,
 };
 
 // FPGA instruction codes (6-bit instruction register).
@@ -49,10 +54,21 @@ enum : unsigned char {
     INSN_USER1 = 0x02,
     INSN_USER2 = 0x03,
     INSN_CFG_IN = 0x05,
+    INSN_IDCODE = 0x09,
     INSN_JPROGRAM = 0x0B,
     INSN_JSTART = 0x0C,
     INSN_USER3 = 0x1A,
     INSN_USER4 = 0x1B,
+};
+
+// What the 6-bit instruction register shifts out in Shift-IR: bits 1:0 read
+// 01 on every single 6-bit-IR device, so anything else means no such device
+// answers (TDO stuck, wiring, a longer chain).
+enum : unsigned char {
+    CAPTURE_FIXED_MASK = 0x03,
+    CAPTURE_FIXED = 0x01,
+    CAPTURE_INIT = 0x10, // configuration memory cleared, no error (INIT_B)
+    CAPTURE_DONE = 0x20, // start-up finished, the design runs
 };
 
 // Transfer buffer: a 3-byte MPSSE header plus 65,532 data bytes, the size of
@@ -66,5 +82,13 @@ enum : unsigned {
 // How long a read may go without a byte arriving before it is given up.
 // The adapter flushes every 2 ms (latency timer), so a second is generous.
 enum : long { READ_IDLE_LIMIT_MS = 1000 };
+
+// Clearing takes up to 5 ms on 7-series and 7.5 ms on UltraScale+ parts;
+// a second without INIT means the device will not clear.
+enum : long { INIT_WAIT_LIMIT_MS = 1000 };
+
+// Start-up retry for designs that wait for clock lock: 250 zero bytes
+// clock 2,000 TCK cycles in Run-Test/Idle, the 7-series documented count.
+enum : unsigned { STARTUP_RETRY_BYTES = 250 };
 
 #endif

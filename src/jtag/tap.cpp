@@ -18,6 +18,22 @@ struct CommandBuffer {
     ~CommandBuffer() { free(bytes); }
 };
 
+// Reads the answer of a command just written; one line on failure.
+int read_answer(struct ftdi_context *ftdi, unsigned char *in, int count)
+{
+    switch (adapter_read(ftdi, in, count)) {
+    case ADAPTER_READ_OK:
+        return 0;
+    case ADAPTER_READ_ERROR:
+        fputs("Ftdi read failed\n", stderr);
+        return -1;
+    case ADAPTER_READ_TIMEOUT:
+        fputs("Ftdi read timed out\n", stderr);
+        return -1;
+    }
+    return -1;
+}
+
 } // namespace
 
 int jtag_clock_tms(struct ftdi_context *ftdi, int level)
@@ -109,15 +125,49 @@ int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
         return -1;
     }
 
-    switch (adapter_read(ftdi, in, count)) {
-    case ADAPTER_READ_OK:
-        break;
-    case ADAPTER_READ_ERROR:
-        fputs("Ftdi read failed\n", stderr);
+    if (read_answer(ftdi, in, count) != 0)
         return -1;
-    case ADAPTER_READ_TIMEOUT:
-        fputs("Ftdi read timed out\n", stderr);
+    return result;
+}
+
+int jtag_capture_ir(struct ftdi_context *ftdi, unsigned char code,
+                    unsigned char *buf, unsigned char *capture)
+{
+    // Run-Test/Idle -> Shift-IR; five code bits out while the first five
+    // capture bits come back; the sixth with the TMS clock into Exit1-IR
+    // (TDI 0, as in every instruction load); Update-IR -> Run-Test/Idle;
+    // then the answers at once rather than after the latency timer.
+    const unsigned char cmd[] = {
+        MPSSE_TMS_OUT, 0x03, 0x03,          MPSSE_BITS_IO,
+        0x04,          code, MPSSE_TMS_IO,  0x00,
+        0x01,          MPSSE_TMS_OUT, 0x01, 0x01,
+        MPSSE_SEND_IMMEDIATE,
+    };
+    memcpy(buf, cmd, sizeof cmd);
+    if (ftdi_write_data(ftdi, buf, sizeof cmd) != (int)sizeof cmd) {
+        fprintf(stderr, "Can't capture instruction register: write failed\n");
         return -1;
     }
-    return result;
+    if (read_answer(ftdi, buf, 2) != 0)
+        return -1;
+    // Bit-mode reads fill each answer byte from the top.
+    *capture = (unsigned char)((buf[0] >> 3) | ((buf[1] >> 7) << 5));
+    return 0;
+}
+
+int jtag_clock_idle(struct ftdi_context *ftdi, unsigned char *buf,
+                    unsigned bytes)
+{
+    // Outside the Shift states TDI is ignored; TMS stays low, so the TAP
+    // stays in Run-Test/Idle for 8 clocks a byte.
+    buf[0] = MPSSE_BYTES_OUT;
+    buf[1] = (unsigned char)((bytes - 1) & 0xFF);
+    buf[2] = (unsigned char)(((bytes - 1) >> 8) & 0xFF);
+    memset(buf + MPSSE_HEADER_SIZE, 0, bytes);
+    int size = (int)(bytes + MPSSE_HEADER_SIZE);
+    if (ftdi_write_data(ftdi, buf, size) != size) {
+        fputs("Can't clock start-up cycles: write failed\n", stderr);
+        return -1;
+    }
+    return 0;
 }

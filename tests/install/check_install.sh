@@ -76,8 +76,10 @@ fi
 # Every line the tool prints, from its source, must be in the page: a
 # message nobody documented is a fault. printf conversions stand for any
 # word (%s for any text) in the page's examples and placeholders.
-grep -rhoE '\b(f?puts|f?printf)\((stderr, *)?"([^"\\]|\\.)*"' \
-    --include='*.cpp' "$source/src" |
+# Calls and literals split over lines are joined first.
+find "$source/src" -name '*.cpp' -exec cat {} + | tr '\n' ' ' |
+    sed -E 's/"[[:space:]]+"//g' |
+    grep -oE '\b(f?puts|f?printf)\((stderr, *)?"([^"\\]|\\.)*"' |
     sed -E 's/^[^"]*"//; s/"$//; s/\\[nt]//g; s/\\"/"/g; s/^ +//; s/ +$//' |
     sort -u >"$scratch/messages"
 [ -s "$scratch/messages" ] || fail "found no messages in $source/src"

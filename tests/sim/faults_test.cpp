@@ -1,6 +1,8 @@
 // Injected USB faults, each seen through libftdi as a tool would see it.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "bench.h"
 
 using tapsim::Scenario;
@@ -88,5 +90,70 @@ TEST(Faults, Reads)
             }
         }
         EXPECT_EQ(results, c.results);
+    }
+}
+
+TEST(Faults, PartialWriteHandsOverAPrefixAndTimesOut)
+{
+    struct Case {
+        size_t keep;
+        size_t taken; // of the eight bytes: two GetLow, two send-immediate
+        size_t answers;
+    };
+    for (const Case &c :
+         {Case{tapsim::Faults::kHalf, 4, 2}, Case{1, 1, 1}, Case{0, 0, 0}}) {
+        SCOPED_TRACE(c.keep);
+        Scenario s;
+        s.faults.partial_write = 2;
+        s.faults.partial_keep = c.keep;
+        Bench b(s);
+        ASSERT_EQ(b.open(), 0);
+        ASSERT_EQ(b.mpsse(), 0);
+        ASSERT_EQ(b.write(Bench::setup()), 10);
+        EXPECT_EQ(b.write({0x81, 0x87, 0x81, 0x87, 0x81, 0x87, 0x81, 0x87}),
+                  -ETIMEDOUT);
+        EXPECT_EQ(tapsim::record().bulk.back().data.size, c.taken);
+        // The prefix ran: a lone GetLow answers after the latency timer.
+        EXPECT_EQ(b.read(4, 30).size(), c.answers);
+    }
+}
+
+TEST(Faults, UnpluggedAdapterFailsEveryCallFromThenOn)
+{
+    Scenario s;
+    s.faults.unplug = 3; // the set-up write, a read, then gone
+    Bench b(s);
+    ASSERT_EQ(b.open(), 0);
+    ASSERT_EQ(b.mpsse(), 0);
+    ASSERT_EQ(b.write(cat({Bench::setup(), {0x81, 0x87}})), 12);
+    unsigned char pins = 0;
+    ASSERT_EQ(ftdi_read_data(&b.ctx, &pins, 1), 1);
+    EXPECT_EQ(b.write(cat({reset_to_idle(), {0x81, 0x87}})), -ENODEV);
+    EXPECT_EQ(ftdi_read_data(&b.ctx, &pins, 1), -ENODEV);
+    EXPECT_LT(ftdi_set_latency_timer(&b.ctx, 2), 0);
+    const tapsim::Record &r = tapsim::record();
+    EXPECT_EQ(r.controls.back().result, -ENODEV);
+    EXPECT_EQ(r.bulk.back().result, -ENODEV);
+    // Nothing reached the target after the plug came out.
+    EXPECT_TRUE(r.states.empty());
+}
+
+TEST(Faults, StuckTdoReadsOneLevelWhateverTheTargetDoes)
+{
+    for (int level : {0, 1}) {
+        SCOPED_TRACE(level);
+        Scenario s;
+        s.tdo_stuck = level;
+        Bench b(s);
+        ASSERT_EQ(b.open(), 0);
+        ASSERT_EQ(b.mpsse(), 0);
+        EXPECT_EQ(le32(b.idcode_after_reset()), level ? 0xFFFFFFFFu : 0u);
+        // The byte path too: 64 bytes of USER1 stay at that level.
+        b.write(cat({load_ir(0x02),
+                     to_shift_dr(),
+                     {0x39, 0x3F, 0x00},
+                     Bytes(64, 0x5A),
+                     {0x87}}));
+        EXPECT_EQ(b.read(64), Bytes(64, level ? 0xFF : 0x00));
     }
 }

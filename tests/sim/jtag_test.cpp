@@ -66,9 +66,9 @@ TEST(Jtag, WalkThroughAllSixteenStates)
     const tapsim::Record &r = tapsim::record();
     EXPECT_EQ(states_of(r), want);
     EXPECT_EQ(r.tck_cycles, std::size(walk));
-    // One Shift-IR clock (the one leaving it) moved the captured 010001
-    // one place: TDI 0 in at the top.
-    EXPECT_EQ(r.instructions, Bytes{0x08});
+    // One Shift-IR clock (the one leaving it) moved the captured 110101
+    // (configured at power-up) one place: TDI 0 in at the top.
+    EXPECT_EQ(r.instructions, Bytes{0x1A});
 }
 
 TEST(Jtag, TmsWrittenOnTheRisingEdgeReachesTheTargetOneClockLate)
@@ -127,7 +127,7 @@ TEST(Jtag, IrCapturesLowBitsZeroOne)
     const Bytes got =
         mp::shift_result(b.read(mp::answer_size(6, true)), 6, true);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], 0x11); // INIT high, DONE low, 01
+    EXPECT_EQ(got[0], 0x35); // DONE, INIT, ISC_DONE: configured at power-up
     EXPECT_EQ(tapsim::record().instructions, Bytes{0x3F});
 }
 

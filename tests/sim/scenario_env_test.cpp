@@ -62,6 +62,26 @@ TEST(ScenarioEnv, EachVariableSetsItsField)
          [](const Scenario &s) { return s.faults.error_read == 1; }},
         {"TAPSIM_KEEP_CONFIG", "0",
          [](const Scenario &s) { return !s.keep_config; }},
+        {"TAPSIM_USB_US", "250",
+         [](const Scenario &s) { return s.usb_us == 250; }},
+        {"TAPSIM_CLEAR_US", "0",
+         [](const Scenario &s) { return s.clear_us == 0; }},
+        {"TAPSIM_STARTUP_CLOCKS", "2000",
+         [](const Scenario &s) { return s.startup_clocks == 2000; }},
+        {"TAPSIM_CONFIGURED", "0",
+         [](const Scenario &s) { return !s.configured; }},
+        {"TAPSIM_TDO", "0", [](const Scenario &s) { return s.tdo_stuck == 0; }},
+        {"TAPSIM_PARTIAL_WRITE", "4",
+         [](const Scenario &s) {
+             return s.faults.partial_write == 4 &&
+                    s.faults.partial_keep == tapsim::Faults::kHalf;
+         }},
+        {"TAPSIM_PARTIAL_WRITE", "4:100",
+         [](const Scenario &s) {
+             return s.faults.partial_write == 4 && s.faults.partial_keep == 100;
+         }},
+        {"TAPSIM_UNPLUG", "7",
+         [](const Scenario &s) { return s.faults.unplug == 7; }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.value);
@@ -84,6 +104,8 @@ TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo)
         {"TAPSIM_EXTRA_DEVICES", "0403-6010"},
         {"TAPSIM_EMPTY_READS", "-1"},
         {"TAPSIM_SHORT_WRITE", ""},
+        {"TAPSIM_TDO", "2"},
+        {"TAPSIM_PARTIAL_WRITE", "4:"},
     };
     std::vector<std::string> errors;
     const Scenario s = from(bad, &errors);

@@ -94,6 +94,140 @@ Bytes config_stream(size_t size)
     return out;
 }
 
+uint32_t example_idcode(Family family)
+{
+    switch (family) {
+    case Family::Spartan3E:
+        return 0x01C22093; // XC3S500E
+    case Family::Spartan3A:
+        return 0x02218093; // XC3S200A
+    case Family::Spartan6:
+        return 0x04001093; // XC6SLX9
+    case Family::Series7:
+        return 0x0362D093; // XC7A35T
+    }
+    return 0;
+}
+
+const char *example_part(Family family)
+{
+    switch (family) {
+    case Family::Spartan3E:
+        return "3s500efg320";
+    case Family::Spartan3A:
+        return "3s200aft256";
+    case Family::Spartan6:
+        return "6slx9tqg144";
+    case Family::Series7:
+        return "7a35tcsg324";
+    }
+    return "";
+}
+
+namespace {
+
+// Packet layout of one family, as the configuration guides give it.
+struct Layout {
+    int word_bytes;
+    uint32_t idcode_reg, cmd_reg, fdri_reg;
+};
+
+Layout layout_of(Family family)
+{
+    switch (family) {
+    case Family::Spartan6:
+        return {2, 0x0E, 0x05, 0x03};
+    case Family::Series7:
+        return {4, 0x0C, 0x04, 0x02};
+    default:
+        return {4, 0x0E, 0x04, 0x02};
+    }
+}
+
+class Packets {
+  public:
+    explicit Packets(const Layout &l) : l_(l) {}
+
+    void word(uint32_t w) { put_be(out_, w, l_.word_bytes); }
+    // Type-1 write header: 001, op 10, register, word count.
+    void write1(uint32_t reg, uint32_t words)
+    {
+        word(l_.word_bytes == 2 ? 0x3000u | reg << 5 | words
+                                : 0x30000000u | reg << 13 | words);
+    }
+    void noop() { word(l_.word_bytes == 2 ? 0x2000u : 0x20000000u); }
+    void command(uint32_t code)
+    {
+        write1(l_.cmd_reg, 1);
+        word(code);
+    }
+    void idcode(uint32_t code)
+    {
+        if (l_.word_bytes == 2) { // two words, high half first
+            write1(l_.idcode_reg, 2);
+            word(code >> 16);
+            word(code & 0xFFFF);
+        } else {
+            write1(l_.idcode_reg, 1);
+            word(code);
+        }
+    }
+    // Frame data: a type-2 packet carries the long count.
+    void frames(size_t words)
+    {
+        if (l_.word_bytes == 2) {
+            word(0x5000u | 2u << 11 | l_.fdri_reg << 5);
+            word(static_cast<uint32_t>(words >> 16) & 0xFFFF);
+            word(static_cast<uint32_t>(words) & 0xFFFF);
+        } else {
+            write1(l_.fdri_reg, 0);
+            word(0x50000000u | (static_cast<uint32_t>(words) & 0x07FFFFFF));
+        }
+        uint32_t x = 0x5A5A0000;
+        for (size_t i = 0; i < words; i++) {
+            x = x * 1664525u + 1013904223u;
+            word(l_.word_bytes == 2 ? x >> 16 : x);
+        }
+    }
+    Bytes &bytes() { return out_; }
+
+  private:
+    Layout l_;
+    Bytes out_;
+};
+
+} // namespace
+
+Bytes family_stream(const StreamSpec &spec)
+{
+    const Layout l = layout_of(spec.family);
+    Packets p(l);
+    Bytes &out = p.bytes();
+    for (int i = 0; i < 8; i++)
+        put_word(out, 0xFFFFFFFF); // dummy words
+    put_word(out, 0x000000BB);     // bus-width detection
+    put_word(out, 0x11220044);
+    put_word(out, 0xFFFFFFFF);
+    put_word(out, 0xAA995566); // sync
+    p.noop();
+    p.command(0x7); // reset CRC
+    if (spec.write_idcode)
+        p.idcode(spec.idcode);
+    // Start, desync and four no-ops follow the frames.
+    const size_t tail = 8u * l.word_bytes;
+    const size_t head = out.size() + 3u * l.word_bytes;
+    const size_t words =
+        spec.size > head + tail ? (spec.size - head - tail) / l.word_bytes : 0;
+    p.frames(words);
+    if (spec.cut_before_start)
+        return out;
+    p.command(0x5); // start-up
+    p.command(0xD); // desync
+    for (int i = 0; i < 4; i++)
+        p.noop();
+    return out;
+}
+
 Bytes mirrored(const Bytes &bytes)
 {
     Bytes out;

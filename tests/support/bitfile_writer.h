@@ -35,6 +35,25 @@ Bytes make_bitfile(const Header &header, const Bytes &bitstream);
 // packets, a frame-data write padded with filler and the start-up commands.
 Bytes config_stream(size_t size);
 
+enum class Family { Spartan3E, Spartan3A, Spartan6, Series7 };
+
+// A part of each family (revision 0) and its name as a header writes it.
+uint32_t example_idcode(Family family);
+const char *example_part(Family family);
+
+struct StreamSpec {
+    Family family = Family::Spartan3E;
+    uint32_t idcode = 0x01C22093; // written by the ID code packet
+    bool write_idcode = true;
+    bool cut_before_start = false; // ends right before the START command
+    size_t size = 4096;            // about this many bytes; frames fill it
+};
+
+// A stream in the family's packets and word size: dummy words, bus width,
+// sync, RCRC, the ID code write, frame data (type-1 FDRI and a type-2
+// count), START, DESYNC and no-ops.
+Bytes family_stream(const StreamSpec &spec);
+
 // Every byte with its bit order reversed.
 Bytes mirrored(const Bytes &bytes);
 

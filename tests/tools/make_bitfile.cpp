@@ -1,30 +1,89 @@
-// Writes a generated bit file: make_bitfile OUT [SIZE] [--mirrored]
+// Writes a generated bit file:
+//   make_bitfile OUT [SIZE] [--mirrored] [--family=F [--idcode=CODE] [--cut]]
 // SIZE is the bitstream length in bytes (default 4096). --mirrored stores
 // every bitstream byte bit-reversed, which no FPGA should accept.
+// --family (s3e, s3a, s6, 7) writes that family's packets with an ID code
+// write (CODE, default the family's example part); --cut ends the stream
+// before its START command; --part names the part in the header.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "bitfile_writer.h"
 
+namespace {
+
+bool family_named(const char *name, bitgen::Family &out)
+{
+    static const struct {
+        const char *name;
+        bitgen::Family family;
+    } names[] = {{"s3e", bitgen::Family::Spartan3E},
+                 {"s3a", bitgen::Family::Spartan3A},
+                 {"s6", bitgen::Family::Spartan6},
+                 {"7", bitgen::Family::Series7}};
+    for (const auto &n : names) {
+        if (std::strcmp(n.name, name) == 0) {
+            out = n.family;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    const char *usage = "usage: make_bitfile OUT [SIZE] [--mirrored] "
+                        "[--family=s3e|s3a|s6|7 [--idcode=CODE] [--cut]] "
+                        "[--part=NAME]\n";
     if (argc < 2) {
-        std::fputs("usage: make_bitfile OUT [SIZE] [--mirrored]\n", stderr);
+        std::fputs(usage, stderr);
         return 2;
     }
     size_t size = 4096;
-    bool mirror = false;
+    bool mirror = false, family = false, idcode_given = false;
+    const char *part = nullptr;
+    bitgen::StreamSpec spec;
     for (int i = 2; i < argc; i++) {
-        if (std::strcmp(argv[i], "--mirrored") == 0)
+        const char *a = argv[i];
+        if (std::strcmp(a, "--mirrored") == 0) {
             mirror = true;
-        else
-            size = std::strtoul(argv[i], nullptr, 0);
+        } else if (std::strncmp(a, "--family=", 9) == 0) {
+            family = true;
+            if (!family_named(a + 9, spec.family)) {
+                std::fputs(usage, stderr);
+                return 2;
+            }
+        } else if (std::strncmp(a, "--idcode=", 9) == 0) {
+            idcode_given = true;
+            spec.idcode =
+                static_cast<uint32_t>(std::strtoul(a + 9, nullptr, 0));
+        } else if (std::strncmp(a, "--part=", 7) == 0) {
+            part = a + 7;
+        } else if (std::strcmp(a, "--cut") == 0) {
+            spec.cut_before_start = true;
+        } else {
+            size = std::strtoul(a, nullptr, 0);
+        }
     }
-    bitgen::Bytes stream = bitgen::config_stream(size);
+    bitgen::Header header;
+    bitgen::Bytes stream;
+    if (family) {
+        if (!idcode_given)
+            spec.idcode = bitgen::example_idcode(spec.family);
+        spec.size = size;
+        header.part = bitgen::example_part(spec.family);
+        stream = bitgen::family_stream(spec);
+    } else {
+        stream = bitgen::config_stream(size);
+    }
+    if (part)
+        header.part = part;
     if (mirror)
         stream = bitgen::mirrored(stream);
-    if (!bitgen::write_file(argv[1], bitgen::make_bitfile({}, stream))) {
+    if (!bitgen::write_file(argv[1], bitgen::make_bitfile(header, stream))) {
         std::perror(argv[1]);
         return 1;
     }

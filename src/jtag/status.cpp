@@ -1,0 +1,103 @@
+#include "jtag/status.h"
+
+#include <stdio.h>
+
+#include "jtag/clock.h"
+#include "jtag/constants.h"
+#include "jtag/tap.h"
+
+namespace {
+
+// A capture whose fixed bits are wrong says nothing about INIT or DONE.
+int capture_checked(struct ftdi_context *ftdi, unsigned char code,
+                    unsigned char *buf, unsigned char *capture)
+{
+    if (jtag_capture_ir(ftdi, code, buf, capture) != 0)
+        return -1;
+    if ((*capture & CAPTURE_FIXED_MASK) != CAPTURE_FIXED) {
+        fprintf(stderr,
+                "No valid IR capture (%02x): is the FPGA alone on the JTAG "
+                "chain?\n",
+                *capture);
+        return -1;
+    }
+    return 0;
+}
+
+// JSTART again with 2,000 start-up clocks, then back through reset.
+int restart_longer(struct ftdi_context *ftdi, unsigned char *buf)
+{
+    int result = jtag_load_ir(ftdi, INSN_JSTART);
+    if (jtag_clock_idle(ftdi, buf, STARTUP_RETRY_BYTES) != 0)
+        result = -1;
+    if (jtag_reset_to_idle(ftdi) != 0)
+        result = -1;
+    return result;
+}
+
+} // namespace
+
+int status_read_idcode(struct ftdi_context *ftdi, unsigned char *buf,
+                       uint32_t *code)
+{
+    int result = jtag_reset_to_idle(ftdi);
+    if (jtag_read_dr(ftdi, nullptr, buf, 4) != 0 || result != 0)
+        return -1;
+    // The register arrives least significant byte first.
+    *code = (uint32_t)buf[0] | (uint32_t)buf[1] << 8 | (uint32_t)buf[2] << 16 |
+            (uint32_t)buf[3] << 24;
+    return 0;
+}
+
+bool status_idcode_possible(uint32_t code)
+{
+    return (code & 1u) != 0 && code != 0xFFFFFFFFu;
+}
+
+bool status_same_part(uint32_t a, uint32_t b)
+{
+    return ((a ^ b) & 0x0FFFFFFFu) == 0;
+}
+
+int status_wait_init(struct ftdi_context *ftdi, unsigned char *buf)
+{
+    // CFG_IN, not BYPASS: BYPASS would hand the device back to its own
+    // configuration source (its flash), which then races with JTAG.
+    unsigned long start = clock_ms();
+    for (;;) {
+        unsigned char capture = 0;
+        if (capture_checked(ftdi, INSN_CFG_IN, buf, &capture) != 0)
+            return -1;
+        if (capture & CAPTURE_INIT)
+            return 0;
+        if (clock_ms() - start >= (unsigned long)INIT_WAIT_LIMIT_MS) {
+            fprintf(stderr,
+                    "FPGA did not clear its configuration (IR capture %02x)\n",
+                    capture);
+            return -1;
+        }
+    }
+}
+
+int status_confirm_done(struct ftdi_context *ftdi, unsigned char *buf)
+{
+    // IDCODE is what Test-Logic-Reset selected already: capturing with it
+    // changes nothing on the device.
+    unsigned char capture = 0;
+    if (capture_checked(ftdi, INSN_IDCODE, buf, &capture) != 0)
+        return -1;
+    if (capture & CAPTURE_DONE)
+        return 0;
+    if (capture & CAPTURE_INIT) {
+        if (restart_longer(ftdi, buf) != 0)
+            return -1;
+        if (capture_checked(ftdi, INSN_IDCODE, buf, &capture) != 0)
+            return -1;
+        if (capture & CAPTURE_DONE)
+            return 0;
+    }
+    fprintf(stderr, "FPGA did not start: DONE low, INIT %s (IR capture %02x)\n",
+            (capture & CAPTURE_INIT) ? "high" : "low (CRC or ID code error)",
+            capture);
+    return -1;
+}

@@ -1,0 +1,249 @@
+// What the load asks the FPGA, against a bench as strict as silicon: the
+// part before anything is cleared, INIT before the bitstream, DONE after.
+#include "tool_fixture.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include "bitfile_writer.h"
+#include "bitstream/loader.h"
+
+using bitgen::Family;
+using tapsim::Scenario;
+
+namespace {
+
+struct TempFile {
+    std::string path;
+    explicit TempFile(const Bytes &bytes)
+    {
+        char name[] = "/tmp/tapline-checks-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0)
+            close(fd);
+        path = name;
+        EXPECT_TRUE(bitgen::write_file(path, bytes));
+    }
+    ~TempFile() { unlink(path.c_str()); }
+};
+
+Bytes file_for(Family family, uint32_t idcode, bool cut = false)
+{
+    bitgen::StreamSpec spec;
+    spec.family = family;
+    spec.idcode = idcode;
+    spec.cut_before_start = cut;
+    bitgen::Header h;
+    h.part = bitgen::example_part(family);
+    return bitgen::make_bitfile(h, bitgen::family_stream(spec));
+}
+
+bool any_chunk(const std::vector<Bytes> &writes)
+{
+    for (const Bytes &w : writes)
+        if (w.size() > 3 && w[0] == 0x19 && w.size() != 253)
+            return true;
+    return false;
+}
+
+class LoadChecks : public ToolTest {
+  protected:
+    Captured load(const Scenario &s, const Bytes &bytes)
+    {
+        start(s);
+        open_adapter();
+        file_ = std::make_unique<TempFile>(bytes);
+        return capture([&] {
+            return load_command(&ftdi_, buf_, 3, file_->path.c_str());
+        });
+    }
+    std::string path() const { return file_->path; }
+    std::unique_ptr<TempFile> file_;
+};
+
+std::string hex8(uint32_t v)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", v);
+    return text;
+}
+
+struct PartCase {
+    const char *name;
+    Family family;
+    uint32_t device;
+    uint32_t file; // the code the stream writes
+    bool match;
+};
+
+class PartCheck : public LoadChecks,
+                  public ::testing::WithParamInterface<PartCase> {};
+
+} // namespace
+
+TEST_P(PartCheck, OnlyAFileForThisPartClearsTheDevice)
+{
+    const PartCase &c = GetParam();
+    Scenario s;
+    s.idcode = c.device;
+    Captured got = load(s, file_for(c.family, c.file));
+    if (c.match) {
+        EXPECT_EQ(got.result, 0) << got.err;
+        EXPECT_EQ(got.err, "");
+        EXPECT_TRUE(rec().done);
+        EXPECT_EQ(rec().config_error, tapsim::ConfigError::None);
+        return;
+    }
+    EXPECT_EQ(got.result, -1);
+    EXPECT_EQ(got.err, path() + " is for ID code " + hex8(c.file) +
+                           ", the FPGA is " + hex8(c.device) +
+                           "; nothing was sent\n");
+    // Nothing after the ID code read; the running design is untouched.
+    EXPECT_EQ(written(), concat({reset_writes(),
+                                 to_shift_dr_writes(),
+                                 {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
+    EXPECT_TRUE(rec().instructions.empty());
+    EXPECT_TRUE(rec().done);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, PartCheck,
+    ::testing::Values(
+        PartCase{"spartan3e", Family::Spartan3E, 0x01C22093, 0x01C22093, true},
+        // Real chips report a revision the file does not carry.
+        PartCase{"spartan3e_revision", Family::Spartan3E, 0x41C22093,
+                 0x01C22093, true},
+        PartCase{"spartan3e_other", Family::Spartan3E, 0x01C22093, 0x01C1A093,
+                 false},
+        PartCase{"spartan3a", Family::Spartan3A, 0x02218093, 0x02218093, true},
+        PartCase{"spartan3a_other", Family::Spartan3A, 0x02218093, 0x02210093,
+                 false},
+        PartCase{"spartan6", Family::Spartan6, 0x24001093, 0x04001093, true},
+        PartCase{"spartan6_other", Family::Spartan6, 0x04001093, 0x04002093,
+                 false},
+        PartCase{"series7", Family::Series7, 0x0362D093, 0x0362D093, true},
+        PartCase{"series7_other", Family::Series7, 0x0362D093, 0x03631093,
+                 false}),
+    [](const auto &info) { return info.param.name; });
+
+TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
+{
+    struct Case {
+        tapsim::Variant variant;
+        uint32_t clear_us;
+        size_t min_polls;
+    } cases[] = {{tapsim::Variant::FullSpeed, 5000, 2},
+                 {tapsim::Variant::HighSpeed, 5000, 10},
+                 {tapsim::Variant::FullSpeed, 60000, 20}};
+    for (const Case &k : cases) {
+        Scenario s;
+        s.variant = k.variant;
+        s.clear_us = k.clear_us;
+        Captured c = load(s, bitgen::make_bitfile({}, bitgen::config_stream(
+                                                         10000)));
+        EXPECT_EQ(c.result, 0) << k.clear_us << c.err;
+        size_t polls = 0;
+        for (const Bytes &w : written())
+            polls += w.size() == 13 && w[5] == 0x05;
+        EXPECT_GE(polls, k.min_polls) << k.clear_us;
+        EXPECT_EQ(rec().dropped_config_bits, 0u);
+        EXPECT_TRUE(rec().done);
+    }
+
+    Scenario never;
+    never.clear_us = 0xFFFFFFFFu;
+    auto t0 = std::chrono::steady_clock::now();
+    Captured c = load(never, bitgen::make_bitfile({}, bitgen::config_stream(
+                                                         10000)));
+    double seconds = std::chrono::duration<double>(
+                         std::chrono::steady_clock::now() - t0)
+                         .count();
+    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.err, "FPGA did not clear its configuration (IR capture 01)\n");
+    EXPECT_FALSE(any_chunk(written())) << "no bitstream after a failed wait";
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_GE(seconds, 0.9);
+}
+
+TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
+{
+    struct Case {
+        const char *name;
+        uint32_t startup_clocks;
+        bool cut;
+        int result;
+        bool retried;
+        const char *err;
+    } cases[] = {
+        {"done at once", 12, false, 0, false, ""},
+        {"needs clock lock", 500, false, 0, true, ""},
+        {"longer than the retry", 3000, false, -1, true,
+         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"},
+        {"cut before START", 12, true, -1, true,
+         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"},
+    };
+    for (const Case &k : cases) {
+        Scenario s;
+        s.idcode = 0x0362D093;
+        s.startup_clocks = k.startup_clocks;
+        Captured c = load(s, file_for(Family::Series7, 0x0362D093, k.cut));
+        EXPECT_EQ(c.result, k.result) << k.name;
+        EXPECT_EQ(c.err, k.err) << k.name;
+        size_t jstarts = 0;
+        for (uint8_t i : instructions())
+            jstarts += i == 0x0C;
+        EXPECT_EQ(jstarts, k.retried ? 2u : 1u) << k.name;
+        EXPECT_EQ(rec().done, k.result == 0) << k.name;
+        EXPECT_TRUE(rec().init) << k.name;
+    }
+}
+
+TEST_F(LoadChecks, AnErrorTheDeviceFindsItselfGetsNoRetry)
+{
+    // The ID code write comes after frame data, where the tool stops
+    // looking; the device still checks it.
+    const uint32_t sync[] = {0xFFFFFFFF, 0xAA995566, 0x20000000};
+    const uint32_t body[] = {0x30004002, 0x12345678, 0x9ABCDEF0,
+                             0x30018001, 0x03631093, 0x30008001,
+                             0x00000005, 0x30008001, 0x0000000D,
+                             0x20000000, 0x20000000};
+    Bytes stream;
+    for (uint32_t w : sync)
+        for (int i = 3; i >= 0; i--)
+            stream.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    for (uint32_t w : body)
+        for (int i = 3; i >= 0; i--)
+            stream.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    Scenario s;
+    s.idcode = 0x0362D093;
+    Captured c = load(s, bitgen::make_bitfile({}, stream));
+    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT low (CRC or ID code "
+                     "error) (IR capture 01)\n");
+    EXPECT_EQ(rec().config_error, tapsim::ConfigError::Id);
+    size_t jstarts = 0;
+    for (uint8_t i : instructions())
+        jstarts += i == 0x0C;
+    EXPECT_EQ(jstarts, 1u);
+}
+
+TEST_F(LoadChecks, StuckTdoStopsTheLoadBeforeJprogram)
+{
+    struct Case {
+        int level;
+        const char *err;
+    } cases[] = {{1, "No FPGA answers on JTAG (ID code ffffffff)\n"},
+                 {0, "No FPGA answers on JTAG (ID code 00000000)\n"}};
+    for (const Case &k : cases) {
+        Scenario s;
+        s.tdo_stuck = k.level;
+        Captured c = load(s, bitgen::make_bitfile({}, bitgen::config_stream(
+                                                         1000)));
+        EXPECT_EQ(c.result, -1);
+        EXPECT_EQ(c.err, k.err);
+        EXPECT_TRUE(rec().instructions.empty());
+        EXPECT_TRUE(rec().done);
+    }
+}
