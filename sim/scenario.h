@@ -33,7 +33,7 @@ struct Faults {
     uint64_t empty_reads = 0; // the first N reads bring no data
     bool empty_reads_forever = false;
     uint64_t silent_from = 0; // from this read on, no read brings data
-    uint64_t error_read = 0; // that read fails; the data stays queued
+    uint64_t error_read = 0;  // that read fails; the data stays queued
     // That write hands the chip its first partial_keep bytes (kHalf: half)
     // and fails with -ETIMEDOUT, as libusb 0.1 does after a timeout.
     uint64_t partial_write = 0;

@@ -62,11 +62,12 @@ MainRun run_main(const tapsim::Scenario &s, std::vector<std::string> args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     auto t0 = std::chrono::steady_clock::now();
-    Captured c = capture(
-        [&] { return tapline_main(static_cast<int>(args.size()), argv.data()); });
-    double seconds = std::chrono::duration<double>(
-                         std::chrono::steady_clock::now() - t0)
-                         .count();
+    Captured c = capture([&] {
+        return tapline_main(static_cast<int>(args.size()), argv.data());
+    });
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+            .count();
     return {c.result, c.out, c.err, seconds};
 }
 

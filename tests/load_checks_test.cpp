@@ -55,9 +55,8 @@ class LoadChecks : public ToolTest {
         start(s);
         open_adapter();
         file_ = std::make_unique<TempFile>(bytes);
-        return capture([&] {
-            return load_command(&ftdi_, buf_, 3, file_->path.c_str());
-        });
+        return capture(
+            [&] { return load_command(&ftdi_, buf_, 3, file_->path.c_str()); });
     }
     std::string path() const { return file_->path; }
     std::unique_ptr<TempFile> file_;
@@ -141,8 +140,8 @@ TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
         Scenario s;
         s.variant = k.variant;
         s.clear_us = k.clear_us;
-        Captured c = load(s, bitgen::make_bitfile({}, bitgen::config_stream(
-                                                         10000)));
+        Captured c =
+            load(s, bitgen::make_bitfile({}, bitgen::config_stream(10000)));
         EXPECT_EQ(c.result, 0) << k.clear_us << c.err;
         size_t polls = 0;
         for (const Bytes &w : written())
@@ -155,11 +154,11 @@ TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
     Scenario never;
     never.clear_us = 0xFFFFFFFFu;
     auto t0 = std::chrono::steady_clock::now();
-    Captured c = load(never, bitgen::make_bitfile({}, bitgen::config_stream(
-                                                         10000)));
-    double seconds = std::chrono::duration<double>(
-                         std::chrono::steady_clock::now() - t0)
-                         .count();
+    Captured c =
+        load(never, bitgen::make_bitfile({}, bitgen::config_stream(10000)));
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+            .count();
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "FPGA did not clear its configuration (IR capture 01)\n");
     EXPECT_FALSE(any_chunk(written())) << "no bitstream after a failed wait";
@@ -205,10 +204,9 @@ TEST_F(LoadChecks, AnErrorTheDeviceFindsItselfGetsNoRetry)
     // The ID code write comes after frame data, where the tool stops
     // looking; the device still checks it.
     const uint32_t sync[] = {0xFFFFFFFF, 0xAA995566, 0x20000000};
-    const uint32_t body[] = {0x30004002, 0x12345678, 0x9ABCDEF0,
-                             0x30018001, 0x03631093, 0x30008001,
-                             0x00000005, 0x30008001, 0x0000000D,
-                             0x20000000, 0x20000000};
+    const uint32_t body[] = {0x30004002, 0x12345678, 0x9ABCDEF0, 0x30018001,
+                             0x03631093, 0x30008001, 0x00000005, 0x30008001,
+                             0x0000000D, 0x20000000, 0x20000000};
     Bytes stream;
     for (uint32_t w : sync)
         for (int i = 3; i >= 0; i--)
@@ -239,8 +237,8 @@ TEST_F(LoadChecks, StuckTdoStopsTheLoadBeforeJprogram)
     for (const Case &k : cases) {
         Scenario s;
         s.tdo_stuck = k.level;
-        Captured c = load(s, bitgen::make_bitfile({}, bitgen::config_stream(
-                                                         1000)));
+        Captured c =
+            load(s, bitgen::make_bitfile({}, bitgen::config_stream(1000)));
         EXPECT_EQ(c.result, -1);
         EXPECT_EQ(c.err, k.err);
         EXPECT_TRUE(rec().instructions.empty());

@@ -77,8 +77,8 @@ LoadWrites split_load(const Writes &w, bool retry)
     Writes tail = concat({start_writes(), {capture_cmd(0x09)}});
     if (retry)
         tail = concat({tail, retry_writes()});
-    size_t chunks = w.size() >= at + tail.size() ? w.size() - at - tail.size()
-                                                 : 0;
+    size_t chunks =
+        w.size() >= at + tail.size() ? w.size() - at - tail.size() : 0;
     out.chunks.assign(w.begin() + at, w.begin() + at + chunks);
     at += chunks;
     expect_run(tail, "start-up and DONE check");
@@ -250,7 +250,8 @@ TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
             bulk_write_of_chunk(k.length, k.index);
         start(s);
         open_adapter();
-        TempFile file(bitgen::make_bitfile({}, bitgen::config_stream(k.length)));
+        TempFile file(
+            bitgen::make_bitfile({}, bitgen::config_stream(k.length)));
         Captured c = load(file.path());
         EXPECT_EQ(c.result, -1);
         EXPECT_EQ(c.err, k.err);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bitstream/bitfile.h"
 #include "bitstream/stream_idcode.h"
 
 namespace {
@@ -52,14 +53,14 @@ std::vector<Case> cases()
     const Bytes fdri32 = words({0x30004000, 0x50000010}, 4);
     return {
         {"spartan3e", xc3s500e,
-         cat({preamble, rcrc32, words({0x3001C001, 0x01C22093}, 4), fdri32}),
-         1, 0x01C22093},
+         cat({preamble, rcrc32, words({0x3001C001, 0x01C22093}, 4), fdri32}), 1,
+         0x01C22093},
         {"spartan3a_other_part", xc3s200a,
          cat({preamble, rcrc32, words({0x3001C001, 0x02210093}, 4)}), 1,
          0x02210093},
         {"series7", xc7a35t,
-         cat({preamble, rcrc32, words({0x30018001, 0x0362D093}, 4), fdri32}),
-         1, 0x0362D093},
+         cat({preamble, rcrc32, words({0x30018001, 0x0362D093}, 4), fdri32}), 1,
+         0x0362D093},
         // Register 0x0E of a 7-series stream is COR1, not an ID code.
         {"series7_cor1_is_no_idcode", xc7a35t,
          cat({preamble, words({0x3001C001, 0x0362D093}, 4), fdri32}), 0, 0},
@@ -89,6 +90,14 @@ std::vector<Case> cases()
     };
 }
 
+int find(Bytes stream, uint32_t device, uint32_t *code)
+{
+    BitstreamInfo info = {};
+    info.data = stream.data();
+    info.length = static_cast<uint32_t>(stream.size());
+    return bitstream_find_idcode(&info, device, code);
+}
+
 class StreamIdcode : public ::testing::TestWithParam<Case> {};
 
 } // namespace
@@ -97,10 +106,7 @@ TEST_P(StreamIdcode, FindsTheIdCodeWriteOfTheDevicesFamilyOnly)
 {
     const Case &c = GetParam();
     uint32_t code = 0xDEADBEEF;
-    EXPECT_EQ(bitstream_find_idcode(c.stream.data(),
-                                    static_cast<uint32_t>(c.stream.size()),
-                                    c.device, &code),
-              c.found);
+    EXPECT_EQ(find(c.stream, c.device, &code), c.found);
     if (c.found) {
         EXPECT_EQ(code, c.code);
     }
@@ -122,12 +128,6 @@ TEST(StreamIdcode, GivesUpAfterAFewHundredWordsOfPackets)
                 id.end());
     far.insert(far.end(), id.begin(), id.end());
     uint32_t code = 0;
-    EXPECT_EQ(bitstream_find_idcode(near.data(),
-                                    static_cast<uint32_t>(near.size()),
-                                    xc3s500e, &code),
-              1);
-    EXPECT_EQ(bitstream_find_idcode(far.data(),
-                                    static_cast<uint32_t>(far.size()),
-                                    xc3s500e, &code),
-              0);
+    EXPECT_EQ(find(near, xc3s500e, &code), 1);
+    EXPECT_EQ(find(far, xc3s500e, &code), 0);
 }

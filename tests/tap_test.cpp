@@ -216,9 +216,8 @@ TEST_F(ToolTest, CaptureIrIsOneWriteAndReadsTheSixCaptureBits)
         write_log().clear();
         uint8_t capture = 0;
         ASSERT_EQ(jtag_capture_ir(&ftdi_, 0x05, buf_, &capture), 0);
-        EXPECT_EQ(written(),
-                  Writes({{0x4B, 0x03, 0x03, 0x3B, 0x04, 0x05, 0x6B, 0x00, 0x01,
-                           0x4B, 0x01, 0x01, 0x87}}));
+        EXPECT_EQ(written(), Writes({{0x4B, 0x03, 0x03, 0x3B, 0x04, 0x05, 0x6B,
+                                      0x00, 0x01, 0x4B, 0x01, 0x01, 0x87}}));
         EXPECT_EQ(capture, c.capture);
         EXPECT_EQ(instructions().back(), 0x05);
         EXPECT_EQ(final_state(), TapState::RunTestIdle);

@@ -69,7 +69,7 @@ int check_part(struct ftdi_context *ftdi, unsigned char *buf,
         return -1;
     }
     uint32_t wanted = 0;
-    if (bitstream_find_idcode(info->data, info->length, device, &wanted) &&
+    if (bitstream_find_idcode(info, device, &wanted) &&
         !status_same_part(wanted, device)) {
         fprintf(stderr,
                 "%s is for ID code %08lx, the FPGA is %08lx; nothing was "

@@ -2,6 +2,10 @@
 
 #include <stddef.h>
 
+#include <algorithm>
+
+#include "bitstream/bitfile.h"
+
 namespace {
 
 // How packets look in one family: word size, header fields, registers.
@@ -28,10 +32,10 @@ const uint32_t walk_limit_words = 512;
 const Family *family_of(uint32_t idcode)
 {
     unsigned id = (idcode >> 21) & 0x7F;
-    for (const Family &f : families)
-        if (f.id == id)
-            return &f;
-    return nullptr;
+    const Family *end = families + sizeof families / sizeof families[0];
+    const Family *f = std::find_if(
+        families, end, [id](const Family &r) { return r.id == id; });
+    return f == end ? nullptr : f;
 }
 
 struct Header {
@@ -49,11 +53,11 @@ uint32_t word_at(const unsigned char *p, unsigned size)
     return w;
 }
 
-Header decode(uint32_t w, unsigned size)
+Header decode(uint32_t w, const Family &f)
 {
     // 32-bit: [31:29] type, [28:27] op, [26:13] register, [10:0] count.
     // 16-bit: [15:13] type, [12:11] op, [10:5] register, [4:0] count.
-    if (size == 4)
+    if (f.word_size == 4)
         return {w >> 29, (w >> 27) & 3, (w >> 13) & 0x3FFF, w & 0x7FF};
     return {w >> 13, (w >> 11) & 3, (w >> 5) & 0x3F, w & 0x1F};
 }
@@ -70,9 +74,11 @@ size_t after_sync(const unsigned char *data, uint32_t length)
 
 } // namespace
 
-int bitstream_find_idcode(const unsigned char *data, uint32_t length,
+int bitstream_find_idcode(const struct BitstreamInfo *info,
                           uint32_t device_idcode, uint32_t *code)
 {
+    const unsigned char *data = info->data;
+    const uint32_t length = info->length;
     const Family *f = family_of(device_idcode);
     size_t pos = after_sync(data, length);
     if (!f || pos == 0)
@@ -82,7 +88,7 @@ int bitstream_find_idcode(const unsigned char *data, uint32_t length,
     for (uint32_t walked = 0; walked < walk_limit_words; walked++) {
         if (length - pos < size)
             return 0;
-        Header h = decode(word_at(data + pos, size), size);
+        Header h = decode(word_at(data + pos, size), *f);
         pos += size;
         if (h.type != 1)
             return 0; // type 2 carries frame data; anything else is foreign

@@ -4,12 +4,14 @@
 
 #include <stdint.h>
 
-// Walks the packets after the sync word in the word size and registers of
-// the family of device_idcode, up to the first frame data or a few hundred
-// words, looking for a write of the ID code register. Returns 1 and sets
-// *code when found; 0 when the stream has none before its frame data, or
+struct BitstreamInfo;
+
+// Walks the packets of info's bitstream after the sync word in the word size
+// and registers of the family of device_idcode, up to the first frame data or a
+// few hundred words, looking for a write of the ID code register. Returns 1 and
+// sets *code when found; 0 when the stream has none before its frame data, or
 // the device's family is not one whose packets are known.
-int bitstream_find_idcode(const unsigned char *data, uint32_t length,
+int bitstream_find_idcode(const struct BitstreamInfo *info,
                           uint32_t device_idcode, uint32_t *code);
 
 #endif

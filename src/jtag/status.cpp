@@ -51,12 +51,12 @@ int status_read_idcode(struct ftdi_context *ftdi, unsigned char *buf,
 
 bool status_idcode_possible(uint32_t code)
 {
-    return (code & 1u) != 0 && code != 0xFFFFFFFFu;
+    return (code & 1U) != 0 && code != 0xFFFFFFFFU;
 }
 
 bool status_same_part(uint32_t a, uint32_t b)
 {
-    return ((a ^ b) & 0x0FFFFFFFu) == 0;
+    return ((a ^ b) & 0x0FFFFFFFU) == 0;
 }
 
 int status_wait_init(struct ftdi_context *ftdi, unsigned char *buf)

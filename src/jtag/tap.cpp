@@ -133,16 +133,18 @@ int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
 int jtag_capture_ir(struct ftdi_context *ftdi, unsigned char code,
                     unsigned char *buf, unsigned char *capture)
 {
-    // Run-Test/Idle -> Shift-IR; five code bits out while the first five
-    // capture bits come back; the sixth with the TMS clock into Exit1-IR
-    // (TDI 0, as in every instruction load); Update-IR -> Run-Test/Idle;
-    // then the answers at once rather than after the latency timer.
+    // The sixth instruction bit goes with the TMS clock into Exit1-IR
+    // (TDI 0, as in every instruction load); 0x87 sends the answers at once
+    // rather than after the latency timer.
+    // clang-format off
     const unsigned char cmd[] = {
-        MPSSE_TMS_OUT, 0x03, 0x03,          MPSSE_BITS_IO,
-        0x04,          code, MPSSE_TMS_IO,  0x00,
-        0x01,          MPSSE_TMS_OUT, 0x01, 0x01,
+        MPSSE_TMS_OUT, 0x03, 0x03, // TMS 1, 1, 0, 0: to Shift-IR
+        MPSSE_BITS_IO, 0x04, code, // code bits 0-4 out, capture bits 0-4 in
+        MPSSE_TMS_IO,  0x00, 0x01, // TMS 1: Exit1-IR, capture bit 5 in
+        MPSSE_TMS_OUT, 0x01, 0x01, // TMS 1, 0: Update-IR, Run-Test/Idle
         MPSSE_SEND_IMMEDIATE,
     };
+    // clang-format on
     memcpy(buf, cmd, sizeof cmd);
     if (ftdi_write_data(ftdi, buf, sizeof cmd) != (int)sizeof cmd) {
         fprintf(stderr, "Can't capture instruction register: write failed\n");
