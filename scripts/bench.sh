@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Prints the performance figures: bit mirror and framing against memcpy, a
 # 16 MiB load through the preloaded simulated adapter (peak memory against
-# the design's floor, wire time against pure data time), and the
-# simulator's own cost. Nothing here is a pass/fail test.
+# the design's floor, wire time against pure data time), the model time of
+# each command on both chip variants, and the simulator's own cost.
+# Nothing here is a pass/fail test.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
@@ -43,6 +44,34 @@ echo "peak $peak KiB = floor + fixed + $((peak - floor - base)) KiB" \
 echo
 echo "== wire time of that load at the default TCK"
 "$BUILD/bench/load_report" "$WORK/big.rec" "$LENGTH"
+echo
+echo "== model time of each command on both chips (deterministic bench clock)"
+# Loads: an XC3S500E-sized Spartan-3E file, an XC7A35T-sized 7-series
+# file, and 16 MiB of 7-series stream, each on a device of its family.
+"$BUILD/tests/make_bitfile" "$WORK/s3e.bit" 283776 --family=3e
+"$BUILD/tests/make_bitfile" "$WORK/a7.bit" 2192012 --family=7
+"$BUILD/tests/make_bitfile" "$WORK/k7.bit" "$LENGTH" --family=7
+model() { # model VARIANT IDCODE ARGS...: one run, one table row
+    local variant=$1 id=$2; shift 2
+    env LD_PRELOAD="$BUILD/sim/libtapsim.so" TAPSIM_KEEP_CONFIG=0 \
+        TAPSIM_VARIANT="$variant" TAPSIM_IDCODE="$id" TAPSIM_RECORD="$WORK/m.rec" \
+        "$BUILD/src/tapline" "$@" >/dev/null 2>&1 || true
+    awk -v what="$*" -v variant="$variant" '
+        function field(k,   i, a) { for (i = 2; i <= NF; i++) { split($i, a, "="); if (a[1] == k) return a[2] } }
+        /^clock / { tck = field("tck_cycles"); wire = field("wire_seconds") }
+        /^time / { us = field("us") }
+        /^config / { done = field("done"); dropped = field("dropped") }
+        END { sub(".*/", "", what); printf "| %-12s | %s | %12.3f ms | %12.3f ms | %11d | %s | %s |\n", what, variant, us / 1000, wire * 1000, tck, done, dropped }' "$WORK/m.rec"
+}
+echo "| command      | chip | model time | TCK time | TCK cycles | DONE | bits dropped |"
+for variant in fs hs; do
+    model "$variant" 0x01C22093 idcode
+    model "$variant" 0x01C22093 user1
+    model "$variant" 0x01C22093 reset
+    model "$variant" 0x01C22093 load "$WORK/s3e.bit"
+    model "$variant" 0x0362D093 load "$WORK/a7.bit"
+    model "$variant" 0x0362D093 load "$WORK/k7.bit"
+done
 echo
 echo "== simulator cost"
 "$BUILD/tests/sim/tapsim_bench" 2>/dev/null || echo "(tapsim_bench not built)"

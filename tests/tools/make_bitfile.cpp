@@ -2,7 +2,7 @@
 //   make_bitfile OUT [SIZE] [--mirrored] [--family=F [--idcode=CODE] [--cut]]
 // SIZE is the bitstream length in bytes (default 4096). --mirrored stores
 // every bitstream byte bit-reversed, which no FPGA should accept.
-// --family (s3e, s3a, s6, 7) writes that family's packets with an ID code
+// --family (3e, 3a, 6, 7) writes that family's packets with an ID code
 // write (CODE, default the family's example part); --cut ends the stream
 // before its START command; --part names the part in the header.
 #include <cstdio>
@@ -18,9 +18,9 @@ bool family_named(const char *name, bitgen::Family &out)
     static const struct {
         const char *name;
         bitgen::Family family;
-    } names[] = {{"s3e", bitgen::Family::Spartan3E},
-                 {"s3a", bitgen::Family::Spartan3A},
-                 {"s6", bitgen::Family::Spartan6},
+    } names[] = {{"3e", bitgen::Family::Spartan3E},
+                 {"3a", bitgen::Family::Spartan3A},
+                 {"6", bitgen::Family::Spartan6},
                  {"7", bitgen::Family::Series7}};
     for (const auto &n : names) {
         if (std::strcmp(n.name, name) == 0) {
@@ -36,7 +36,7 @@ bool family_named(const char *name, bitgen::Family &out)
 int main(int argc, char **argv)
 {
     const char *usage = "usage: make_bitfile OUT [SIZE] [--mirrored] "
-                        "[--family=s3e|s3a|s6|7 [--idcode=CODE] [--cut]] "
+                        "[--family=3e|3a|6|7 [--idcode=CODE] [--cut]] "
                         "[--part=NAME]\n";
     if (argc < 2) {
         std::fputs(usage, stderr);
