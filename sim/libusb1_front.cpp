@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "host.h"
 #include "world.h"
@@ -168,17 +169,20 @@ ssize_t libusb_get_device_list(libusb_context *, libusb_device ***list)
     size_t count = 0;
     const int r = locked([&](World &w) {
         const std::vector<Device> &devices = w.devices();
-        auto out = std::make_unique<libusb_device *[]>(devices.size() + 1);
+        std::vector<std::unique_ptr<libusb_device>> made;
         for (size_t i = 0; i < devices.size(); ++i) {
             auto d = std::make_unique<libusb_device>();
             d->generation = w.generation();
             d->index = i;
             d->descriptor = host::device_descriptor(devices[i]);
             d->config = host::config_descriptor(devices[i]);
-            out[i] = d.release();
+            made.push_back(std::move(d));
         }
-        out[devices.size()] = nullptr;
-        count = devices.size();
+        auto out = std::make_unique<libusb_device *[]>(made.size() + 1);
+        for (size_t i = 0; i < made.size(); ++i)
+            out[i] = made[i].release();
+        out[made.size()] = nullptr;
+        count = made.size();
         *list = out.release();
         return 0;
     });

@@ -253,13 +253,13 @@ usb_dev_handle *usb_open(struct usb_device *dev)
         for (size_t i = 0; i < b.nodes.size(); ++i) {
             if (&b.nodes[i]->dev != dev)
                 continue;
+            auto h = std::make_unique<usb_dev_handle>();
             const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
             if (fd < 0) {
                 fail(errno, "tapsim: no descriptor for the device handle: %s",
                      std::strerror(errno));
                 return nullptr;
             }
-            auto h = std::make_unique<usb_dev_handle>();
             r = host::open(w, b.generation, i, h->handle);
             if (r < 0) {
                 ::close(fd);
