@@ -295,7 +295,7 @@ void libusb_close(libusb_device_handle *dev_handle)
 
 int libusb_get_configuration(libusb_device_handle *dev_handle, int *config)
 {
-    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
         const int r = host::check(w, h);
         if (r == 0)
             // The kernel configures the device on enumeration.
@@ -333,7 +333,7 @@ int libusb_release_interface(libusb_device_handle *dev_handle,
 // As on a machine where no serial driver grabbed the chip.
 int libusb_detach_kernel_driver(libusb_device_handle *dev_handle, int)
 {
-    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
         const int r = host::check(w, h);
         return r < 0 ? r : -ENODATA;
     });
@@ -349,7 +349,7 @@ int libusb_control_transfer(libusb_device_handle *dev_handle,
                             uint16_t wValue, uint16_t wIndex,
                             unsigned char *data, uint16_t wLength, unsigned)
 {
-    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
         return host::control(w, h, request_type, bRequest, wValue, wIndex, data,
                              wLength);
     });
@@ -360,7 +360,7 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle,
                          int length, int *actual_length, unsigned)
 {
     int done = 0;
-    const int r = on_handle(dev_handle, [&](World &w, host::Handle &h) {
+    const int r = on_handle(dev_handle, [&](World &w, const host::Handle &h) {
         const int n = (endpoint & LIBUSB_ENDPOINT_IN)
                           ? host::bulk_read(w, h, endpoint, data, length)
                           : host::bulk_write(w, h, endpoint, data, length);

@@ -331,21 +331,21 @@ int usb_set_altinterface(usb_dev_handle *dev, int alternate)
 
 int usb_resetep(usb_dev_handle *dev, unsigned int)
 {
-    return on_handle(dev, "reset endpoint", [&](World &w, host::Handle &h) {
-        return host::check(w, h);
-    });
+    return on_handle(
+        dev, "reset endpoint",
+        [&](World &w, const host::Handle &h) { return host::check(w, h); });
 }
 
 int usb_clear_halt(usb_dev_handle *dev, unsigned int)
 {
-    return on_handle(dev, "clear halt", [&](World &w, host::Handle &h) {
+    return on_handle(dev, "clear halt", [&](World &w, const host::Handle &h) {
         return host::check(w, h);
     });
 }
 
 int usb_reset(usb_dev_handle *dev)
 {
-    return on_handle(dev, "reset", [&](World &w, host::Handle &h) {
+    return on_handle(dev, "reset", [&](World &w, const host::Handle &h) {
         return host::check(w, h);
     });
 }
@@ -353,7 +353,7 @@ int usb_reset(usb_dev_handle *dev)
 // As on a machine where no serial driver grabbed the chip.
 int usb_get_driver_np(usb_dev_handle *dev, int, char *, unsigned int)
 {
-    return on_handle(dev, "get driver", [&](World &w, host::Handle &h) {
+    return on_handle(dev, "get driver", [&](World &w, const host::Handle &h) {
         const int r = host::check(w, h);
         return r < 0 ? r : -ENODATA;
     });
@@ -362,7 +362,7 @@ int usb_get_driver_np(usb_dev_handle *dev, int, char *, unsigned int)
 int usb_detach_kernel_driver_np(usb_dev_handle *dev, int)
 {
     return on_handle(dev, "detach kernel driver",
-                     [&](World &w, host::Handle &h) {
+                     [&](World &w, const host::Handle &h) {
                          const int r = host::check(w, h);
                          return r < 0 ? r : -ENODATA;
                      });
