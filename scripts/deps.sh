@@ -44,6 +44,11 @@ ensure_source_index() {
 # Packages the host build and its tests need.
 HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev groff-base)
 
+# Packages the host build under libftdi 1.x needs on top: libftdi1-dev
+# (shared and static libftdi1) and libusb-1.0-0-dev, whose libusb.h the
+# simulator's libusb-1.0 front is written against (nothing links libusb).
+LIBFTDI1_PACKAGES=(libftdi1-dev libusb-1.0-0-dev)
+
 # Packages the MIPS cross build and its tests under qemu need: GoogleTest is
 # built from the googletest sources, libftdi from Debian's source package
 # (dpkg-dev for apt-get source), usb.h is the host's (libusb-dev).

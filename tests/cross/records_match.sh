@@ -4,14 +4,18 @@
 # over the simulator as its libusb) and requires the same exit status,
 # output and record file from both: the tool and libftdi put the same bytes
 # on the wire whatever the byte order and word size.
-#   records_match.sh HOST_BUILD_DIR TARGET_RUNNER
-# TARGET_RUNNER runs the target's tapline with its arguments.
+#   records_match.sh HOST_BUILD_DIR TARGET_RUNNER [FILTER.awk]
+# TARGET_RUNNER runs the target's tapline with its arguments. The same
+# script compares a build under libftdi 1.x (TARGET_RUNNER) with the host
+# build under libftdi 0.x: then both records first go through FILTER.awk
+# (awk -f FILTER.awk RECORD RECORD), which keeps what the two libraries
+# have in common.
 set -u
-if [ $# -ne 2 ]; then
-    echo "usage: $0 HOST_BUILD_DIR TARGET_RUNNER" >&2
+if [ $# -ne 2 ] && [ $# -ne 3 ]; then
+    echo "usage: $0 HOST_BUILD_DIR TARGET_RUNNER [FILTER.awk]" >&2
     exit 2
 fi
-host=$1 target=$2
+host=$1 target=$2 filter=${3:-}
 for f in "$host/src/tapline" "$host/sim/libtapsim.so" "$host/tests/make_bitfile"; do
     [ -e "$f" ] || { echo "FAIL: $f missing: build the host tree first" >&2; exit 1; }
 done
@@ -40,6 +44,14 @@ compare() {
         "$target" "$@" >"$scratch/target.out" 2>"$scratch/target.err"
     echo $? >"$scratch/target.status"
     runs=$((runs + 1))
+    if [ -n "$filter" ]; then
+        for side in host target; do
+            [ -e "$scratch/$side.record" ] || continue
+            awk -f "$filter" "$scratch/$side.record" "$scratch/$side.record" \
+                >"$scratch/$side.filtered" || exit 1
+            mv "$scratch/$side.filtered" "$scratch/$side.record"
+        done
+    fi
     for part in status out err record; do
         if ! cmp -s "$scratch/host.$part" "$scratch/target.$part"; then
             echo "FAIL: $name: $part differs (host, then target):" >&2

@@ -1,0 +1,127 @@
+// The USB host side of the bench, shared by the libusb fronts: the devices
+// the bus shows and their descriptors, handles bound to one bench
+// generation, interface claims, endpoint-to-channel mapping and open/close
+// counting. A front only converts types and error codes, so the record is
+// the same whichever front ran. Errors are negative errno values. Call
+// everything with World::lock() held.
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "world.h"
+
+namespace tapsim {
+namespace host {
+
+constexpr int kInterfaces = 2;
+constexpr int kEndpointsPerInterface = 2;
+constexpr uint8_t kConfigurationValue = 1;
+constexpr uint8_t kBusNumber = 1;
+
+// Standard descriptor types and sizes (USB 2.0, chapter 9).
+constexpr uint8_t kDtDevice = 0x01;
+constexpr uint8_t kDtConfig = 0x02;
+constexpr uint8_t kDtString = 0x03;
+constexpr uint8_t kDtInterface = 0x04;
+constexpr uint8_t kDtEndpoint = 0x05;
+constexpr uint8_t kDeviceSize = 18;
+constexpr uint8_t kConfigSize = 9;
+constexpr uint8_t kInterfaceSize = 9;
+constexpr uint8_t kEndpointSize = 7;
+constexpr uint8_t kClassVendor = 0xFF;
+constexpr uint8_t kEndpointBulk = 0x02;
+
+struct DeviceDescriptor {
+    uint16_t bcd_usb = 0x0200;
+    uint8_t max_packet0 = 8;
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    uint16_t bcd_device = 0;
+    uint8_t i_manufacturer = 1;
+    uint8_t i_product = 2;
+    uint8_t i_serial = 3;
+    uint8_t num_configurations = 1;
+};
+
+struct EndpointDescriptor {
+    uint8_t address = 0;
+    uint8_t attributes = kEndpointBulk;
+    uint16_t max_packet = 0;
+};
+
+struct InterfaceDescriptor {
+    uint8_t number = 0;
+    uint8_t i_interface = 2;
+    EndpointDescriptor endpoints[kEndpointsPerInterface];
+};
+
+struct ConfigDescriptor {
+    uint16_t total_length = 0;
+    uint8_t attributes = 0x80; // bus powered
+    uint8_t max_power = 45;    // 2 mA units: 90 mA
+    InterfaceDescriptor interfaces[kInterfaces];
+};
+
+// What a device shows the host; the same in every generation.
+DeviceDescriptor device_descriptor(const Device &d);
+ConfigDescriptor config_descriptor(const Device &d);
+// USB device address of the i-th device on the bus.
+uint8_t address(size_t index);
+// The device descriptor in wire format (little endian); returns its size.
+size_t raw_device_descriptor(const Device &d, uint8_t (&out)[kDeviceSize]);
+// String descriptor index as ASCII, or null when there is none.
+const char *string(const Device &d, int index);
+// String descriptor index in wire format (index 0: the language table),
+// cut to cap bytes; returns the length or -EPIPE (the device stalls).
+int string_descriptor(const Device &d, int index, uint8_t *out, size_t cap);
+
+// One open of one device, valid for the generation it was opened in.
+struct Handle {
+    uint64_t generation = 0;
+    size_t index = 0;
+    uint8_t claimed = 0;    // interface bits claimed through this handle
+    int configuration = -1; // set through this handle; -1 none
+    int altsetting = -1;
+};
+
+// Opens device index of bench generation; -ENODEV if that bus is gone.
+int open(World &w, uint64_t generation, size_t index, Handle &h);
+// Drops the handle's claims and counts the close, if the device is live.
+void close(World &w, Handle &h);
+// The device behind a live handle, or null (after tapsim::reset()).
+Device *device_of(World &w, const Handle &h);
+// 0 while the handle's device is live, else -ENODEV.
+int check(World &w, const Handle &h);
+
+int claim(World &w, Handle &h, int interface);
+int release(World &w, Handle &h, int interface);
+int set_configuration(World &w, Handle &h, int configuration);
+int set_altsetting(World &w, Handle &h, int altsetting);
+
+// Transfers on the chip; return its result or a negative errno. length
+// must fit the transfer (0..65535 for control requests).
+int control(World &w, const Handle &h, uint8_t request_type, uint8_t request,
+            uint16_t value, uint16_t index, uint8_t *data, int length);
+int bulk_write(World &w, const Handle &h, unsigned endpoint,
+               const uint8_t *data, int length);
+int bulk_read(World &w, const Handle &h, unsigned endpoint, uint8_t *data,
+              int length);
+
+// Runs body, turning an escaping exception into a negative errno: none
+// may cross into the C library on top.
+template <typename F> int guarded(F &&body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return -ENOMEM;
+    } catch (...) {
+        return -EIO;
+    }
+}
+
+} // namespace host
+} // namespace tapsim

@@ -1,0 +1,445 @@
+// The libusb-1.0 API over the simulated bench, for libftdi 1.x to call:
+// the functions libftdi1 imports, no more. Devices, handles and transfers
+// are the host layer's (host.h); this file only gives them libusb-1.0's
+// types and turns negative errno values into LIBUSB_ERROR_* codes.
+// Asynchronous transfers are refused: the tool makes none.
+
+#include <libusb.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "host.h"
+#include "world.h"
+
+using tapsim::Device;
+using tapsim::World;
+namespace host = tapsim::host;
+
+// libusb.h only declares these; what they hold is the front's business.
+struct libusb_context {
+    int unused = 0;
+};
+
+// One device of one bench generation. Like libusb's, it caches the
+// descriptors read at enumeration, so they stay readable after the bench
+// is reset; opening it then fails.
+struct libusb_device {
+    uint64_t generation = 0;
+    size_t index = 0;
+    int refs = 1;
+    host::DeviceDescriptor descriptor;
+    host::ConfigDescriptor config;
+};
+
+struct libusb_device_handle {
+    libusb_device *dev = nullptr;
+    host::Handle handle;
+};
+
+namespace {
+
+int to_libusb(int r)
+{
+    if (r >= 0)
+        return r;
+    switch (-r) {
+    case EIO:
+        return LIBUSB_ERROR_IO;
+    case EINVAL:
+        return LIBUSB_ERROR_INVALID_PARAM;
+    case EACCES:
+    case EPERM:
+        return LIBUSB_ERROR_ACCESS;
+    case ENODEV:
+    case ESHUTDOWN:
+        return LIBUSB_ERROR_NO_DEVICE;
+    case ENOENT:
+    case ENODATA:
+        return LIBUSB_ERROR_NOT_FOUND;
+    case EBUSY:
+        return LIBUSB_ERROR_BUSY;
+    case ETIMEDOUT:
+        return LIBUSB_ERROR_TIMEOUT;
+    case EOVERFLOW:
+        return LIBUSB_ERROR_OVERFLOW;
+    case EPIPE:
+        return LIBUSB_ERROR_PIPE;
+    case EINTR:
+        return LIBUSB_ERROR_INTERRUPTED;
+    case ENOMEM:
+        return LIBUSB_ERROR_NO_MEM;
+    case ENOSYS:
+    case EOPNOTSUPP:
+        return LIBUSB_ERROR_NOT_SUPPORTED;
+    default:
+        return LIBUSB_ERROR_OTHER;
+    }
+}
+
+// Runs body on the locked bench; returns a libusb result.
+template <typename F> int locked(F &&body)
+{
+    return to_libusb(host::guarded([&] {
+        auto guard = World::lock();
+        return body(World::get());
+    }));
+}
+
+template <typename F> int on_handle(libusb_device_handle *h, F &&body)
+{
+    if (!h)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    return locked([&](World &w) { return body(w, h->handle); });
+}
+
+// A configuration descriptor in one allocation, as libusb hands it out.
+struct ConfigBlock {
+    libusb_config_descriptor config;
+    libusb_interface interfaces[host::kInterfaces];
+    libusb_interface_descriptor alts[host::kInterfaces];
+    libusb_endpoint_descriptor endpoints[host::kInterfaces]
+                                        [host::kEndpointsPerInterface];
+};
+
+void fill_config(ConfigBlock &b, const host::ConfigDescriptor &hc)
+{
+    std::memset(&b, 0, sizeof b);
+    libusb_config_descriptor &c = b.config;
+    c.bLength = LIBUSB_DT_CONFIG_SIZE;
+    c.bDescriptorType = LIBUSB_DT_CONFIG;
+    c.wTotalLength = hc.total_length;
+    c.bNumInterfaces = host::kInterfaces;
+    c.bConfigurationValue = host::kConfigurationValue;
+    c.bmAttributes = hc.attributes;
+    c.MaxPower = hc.max_power;
+    c.interface = b.interfaces;
+    for (int i = 0; i < host::kInterfaces; ++i) {
+        const host::InterfaceDescriptor &hi = hc.interfaces[i];
+        b.interfaces[i].altsetting = &b.alts[i];
+        b.interfaces[i].num_altsetting = 1;
+        libusb_interface_descriptor &a = b.alts[i];
+        a.bLength = LIBUSB_DT_INTERFACE_SIZE;
+        a.bDescriptorType = LIBUSB_DT_INTERFACE;
+        a.bInterfaceNumber = hi.number;
+        a.bNumEndpoints = host::kEndpointsPerInterface;
+        a.bInterfaceClass = host::kClassVendor;
+        a.bInterfaceSubClass = host::kClassVendor;
+        a.bInterfaceProtocol = host::kClassVendor;
+        a.iInterface = hi.i_interface;
+        a.endpoint = b.endpoints[i];
+        for (int e = 0; e < host::kEndpointsPerInterface; ++e) {
+            libusb_endpoint_descriptor &ep = b.endpoints[i][e];
+            ep.bLength = LIBUSB_DT_ENDPOINT_SIZE;
+            ep.bDescriptorType = LIBUSB_DT_ENDPOINT;
+            ep.bEndpointAddress = hi.endpoints[e].address;
+            ep.bmAttributes = hi.endpoints[e].attributes;
+            ep.wMaxPacketSize = hi.endpoints[e].max_packet;
+        }
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int libusb_init(libusb_context **ctx)
+{
+    return locked([&](World &) {
+        // A null ctx asks for the default context, which needs no object.
+        if (ctx)
+            *ctx = new libusb_context();
+        return 0;
+    });
+}
+
+void libusb_exit(libusb_context *ctx)
+{
+    delete ctx;
+}
+
+ssize_t libusb_get_device_list(libusb_context *, libusb_device ***list)
+{
+    if (!list)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    size_t count = 0;
+    const int r = locked([&](World &w) {
+        const std::vector<Device> &devices = w.devices();
+        std::vector<std::unique_ptr<libusb_device>> made;
+        for (size_t i = 0; i < devices.size(); ++i) {
+            auto d = std::make_unique<libusb_device>();
+            d->generation = w.generation();
+            d->index = i;
+            d->descriptor = host::device_descriptor(devices[i]);
+            d->config = host::config_descriptor(devices[i]);
+            made.push_back(std::move(d));
+        }
+        auto out = std::make_unique<libusb_device *[]>(made.size() + 1);
+        for (size_t i = 0; i < made.size(); ++i)
+            out[i] = made[i].release();
+        out[made.size()] = nullptr;
+        count = made.size();
+        *list = out.release();
+        return 0;
+    });
+    return r < 0 ? r : static_cast<ssize_t>(count);
+}
+
+libusb_device *libusb_ref_device(libusb_device *dev)
+{
+    auto guard = World::lock();
+    ++dev->refs;
+    return dev;
+}
+
+void libusb_unref_device(libusb_device *dev)
+{
+    if (!dev)
+        return;
+    auto guard = World::lock();
+    if (--dev->refs == 0)
+        delete dev;
+}
+
+void libusb_free_device_list(libusb_device **list, int unref_devices)
+{
+    if (!list)
+        return;
+    if (unref_devices)
+        for (libusb_device **d = list; *d; ++d)
+            libusb_unref_device(*d);
+    delete[] list;
+}
+
+uint8_t libusb_get_bus_number(libusb_device *)
+{
+    return host::kBusNumber;
+}
+
+uint8_t libusb_get_device_address(libusb_device *dev)
+{
+    return host::address(dev->index);
+}
+
+int libusb_get_device_descriptor(libusb_device *dev,
+                                 struct libusb_device_descriptor *desc)
+{
+    const host::DeviceDescriptor &hd = dev->descriptor;
+    std::memset(desc, 0, sizeof *desc);
+    desc->bLength = LIBUSB_DT_DEVICE_SIZE;
+    desc->bDescriptorType = LIBUSB_DT_DEVICE;
+    desc->bcdUSB = hd.bcd_usb;
+    desc->bMaxPacketSize0 = hd.max_packet0;
+    desc->idVendor = hd.vid;
+    desc->idProduct = hd.pid;
+    desc->bcdDevice = hd.bcd_device;
+    desc->iManufacturer = hd.i_manufacturer;
+    desc->iProduct = hd.i_product;
+    desc->iSerialNumber = hd.i_serial;
+    desc->bNumConfigurations = hd.num_configurations;
+    return LIBUSB_SUCCESS;
+}
+
+int libusb_get_config_descriptor(libusb_device *dev, uint8_t config_index,
+                                 struct libusb_config_descriptor **config)
+{
+    if (config_index >= dev->descriptor.num_configurations)
+        return LIBUSB_ERROR_NOT_FOUND;
+    ConfigBlock *b = new (std::nothrow) ConfigBlock;
+    if (!b)
+        return LIBUSB_ERROR_NO_MEM;
+    fill_config(*b, dev->config);
+    *config = &b->config;
+    return LIBUSB_SUCCESS;
+}
+
+void libusb_free_config_descriptor(struct libusb_config_descriptor *config)
+{
+    // config is the first member of the block it came in.
+    delete reinterpret_cast<ConfigBlock *>(config);
+}
+
+int libusb_open(libusb_device *dev, libusb_device_handle **dev_handle)
+{
+    if (!dev || !dev_handle)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    auto h = std::unique_ptr<libusb_device_handle>(new (std::nothrow)
+                                                       libusb_device_handle());
+    if (!h)
+        return LIBUSB_ERROR_NO_MEM;
+    const int r = locked([&](World &w) {
+        return host::open(w, dev->generation, dev->index, h->handle);
+    });
+    if (r < 0)
+        return r;
+    h->dev = libusb_ref_device(dev); // held while open, as libusb does
+    *dev_handle = h.release();
+    return LIBUSB_SUCCESS;
+}
+
+void libusb_close(libusb_device_handle *dev_handle)
+{
+    if (!dev_handle)
+        return;
+    {
+        auto guard = World::lock();
+        host::close(World::get(), dev_handle->handle);
+    }
+    libusb_unref_device(dev_handle->dev);
+    delete dev_handle;
+}
+
+int libusb_get_configuration(libusb_device_handle *dev_handle, int *config)
+{
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
+        const int r = host::check(w, h);
+        if (r == 0)
+            // The kernel configures the device on enumeration.
+            *config = h.configuration >= 0 ? h.configuration
+                                           : host::kConfigurationValue;
+        return r;
+    });
+}
+
+int libusb_set_configuration(libusb_device_handle *dev_handle,
+                             int configuration)
+{
+    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+        return host::set_configuration(w, h, configuration);
+    });
+}
+
+int libusb_claim_interface(libusb_device_handle *dev_handle,
+                           int interface_number)
+{
+    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+        return host::claim(w, h, interface_number);
+    });
+}
+
+int libusb_release_interface(libusb_device_handle *dev_handle,
+                             int interface_number)
+{
+    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+        const int r = host::release(w, h, interface_number);
+        return r == -EINVAL ? -ENOENT : r; // libusb: not claimed is NOT_FOUND
+    });
+}
+
+// As on a machine where no serial driver grabbed the chip.
+int libusb_detach_kernel_driver(libusb_device_handle *dev_handle, int)
+{
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
+        const int r = host::check(w, h);
+        return r < 0 ? r : -ENODATA;
+    });
+}
+
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle *dev_handle, int)
+{
+    return dev_handle ? LIBUSB_SUCCESS : LIBUSB_ERROR_INVALID_PARAM;
+}
+
+int libusb_control_transfer(libusb_device_handle *dev_handle,
+                            uint8_t request_type, uint8_t bRequest,
+                            uint16_t wValue, uint16_t wIndex,
+                            unsigned char *data, uint16_t wLength, unsigned)
+{
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
+        return host::control(w, h, request_type, bRequest, wValue, wIndex, data,
+                             wLength);
+    });
+}
+
+int libusb_bulk_transfer(libusb_device_handle *dev_handle,
+                         unsigned char endpoint, unsigned char *data,
+                         int length, int *actual_length, unsigned)
+{
+    int done = 0;
+    const int r = on_handle(dev_handle, [&](World &w, const host::Handle &h) {
+        const int n = (endpoint & LIBUSB_ENDPOINT_IN)
+                          ? host::bulk_read(w, h, endpoint, data, length)
+                          : host::bulk_write(w, h, endpoint, data, length);
+        if (n < 0)
+            return n;
+        done = n;
+        // An OUT transfer completes only when all of it went: a chip that
+        // took part of it NAKs the rest until the timeout.
+        if (!(endpoint & LIBUSB_ENDPOINT_IN) && n < length)
+            return -ETIMEDOUT;
+        return 0;
+    });
+    if (actual_length)
+        *actual_length = done;
+    return r;
+}
+
+int libusb_get_string_descriptor_ascii(libusb_device_handle *dev_handle,
+                                       uint8_t desc_index, unsigned char *data,
+                                       int length)
+{
+    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+        const Device *d = host::device_of(w, h);
+        if (!d)
+            return -ENODEV;
+        if (desc_index == 0 || length <= 0)
+            return -EINVAL; // index 0 is the language table
+        const char *s = host::string(*d, desc_index);
+        if (!s)
+            return -EPIPE;
+        size_t n = std::strlen(s);
+        if (n > static_cast<size_t>(length) - 1)
+            n = static_cast<size_t>(length) - 1;
+        std::memcpy(data, s, n);
+        data[n] = '\0';
+        return static_cast<int>(n);
+    });
+}
+
+struct libusb_transfer *libusb_alloc_transfer(int iso_packets)
+{
+    if (iso_packets < 0)
+        return nullptr;
+    const size_t size =
+        sizeof(libusb_transfer) +
+        static_cast<size_t>(iso_packets) * sizeof(libusb_iso_packet_descriptor);
+    return static_cast<libusb_transfer *>(std::calloc(1, size));
+}
+
+void libusb_free_transfer(struct libusb_transfer *transfer)
+{
+    if (!transfer)
+        return;
+    if ((transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) && transfer->buffer)
+        std::free(transfer->buffer);
+    std::free(transfer);
+}
+
+int libusb_submit_transfer(struct libusb_transfer *)
+{
+    return LIBUSB_ERROR_NOT_SUPPORTED;
+}
+
+int libusb_cancel_transfer(struct libusb_transfer *)
+{
+    return LIBUSB_ERROR_NOT_FOUND;
+}
+
+// Nothing is ever in flight; an error rather than 0 keeps a caller that
+// waits for completion from spinning.
+int libusb_handle_events_timeout(libusb_context *, struct timeval *)
+{
+    return LIBUSB_ERROR_NOT_SUPPORTED;
+}
+
+int libusb_handle_events_timeout_completed(libusb_context *, struct timeval *,
+                                           int *)
+{
+    return LIBUSB_ERROR_NOT_SUPPORTED;
+}
+
+} // extern "C"
