@@ -15,9 +15,9 @@ namespace {
 const std::string usage = "./tapline [idcode/reset/load <bitstream.bit>] \n";
 const std::string no_device = "Can't open device 2a5e:0c41\n";
 const std::string no_vref = "Vref not detected. Please power on target board\n";
-const std::vector<std::string> all_words = {"idcode", "reset", "load",  "user1",
-                                            "user2",  "user3", "user4", "user5",
-                                            "IDCODE", ""};
+const std::vector<std::string> all_words = {
+    "idcode", "reset", "load",   "user1",        "user2", "user3",
+    "user4",  "user5", "IDCODE", "--frobnicate", ""};
 
 // Bulk writes to the adapter after set-up and probe, whole.
 std::vector<Bytes> command_writes(const ToolRun &run)
@@ -69,6 +69,35 @@ TEST(Cli, NoCommandWordPrintsUsageWithoutTouchingUsb)
         EXPECT_EQ(run.out, usage);
         EXPECT_EQ(run.err, "");
         EXPECT_FALSE(run.has_record) << "USB was used";
+    }
+}
+
+TEST(Cli, HelpAndVersionAnswerWithoutTouchingUsb)
+{
+    struct Case {
+        const char *word;
+        bool version;
+    } cases[] = {
+        {"-h", false}, {"--help", false}, {"-V", true}, {"--version", true}};
+    for (const Case &c : cases) {
+        for (const EnvList &env :
+             {EnvList{}, EnvList{{"TAPSIM_ADAPTER", "0"}}}) {
+            ToolRun run = run_tool({c.word, "idcode"}, env);
+            EXPECT_EQ(run.status, 0) << c.word;
+            EXPECT_EQ(run.err, "") << c.word;
+            EXPECT_FALSE(run.has_record) << c.word << ": USB was used";
+            if (c.version) {
+                EXPECT_EQ(run.out, "tapline " TAPLINE_VERSION "\n");
+                continue;
+            }
+            EXPECT_EQ(run.out.rfind("Usage: tapline COMMAND [FILE]\n", 0), 0u);
+            for (const char *command : {"idcode", "reset", "load FILE", "user1",
+                                        "user2", "user3", "user4"})
+                EXPECT_NE(run.out.find(std::string("\n  ") + command + " "),
+                          std::string::npos)
+                    << command;
+            EXPECT_NE(run.out.find("man tapline"), std::string::npos);
+        }
     }
 }
 
@@ -178,7 +207,8 @@ TEST(Cli, ResetClearsAStartedConfiguration)
 
 TEST(Cli, UnknownWordsAndLoadWithoutFileShowUsageAndFail)
 {
-    for (const char *word : {"user5", "IDCODE", "", "load"}) {
+    for (const char *word :
+         {"user5", "IDCODE", "", "load", "--frobnicate", "-v", "--HELP"}) {
         ToolRun run = run_tool({word});
         EXPECT_EQ(run.status, 1) << word;
         EXPECT_EQ(run.out, usage) << word;
