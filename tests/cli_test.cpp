@@ -35,6 +35,16 @@ std::vector<Bytes> command_writes(const ToolRun &run)
     return out;
 }
 
+// Every bulk write to the adapter as its length and hash, large ones too.
+std::vector<std::pair<uint64_t, uint64_t>> wire_digest(const ToolRun &run)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> out;
+    for (const auto &b : run.record.bulk)
+        if (!b.in && b.device == run.record.adapter_index())
+            out.push_back({b.data.size, b.data.hash});
+    return out;
+}
+
 const tapsim::DeviceRecord &adapter(const ToolRun &run)
 {
     return run.record.devices.at(run.record.adapter_index());
@@ -275,4 +285,40 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     EXPECT_EQ(refused.err, invalid.path + " is not a valid bit file\n");
     EXPECT_TRUE(command_writes(refused).empty());
     EXPECT_EQ(adapter(refused).opened, adapter(refused).closed);
+}
+
+TEST(Cli, LoadFromStandardInputSendsWhatLoadingByNameSends)
+{
+    bitgen::Bytes stream = bitgen::config_stream(150000);
+    bitgen::Bytes bytes = bitgen::make_bitfile({}, stream);
+    TempBit file(bytes);
+    ToolRun by_name = run_tool({"load", file.path});
+    ToolRun piped =
+        run_tool({"load", "-"}, {}, {std::string(bytes.begin(), bytes.end())});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out, by_name.out);
+    EXPECT_NE(piped.out.find("\tBitstream length: 150000\n"),
+              std::string::npos);
+    EXPECT_EQ(wire_digest(piped), wire_digest(by_name));
+    EXPECT_GT(wire_digest(piped).size(), 3u);
+    EXPECT_TRUE(piped.record.done);
+}
+
+TEST(Cli, LoadRefusesABadStandardInputBeforeSendingAnything)
+{
+    bitgen::Bytes bad = bitgen::make_bitfile({}, bitgen::config_stream(1000));
+    bad[0] = 0x01;
+    bitgen::Bytes cut = bitgen::make_bitfile({}, bitgen::config_stream(1000));
+    cut.resize(cut.size() - 1);
+    for (const bitgen::Bytes &input : {bad, cut, bitgen::Bytes()}) {
+        ToolRun run = run_tool({"load", "-"}, {},
+                               {std::string(input.begin(), input.end())});
+        EXPECT_EQ(run.status, 1) << input.size();
+        EXPECT_EQ(run.out, "") << input.size();
+        EXPECT_EQ(run.err, "standard input is not a valid bit file\n")
+            << input.size();
+        EXPECT_TRUE(command_writes(run).empty()) << input.size();
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+    }
 }

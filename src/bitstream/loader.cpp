@@ -19,7 +19,7 @@ struct FileOwner {
     FileOwner &operator=(const FileOwner &) = delete;
     ~FileOwner()
     {
-        if (file)
+        if (file && file != stdin)
             fclose(file);
     }
 };
@@ -37,6 +37,18 @@ struct BufferOwner {
     BufferOwner &operator=(const BufferOwner &) = delete;
     ~BufferOwner() { free(bytes); }
 };
+
+// "-" is standard input, as for other tools (a file of that name is
+// reached as "./-"). *name is what messages call the input.
+FILE *open_input(const char *filename, const char **name)
+{
+    if (strcmp(filename, "-") == 0) {
+        *name = "standard input";
+        return stdin;
+    }
+    *name = filename;
+    return fopen(filename, "r");
+}
 
 const char *text_or_empty(const char *text)
 {
@@ -180,14 +192,15 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         fputs("Can't malloc memory\n", stderr);
         return -1;
     }
-    file.file = fopen(filename, "r");
+    const char *name;
+    file.file = open_input(filename, &name);
     if (!file.file) {
-        fprintf(stderr, "Can't open %s: %s\n", filename, strerror(errno));
+        fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
         return -1;
     }
     errno = 0;
     if (bitfile_read_header(file.file, info.info) != 0) {
-        report_read_failure(filename, errno);
+        report_read_failure(name, errno);
         return -1;
     }
     loader_print_header(info.info);
