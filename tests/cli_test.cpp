@@ -2,6 +2,8 @@
 // simulated adapter: exit statuses, texts, and what reached the target.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <unistd.h>
 
 #include "bitfile_writer.h"
@@ -321,4 +323,70 @@ TEST(Cli, LoadRefusesABadStandardInputBeforeSendingAnything)
         EXPECT_TRUE(command_writes(run).empty()) << input.size();
         EXPECT_EQ(adapter(run).opened, adapter(run).closed);
     }
+}
+
+namespace {
+
+// Ordinals (from 1) of the bulk writes that start each full chunk.
+std::vector<size_t> full_chunk_writes(const ToolRun &run)
+{
+    std::vector<size_t> out;
+    size_t n = 0;
+    for (const auto &b : run.record.bulk) {
+        if (b.in)
+            continue;
+        n++;
+        const auto &h = b.data.head;
+        if (h.size() >= 3 && h[0] == 0x19 && h[1] == 0xFB && h[2] == 0xFF)
+            out.push_back(n);
+    }
+    return out;
+}
+
+// The rate varies from run to run, and so does the padding after it.
+std::string without_rates(const std::string &err)
+{
+    static const std::regex rate("  [0-9]+ kB/s *");
+    return std::regex_replace(err, rate, "  R kB/s");
+}
+
+} // namespace
+
+TEST(Cli, LoadShowsProgressOnlyOnATerminal)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(200000)));
+    ToolRun plain = run_tool({"load", file.path});
+    ASSERT_EQ(plain.err, "");
+    std::vector<size_t> chunks = full_chunk_writes(plain);
+    ASSERT_EQ(chunks.size(), 3u);
+    const EnvList fail_chunk_2 = {
+        {"TAPSIM_SHORT_WRITE", std::to_string(chunks[2])}};
+    const std::string first_two = "\rLoading  32%  65.5 of 200.0 kB  R kB/s"
+                                  "\rLoading  65%  131.0 of 200.0 kB  R kB/s";
+    struct Case {
+        EnvList env;
+        bool tty;
+        std::string err;
+    } cases[] = {
+        {{},
+         true,
+         first_two + "\rLoading  98%  196.5 of 200.0 kB  R kB/s"
+                     "\rLoading 100%  200.0 of 200.0 kB  R kB/s\n"},
+        {fail_chunk_2, true, first_two + "\nFtdi write failed 2\n"},
+        {fail_chunk_2, false, "Ftdi write failed 2\n"},
+    };
+    for (const Case &c : cases) {
+        ToolRun run = run_tool({"load", file.path}, c.env, {{}, c.tty});
+        EXPECT_EQ(without_rates(run.err), c.err) << c.tty;
+        EXPECT_EQ(run.out, plain.out) << c.tty;
+        EXPECT_EQ(run.record.done, c.env.empty()) << c.tty;
+    }
+
+    TempBit big(bitgen::make_bitfile({}, bitgen::config_stream(1100000)));
+    ToolRun run = run_tool({"load", big.path}, {}, {{}, true});
+    std::string err = without_rates(run.err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\r'), 17);
+    const std::string end = "\rLoading 100%  1.1 of 1.1 MB  R kB/s\n";
+    ASSERT_GE(err.size(), end.size());
+    EXPECT_EQ(err.substr(err.size() - end.size()), end);
 }

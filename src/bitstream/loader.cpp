@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "bitstream/bitfile.h"
+#include "bitstream/progress.h"
 #include "cli/entry.h"
 #include "jtag/constants.h"
 #include "jtag/tap.h"
@@ -103,15 +104,18 @@ int start_target(struct ftdi_context *ftdi)
 int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
                    const unsigned char *mirrored, uint32_t length)
 {
+    ProgressLine progress(length);
     uint32_t full_chunks = length / CHUNK_DATA_SIZE;
     uint32_t last = length % CHUNK_DATA_SIZE;
     for (uint32_t i = 0; i < full_chunks; i++) {
         int size = loader_frame_chunk(
             buf, mirrored + (size_t)i * CHUNK_DATA_SIZE, CHUNK_DATA_SIZE);
         if (ftdi_write_data(ftdi, buf, size) != size) {
+            progress.end();
             fprintf(stderr, "Ftdi write failed %d\n", (int)i);
             return -1;
         }
+        progress.update((i + 1) * CHUNK_DATA_SIZE);
     }
     // A length that is a multiple of the chunk size has no final chunk.
     if (last == 0)
@@ -119,9 +123,11 @@ int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
     int size = loader_frame_chunk(
         buf, mirrored + (size_t)full_chunks * CHUNK_DATA_SIZE, last);
     if (ftdi_write_data(ftdi, buf, size) != size) {
+        progress.end();
         fputs("Ftdi write failed last\n", stderr);
         return -1;
     }
+    progress.update(length);
     return 0;
 }
 

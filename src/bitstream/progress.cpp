@@ -1,0 +1,58 @@
+#include "bitstream/progress.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+namespace {
+
+// Milliseconds from start to now, at least 1 so a rate can be taken.
+unsigned long elapsed_ms(const struct timespec &start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long ms = (long long)(now.tv_sec - start.tv_sec) * 1000 +
+                   (now.tv_nsec - start.tv_nsec) / 1000000;
+    return ms > 0 ? (unsigned long)ms : 1UL;
+}
+
+} // namespace
+
+ProgressLine::ProgressLine(uint32_t total)
+    : on_(isatty(STDERR_FILENO) != 0), total_(total)
+{
+    if (on_)
+        clock_gettime(CLOCK_MONOTONIC, &start_);
+}
+
+void ProgressLine::update(uint32_t sent)
+{
+    if (!on_ || total_ == 0)
+        return;
+    // Decimal units with one digit after the point; integers only, as the
+    // target's C library may print no floating point. Both figures are
+    // truncated, so the line reads "x of x" only when all is sent.
+    const bool mb = total_ >= 1000000;
+    const uint32_t tenth = mb ? 100000 : 100;
+    unsigned percent = (unsigned)((unsigned long long)sent * 100 / total_);
+    unsigned long sent_t = sent / tenth, total_t = total_ / tenth;
+    // A byte per millisecond is a kB/s.
+    unsigned long rate = sent / elapsed_ms(start_);
+    int width =
+        fprintf(stderr, "\rLoading %3u%%  %lu.%lu of %lu.%lu %s  %lu kB/s",
+                percent, sent_t / 10, sent_t % 10, total_t / 10, total_t % 10,
+                mb ? "MB" : "kB", rate);
+    // Blank what is left of a longer line before.
+    if (width < width_)
+        fprintf(stderr, "%*s", width_ - width, "");
+    if (width > width_)
+        width_ = width;
+    drawn_ = true;
+}
+
+void ProgressLine::end()
+{
+    if (drawn_)
+        fputc('\n', stderr);
+    drawn_ = false;
+    on_ = false;
+}
