@@ -42,8 +42,8 @@ void ProgressLine::update(uint32_t sent)
                 percent, sent_t / 10, sent_t % 10, total_t / 10, total_t % 10,
                 mb ? "MB" : "kB", rate);
     // Blank what is left of a longer line before.
-    if (width < width_)
-        fprintf(stderr, "%*s", width_ - width, "");
+    for (int i = width; i < width_; i++)
+        fputc(' ', stderr);
     if (width > width_)
         width_ = width;
     drawn_ = true;
