@@ -34,7 +34,8 @@ void ProgressLine::update(uint32_t sent)
     const bool mb = total_ >= 1000000;
     const uint32_t tenth = mb ? 100000 : 100;
     unsigned percent = (unsigned)((unsigned long long)sent * 100 / total_);
-    unsigned long sent_t = sent / tenth, total_t = total_ / tenth;
+    unsigned long sent_t = sent / tenth;
+    unsigned long total_t = total_ / tenth;
     // A byte per millisecond is a kB/s.
     unsigned long rate = sent / elapsed_ms(start_);
     int width =
