@@ -29,8 +29,8 @@ void ProgressLine::update(uint32_t sent)
     if (!on_ || total_ == 0)
         return;
     // Decimal units with one digit after the point; integers only, as the
-    // target's C library may print no floating point. Both figures are
-    // truncated, so the line reads "x of x" only when all is sent.
+    // target's C library may print no floating point. Every figure is
+    // truncated: none shows more than has gone out.
     const bool mb = total_ >= 1000000;
     const uint32_t tenth = mb ? 100000 : 100;
     unsigned percent = (unsigned)((unsigned long long)sent * 100 / total_);
@@ -42,6 +42,8 @@ void ProgressLine::update(uint32_t sent)
         fprintf(stderr, "\rLoading %3u%%  %lu.%lu of %lu.%lu %s  %lu kB/s",
                 percent, sent_t / 10, sent_t % 10, total_t / 10, total_t % 10,
                 mb ? "MB" : "kB", rate);
+    if (width < 0)
+        return; // the terminal has gone; nothing more to tidy
     // Blank what is left of a longer line before.
     for (int i = width; i < width_; i++)
         fputc(' ', stderr);
