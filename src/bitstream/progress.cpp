@@ -10,9 +10,24 @@ unsigned long elapsed_ms(const struct timespec &start)
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long ms = (long long)(now.tv_sec - start.tv_sec) * 1000 +
-                   (now.tv_nsec - start.tv_nsec) / 1000000;
+    long ms = (long)(now.tv_sec - start.tv_sec) * 1000L +
+              (now.tv_nsec - start.tv_nsec) / 1000000L;
     return ms > 0 ? (unsigned long)ms : 1UL;
+}
+
+// Whole percent of part in whole, in 32-bit arithmetic: a 64-bit division
+// would pull libgcc_s into the target's dependencies. Large loads are
+// scaled down first, whole rounded up, so the share never shows more than
+// has gone out; 100 only when all has.
+unsigned percent_of(uint32_t part, uint32_t whole)
+{
+    if (part >= whole)
+        return 100;
+    while (whole > UINT32_MAX / 100) {
+        part >>= 1;
+        whole = (whole >> 1) + (whole & 1);
+    }
+    return (unsigned)(part * 100 / whole);
 }
 
 } // namespace
@@ -33,7 +48,7 @@ void ProgressLine::update(uint32_t sent)
     // truncated: none shows more than has gone out.
     const bool mb = total_ >= 1000000;
     const uint32_t tenth = mb ? 100000 : 100;
-    unsigned percent = (unsigned)((unsigned long long)sent * 100 / total_);
+    unsigned percent = percent_of(sent, total_);
     unsigned long sent_t = sent / tenth;
     unsigned long total_t = total_ / tenth;
     // A byte per millisecond is a kB/s.
