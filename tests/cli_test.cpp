@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <cctype>
 #include <unistd.h>
 
 #include "bitfile_writer.h"
@@ -343,11 +343,31 @@ std::vector<size_t> full_chunk_writes(const ToolRun &run)
     return out;
 }
 
-// The rate varies from run to run, and so does the padding after it.
+// The rate varies from run to run, and so does the padding after it:
+// "  <digits> kB/s" and any blanks after it become "  R kB/s".
 std::string without_rates(const std::string &err)
 {
-    static const std::regex rate("  [0-9]+ kB/s *");
-    return std::regex_replace(err, rate, "  R kB/s");
+    std::string out;
+    size_t i = 0;
+    while (i < err.size()) {
+        size_t unit = err.find(" kB/s", i);
+        size_t digits = unit;
+        while (digits != std::string::npos && digits > i &&
+               std::isdigit((unsigned char)err[digits - 1]))
+            digits--;
+        if (unit == std::string::npos || digits == unit || digits < i + 2 ||
+            err.compare(digits - 2, 2, "  ") != 0) {
+            size_t end = unit == std::string::npos ? err.size() : unit + 5;
+            out += err.substr(i, end - i);
+            i = end;
+            continue;
+        }
+        out += err.substr(i, digits - i) + "R kB/s";
+        i = unit + 5;
+        while (i < err.size() && err[i] == ' ')
+            i++;
+    }
+    return out;
 }
 
 } // namespace
