@@ -7,7 +7,8 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
-ensure_packages "${HOST_PACKAGES[@]}"
+# script (bsdutils) gives a load a terminal for its progress line.
+ensure_packages "${HOST_PACKAGES[@]}" bsdutils
 BUILD=${BUILD:-$ROOT/build-bench}
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTAPLINE_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j2 --target tapline tapsim_preload make_bitfile mirror_bench measure load_report tapsim_bench >/dev/null
@@ -32,8 +33,14 @@ rss() { sed -n 's/.*peak_rss_kib \([0-9]*\).*/\1/p'; }
 echo "== tapline load of a 16 MiB bitstream through the preloaded simulator"
 small=$(load "$WORK/small.bit" "$WORK/small.rec")
 big=$(load "$WORK/big.bit" "$WORK/big.rec")
+# The same load with standard error on a pseudo-terminal, so the progress
+# line is drawn after every chunk; the measure line follows it.
+tty=$(script -qec "env LD_PRELOAD='$BUILD/sim/libtapsim.so' TAPSIM_KEEP_CONFIG=0 \
+    TAPSIM_RECORD='$WORK/tty.rec' '$BUILD/bench/measure' '$BUILD/src/tapline' \
+    load '$WORK/big.bit' >/dev/null" /dev/null | tr '\r' '\n' | grep '^measure:')
 echo "4 KiB load:  $small"
 echo "16 MiB load: $big"
+echo "16 MiB load, progress on a terminal: $tty"
 base=$(echo "$small" | rss)
 peak=$(echo "$big" | rss)
 floor=$(( (2 * LENGTH + 65535) / 1024 ))

@@ -5,7 +5,7 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
-ensure_packages "${HOST_PACKAGES[@]}"
+ensure_packages "${HOST_PACKAGES[@]}" gzip
 BUILD=${BUILD:-$ROOT/build}
 build_host "$BUILD" >/dev/null
 
@@ -23,6 +23,7 @@ run() {
         "$TOOL" "$@" || echo "(exit status $?)"
 }
 
+run --version
 run idcode
 for n in 1 2 3 4; do run "user$n"; done
 run reset
@@ -30,6 +31,13 @@ run reset
 run load "$WORK/design.bit"
 echo "Simulated FPGA after the load (instructions loaded, configuration received):"
 grep -E '^(instruction|config) ' "$WORK/record" || true
+echo "The same bit file compressed, loaded from standard input:"
+gzip -c "$WORK/design.bit" >"$WORK/design.bit.gz"
+echo "\$ zcat design.bit.gz | tapline load -"
+zcat "$WORK/design.bit.gz" |
+    env LD_PRELOAD="$SIM" TAPSIM_RECORD="$WORK/record" TAPSIM_KEEP_CONFIG=0 \
+        "$TOOL" load - || echo "(exit status $?)"
+grep -E '^config ' "$WORK/record" || true
 "$BUILD/tests/make_bitfile" "$WORK/mirrored.bit" 262144 --mirrored
 run load "$WORK/mirrored.bit" >/dev/null
 echo "The same load with every byte stored bit-mirrored leaves the FPGA unstarted:"

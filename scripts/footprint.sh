@@ -55,6 +55,11 @@ if grep -q '^libstdc++' <<<"$needed"; then
     echo "FAIL: libstdc++ is a dynamic dependency" >&2
     status=1
 fi
+# A 64-bit division or an unwinder would bring it in on the 32-bit target.
+if grep -q '^libgcc_s' <<<"$needed"; then
+    echo "FAIL: libgcc_s is a dynamic dependency" >&2
+    status=1
+fi
 if ! grep -qx 'libftdi.so.1' <<<"$needed"; then
     echo "FAIL: libftdi.so.1 is not a dynamic dependency" >&2
     status=1

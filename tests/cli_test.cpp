@@ -2,6 +2,8 @@
 // simulated adapter: exit statuses, texts, and what reached the target.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,9 +19,9 @@ namespace {
 const std::string usage = "./tapline [idcode/reset/load <bitstream.bit>] \n";
 const std::string no_device = "Can't open device 2a5e:0c41\n";
 const std::string no_vref = "Vref not detected. Please power on target board\n";
-const std::vector<std::string> all_words = {"idcode", "reset", "load",  "user1",
-                                            "user2",  "user3", "user4", "user5",
-                                            "IDCODE", ""};
+const std::vector<std::string> all_words = {
+    "idcode", "reset", "load",   "user1",        "user2", "user3",
+    "user4",  "user5", "IDCODE", "--frobnicate", ""};
 
 // Bulk writes to the adapter after set-up and probe, whole.
 std::vector<Bytes> command_writes(const ToolRun &run)
@@ -34,6 +36,16 @@ std::vector<Bytes> command_writes(const ToolRun &run)
     }
     if (out.size() >= 2)
         out.erase(out.begin(), out.begin() + 2);
+    return out;
+}
+
+// Every bulk write to the adapter as its length and hash, large ones too.
+std::vector<std::pair<uint64_t, uint64_t>> wire_digest(const ToolRun &run)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> out;
+    for (const auto &b : run.record.bulk)
+        if (!b.in && b.device == run.record.adapter_index())
+            out.push_back({b.data.size, b.data.hash});
     return out;
 }
 
@@ -71,6 +83,35 @@ TEST(Cli, NoCommandWordPrintsUsageWithoutTouchingUsb)
         EXPECT_EQ(run.out, usage);
         EXPECT_EQ(run.err, "");
         EXPECT_FALSE(run.has_record) << "USB was used";
+    }
+}
+
+TEST(Cli, HelpAndVersionAnswerWithoutTouchingUsb)
+{
+    struct Case {
+        const char *word;
+        bool version;
+    } cases[] = {
+        {"-h", false}, {"--help", false}, {"-V", true}, {"--version", true}};
+    for (const Case &c : cases) {
+        for (const EnvList &env :
+             {EnvList{}, EnvList{{"TAPSIM_ADAPTER", "0"}}}) {
+            ToolRun run = run_tool({c.word, "idcode"}, env);
+            EXPECT_EQ(run.status, 0) << c.word;
+            EXPECT_EQ(run.err, "") << c.word;
+            EXPECT_FALSE(run.has_record) << c.word << ": USB was used";
+            if (c.version) {
+                EXPECT_EQ(run.out, "tapline " TAPLINE_VERSION "\n");
+                continue;
+            }
+            EXPECT_EQ(run.out.rfind("Usage: tapline COMMAND [FILE]\n", 0), 0u);
+            for (const char *command : {"idcode", "reset", "load FILE", "user1",
+                                        "user2", "user3", "user4"})
+                EXPECT_NE(run.out.find(std::string("\n  ") + command + " "),
+                          std::string::npos)
+                    << command;
+            EXPECT_NE(run.out.find("man tapline"), std::string::npos);
+        }
     }
 }
 
@@ -180,7 +221,8 @@ TEST(Cli, ResetClearsAStartedConfiguration)
 
 TEST(Cli, UnknownWordsAndLoadWithoutFileShowUsageAndFail)
 {
-    for (const char *word : {"user5", "IDCODE", "", "load"}) {
+    for (const char *word :
+         {"user5", "IDCODE", "", "load", "--frobnicate", "-v", "--HELP"}) {
         ToolRun run = run_tool({word});
         EXPECT_EQ(run.status, 1) << word;
         EXPECT_EQ(run.out, usage) << word;
@@ -360,3 +402,125 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StrictLoad> &i) {
         return std::string(i.param.name);
     });
+
+TEST(Cli, LoadFromStandardInputSendsWhatLoadingByNameSends)
+{
+    bitgen::Bytes stream = bitgen::config_stream(150000);
+    bitgen::Bytes bytes = bitgen::make_bitfile({}, stream);
+    TempBit file(bytes);
+    ToolRun by_name = run_tool({"load", file.path});
+    ToolRun piped =
+        run_tool({"load", "-"}, {}, {std::string(bytes.begin(), bytes.end())});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.out, by_name.out);
+    EXPECT_NE(piped.out.find("\tBitstream length: 150000\n"),
+              std::string::npos);
+    EXPECT_EQ(wire_digest(piped), wire_digest(by_name));
+    EXPECT_GT(wire_digest(piped).size(), 3u);
+    EXPECT_TRUE(piped.record.done);
+}
+
+TEST(Cli, LoadRefusesABadStandardInputBeforeSendingAnything)
+{
+    bitgen::Bytes bad = bitgen::make_bitfile({}, bitgen::config_stream(1000));
+    bad[0] = 0x01;
+    bitgen::Bytes cut = bitgen::make_bitfile({}, bitgen::config_stream(1000));
+    cut.resize(cut.size() - 1);
+    for (const bitgen::Bytes &input : {bad, cut, bitgen::Bytes()}) {
+        ToolRun run = run_tool({"load", "-"}, {},
+                               {std::string(input.begin(), input.end())});
+        EXPECT_EQ(run.status, 1) << input.size();
+        EXPECT_EQ(run.out, "") << input.size();
+        EXPECT_EQ(run.err, "standard input is not a valid bit file\n")
+            << input.size();
+        EXPECT_TRUE(command_writes(run).empty()) << input.size();
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+    }
+}
+
+namespace {
+
+// Ordinals (from 1) of the bulk writes that start each full chunk.
+std::vector<size_t> full_chunk_writes(const ToolRun &run)
+{
+    std::vector<size_t> out;
+    size_t n = 0;
+    for (const auto &b : run.record.bulk) {
+        if (b.in)
+            continue;
+        n++;
+        const auto &h = b.data.head;
+        if (h.size() >= 3 && h[0] == 0x19 && h[1] == 0xFB && h[2] == 0xFF)
+            out.push_back(n);
+    }
+    return out;
+}
+
+// The rate varies from run to run, and so does the padding after it:
+// "  <digits> kB/s" and any blanks after it become "  R kB/s".
+std::string without_rates(const std::string &err)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < err.size()) {
+        size_t unit = err.find(" kB/s", i);
+        size_t digits = unit;
+        while (digits != std::string::npos && digits > i &&
+               std::isdigit((unsigned char)err[digits - 1]))
+            digits--;
+        if (unit == std::string::npos || digits == unit || digits < i + 2 ||
+            err.compare(digits - 2, 2, "  ") != 0) {
+            size_t end = unit == std::string::npos ? err.size() : unit + 5;
+            out += err.substr(i, end - i);
+            i = end;
+            continue;
+        }
+        out += err.substr(i, digits - i) + "R kB/s";
+        i = unit + 5;
+        while (i < err.size() && err[i] == ' ')
+            i++;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Cli, LoadShowsProgressOnlyOnATerminal)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(200000)));
+    ToolRun plain = run_tool({"load", file.path});
+    ASSERT_EQ(plain.err, "");
+    std::vector<size_t> chunks = full_chunk_writes(plain);
+    ASSERT_EQ(chunks.size(), 3u);
+    const EnvList fail_chunk_2 = {
+        {"TAPSIM_SHORT_WRITE", std::to_string(chunks[2])}};
+    const std::string first_two = "\rLoading  32%  65.5 of 200.0 kB  R kB/s"
+                                  "\rLoading  65%  131.0 of 200.0 kB  R kB/s";
+    struct Case {
+        EnvList env;
+        bool tty;
+        std::string err;
+    } cases[] = {
+        {{},
+         true,
+         first_two + "\rLoading  98%  196.5 of 200.0 kB  R kB/s"
+                     "\rLoading 100%  200.0 of 200.0 kB  R kB/s\n"},
+        {fail_chunk_2, true, first_two + "\nFtdi write failed 2\n"},
+        {fail_chunk_2, false, "Ftdi write failed 2\n"},
+    };
+    for (const Case &c : cases) {
+        ToolRun run = run_tool({"load", file.path}, c.env, {{}, c.tty});
+        EXPECT_EQ(without_rates(run.err), c.err) << c.tty;
+        EXPECT_EQ(run.out, plain.out) << c.tty;
+        EXPECT_EQ(run.record.done, c.env.empty()) << c.tty;
+    }
+
+    TempBit big(bitgen::make_bitfile({}, bitgen::config_stream(1100000)));
+    ToolRun run = run_tool({"load", big.path}, {}, {{}, true});
+    std::string err = without_rates(run.err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\r'), 17);
+    const std::string end = "\rLoading 100%  1.1 of 1.1 MB  R kB/s\n";
+    ASSERT_GE(err.size(), end.size());
+    EXPECT_EQ(err.substr(err.size() - end.size()), end);
+}

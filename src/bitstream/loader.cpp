@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "bitstream/bitfile.h"
+#include "bitstream/progress.h"
 #include "bitstream/stream_idcode.h"
 #include "cli/entry.h"
 #include "jtag/constants.h"
@@ -21,7 +22,7 @@ struct FileOwner {
     FileOwner &operator=(const FileOwner &) = delete;
     ~FileOwner()
     {
-        if (file)
+        if (file && file != stdin)
             fclose(file);
     }
 };
@@ -39,6 +40,18 @@ struct BufferOwner {
     BufferOwner &operator=(const BufferOwner &) = delete;
     ~BufferOwner() { free(bytes); }
 };
+
+// "-" is standard input, as for other tools (a file of that name is
+// reached as "./-"). *name is what messages call the input.
+FILE *open_input(const char *filename, const char **name)
+{
+    if (strcmp(filename, "-") == 0) {
+        *name = "standard input";
+        return stdin;
+    }
+    *name = filename;
+    return fopen(filename, "r");
+}
 
 const char *text_or_empty(const char *text)
 {
@@ -118,15 +131,18 @@ int start_target(struct ftdi_context *ftdi)
 int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
                    const unsigned char *mirrored, uint32_t length)
 {
+    ProgressLine progress(length);
     uint32_t full_chunks = length / CHUNK_DATA_SIZE;
     uint32_t last = length % CHUNK_DATA_SIZE;
     for (uint32_t i = 0; i < full_chunks; i++) {
         int size = loader_frame_chunk(
             buf, mirrored + (size_t)i * CHUNK_DATA_SIZE, CHUNK_DATA_SIZE);
         if (ftdi_write_data(ftdi, buf, size) != size) {
+            progress.end();
             fprintf(stderr, "Ftdi write failed %d\n", (int)i);
             return -1;
         }
+        progress.update((i + 1) * CHUNK_DATA_SIZE);
     }
     // A length that is a multiple of the chunk size has no final chunk.
     if (last == 0)
@@ -134,9 +150,11 @@ int send_bitstream(struct ftdi_context *ftdi, unsigned char *buf,
     int size = loader_frame_chunk(
         buf, mirrored + (size_t)full_chunks * CHUNK_DATA_SIZE, last);
     if (ftdi_write_data(ftdi, buf, size) != size) {
+        progress.end();
         fputs("Ftdi write failed last\n", stderr);
         return -1;
     }
+    progress.update(length);
     return 0;
 }
 
@@ -209,14 +227,15 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         fputs("Can't malloc memory\n", stderr);
         return -1;
     }
-    file.file = fopen(filename, "r");
+    const char *name;
+    file.file = open_input(filename, &name);
     if (!file.file) {
-        fprintf(stderr, "Can't open %s: %s\n", filename, strerror(errno));
+        fprintf(stderr, "Can't open %s: %s\n", name, strerror(errno));
         return -1;
     }
     errno = 0;
     if (bitfile_read_header(file.file, info.info) != 0) {
-        report_read_failure(filename, errno);
+        report_read_failure(name, errno);
         return -1;
     }
     loader_print_header(info.info);
@@ -229,7 +248,7 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
     }
     loader_mirror(mirrored.bytes, info.info->data, length);
 
-    if (check_part(ftdi, buf, filename, info.info) != 0)
+    if (check_part(ftdi, buf, name, info.info) != 0)
         return -1;
     // Without a cleared device the bitstream would be lost: send none.
     if (prepare_target(ftdi, buf) != 0)

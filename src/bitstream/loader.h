@@ -7,10 +7,11 @@
 struct ftdi_context;
 struct BitstreamInfo;
 
-// Reads filename, prints its header and shifts its bitstream into the
-// FPGA's configuration input, then starts the device. Without a file name
-// (argc 2) prints the usage line. Nothing is sent for a file that is not a
-// valid bit file. Returns 0, or -1 after a line on standard error.
+// Reads filename ("-": standard input), prints its header and shifts its
+// bitstream into the FPGA's configuration input, then starts the device.
+// Without a file name (argc 2) prints the usage line. Nothing is sent for a
+// file that is not a valid bit file. Returns 0, or -1 after a line on standard
+// error.
 int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
                  const char *filename);
 

@@ -3,6 +3,7 @@
 #include <ftdi.h>
 #include <stdio.h>
 
+#include "cli/about.h"
 #include "cli/dispatch.h"
 #include "jtag/adapter.h"
 #include "jtag/constants.h"
@@ -18,6 +19,9 @@ int tapline_main(int argc, char **argv)
         print_usage();
         return 1;
     }
+    // Help and version answer without touching USB.
+    if (print_about(argv[1]))
+        return 0;
 
     // Owned for the whole run; every operation borrows them.
     struct ftdi_context ftdi;

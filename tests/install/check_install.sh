@@ -75,17 +75,19 @@ fi
 
 # Every line the tool prints, from its source, must be in the page: a
 # message nobody documented is a fault. printf conversions stand for any
-# word (%s for any text) in the page's examples and placeholders.
-# Calls and literals split over lines are joined first.
+# word (%s for any text) in the page's examples and placeholders; a field
+# width may pad with blanks; %% is a percent sign. Calls and literals split
+# over lines are joined first.
 find "$source/src" -name '*.cpp' -exec cat {} + | tr '\n' ' ' |
     sed -E 's/"[[:space:]]+"//g' |
     grep -oE '\b(f?puts|f?printf)\((stderr, *)?"([^"\\]|\\.)*"' |
-    sed -E 's/^[^"]*"//; s/"$//; s/\\[nt]//g; s/\\"/"/g; s/^ +//; s/ +$//' |
+    sed -E 's/^[^"]*"//; s/"$//; s/\\[nrt]//g; s/\\"/"/g; s/^ +//; s/ +$//' |
     sort -u >"$scratch/messages"
 [ -s "$scratch/messages" ] || fail "found no messages in $source/src"
 while IFS= read -r message; do
     pattern=$(printf '%s\n' "$message" |
-        sed -E 's/[][\\.*+?(){}|^$]/\\&/g; s/%[0-9]*l*s/.*/g; s/%[0-9]*l*[a-z]/[^ ]+/g')
+        sed -E 's/[][\\.*+?(){}|^$]/\\&/g; s/%[0-9]*l*s/.*/g;
+            s/%[0-9]+l*[a-z]/ *[^ ]+/g; s/%[0-9]*l*[a-z]/[^ ]+/g; s/%%/%/g')
     grep -qEx -- "$pattern" "$rendered" ||
         fail "message not in the man page: $message"
 done <"$scratch/messages"
@@ -107,6 +109,14 @@ else
         fail "without arguments: printed on standard error:"
         cat "$scratch/err" >&2
     }
+fi
+# --version answers without the adapter, with the version the page shows.
+page_version=$(sed -n 's/^\.TH .*"tapline \([^"]*\)".*/\1/p' "$man_page" 2>/dev/null)
+if [ -x "$binary" ]; then
+    version=$(LD_LIBRARY_PATH=${TAPLINE_TEST_LIBRARY_PATH:-${LD_LIBRARY_PATH:-}} \
+        "$@" "$binary" --version </dev/null 2>&1)
+    [ "$version" = "tapline $page_version" ] ||
+        fail "--version says '$version'; the man page is for 'tapline $page_version'"
 fi
 # libftdi is the system's: none ships with the tool.
 found=$(find "$prefix" -name 'libftdi*')

@@ -3,6 +3,7 @@
 #ifndef TAPLINE_TESTS_RUN_TOOL_H
 #define TAPLINE_TESTS_RUN_TOOL_H
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +20,15 @@ struct ToolRun {
 
 using EnvList = std::vector<std::pair<std::string, std::string>>;
 
+// The child's standard input is /dev/null and its output and error go to
+// files, unless asked otherwise here.
+struct Streams {
+    std::optional<std::string> input; // written to a pipe on standard input
+    bool error_on_tty = false; // standard error on a pseudo-terminal (raw)
+};
+
 // args excludes the program name. env adds TAPSIM_* settings.
-ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env = {});
+ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env = {},
+                 const Streams &streams = {});
 
 #endif
