@@ -80,5 +80,30 @@ for variant in fs hs; do
     model "$variant" 0x0362D093 load "$WORK/k7.bit"
 done
 echo
+echo "== what the load's checks add (ID code read, INIT polls, DONE read)"
+# Every read after the probe belongs to a check, and so do the ID code
+# read's ten writes and every 13-byte IR capture scan; the rest is the
+# load's own sequence. Each transfer costs the chip's frame or microframe.
+checks() { # checks VARIANT IDCODE USB_US FILE
+    env LD_PRELOAD="$BUILD/sim/libtapsim.so" TAPSIM_KEEP_CONFIG=0 \
+        TAPSIM_VARIANT="$1" TAPSIM_IDCODE="$2" TAPSIM_RECORD="$WORK/c.rec" \
+        "$BUILD/src/tapline" load "$4" >/dev/null 2>&1 || true
+    awk -v variant="$1" -v usb="$3" -v what="$4" '
+        function field(k,   i, a) { for (i = 2; i <= NF; i++) { split($i, a, "="); if (a[1] == k) return a[2] } }
+        /^bulk / { all++
+                   if (field("dir") == "out") { writes++; if (writes > 2 && field("len") == 13 && field("data") ~ /^4b0303/) scans++ }
+                   else if (writes > 2) reads++ }
+        /^mpsse opcode=0x3b .*out_data=05/ { polls++ }
+        /^time / { us = field("us") }
+        END { sub(".*/", "", what); added = 10 + scans + reads
+              printf "| %-8s | %s | %6d | %4d (%d INIT polls) | %8.3f ms | %10.3f ms |\n", what, variant, all, added, polls, added * usb / 1000, us / 1000 }' "$WORK/c.rec"
+}
+echo "| file | chip | transfers | of them checks | checks' USB time | model time |"
+for row in "fs 1000" "hs 125"; do
+    set -- $row
+    checks "$1" 0x01C22093 "$2" "$WORK/s3e.bit"
+    checks "$1" 0x0362D093 "$2" "$WORK/a7.bit"
+done
+echo
 echo "== simulator cost"
 "$BUILD/tests/sim/tapsim_bench" 2>/dev/null || echo "(tapsim_bench not built)"
