@@ -121,7 +121,10 @@ TEST_F(ToolTest, ReadDrRefusesCountsOutsideItsRangeBeforeWriting)
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Ftdi write failed\n");
     ASSERT_EQ(write_log().size(), 4u);
-    EXPECT_EQ(write_log()[3].result, -ETIMEDOUT);
+    // libftdi 0.x passes libusb's -ETIMEDOUT on, 1.x its own -1; the chip's
+    // side is the same under both.
+    EXPECT_LT(write_log()[3].result, 0);
+    EXPECT_EQ(rec().bulk.back().result, -ETIMEDOUT);
     EXPECT_EQ(write_log()[3].bytes.size(), 65538u);
     EXPECT_EQ(
         Bytes(write_log()[3].bytes.begin(), write_log()[3].bytes.begin() + 3),

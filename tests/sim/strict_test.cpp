@@ -186,7 +186,8 @@ TEST(AnswerBuffer, OversizedReadBackStallsTheWrite)
     ASSERT_EQ(b.mpsse(), 0);
     ASSERT_EQ(b.write(Bench::setup()), 10);
     const Bytes cmd = cat({{0x84, 0x39, 0x57, 0x02}, Bytes(600, 0x3C)});
-    EXPECT_EQ(b.write(cmd), -ETIMEDOUT);
+    // libftdi 0.x passes -ETIMEDOUT on, 1.x returns -1.
+    EXPECT_LT(b.write(cmd), 0);
     const tapsim::Record &r = tapsim::record();
     // The engine took four command bytes and 384 data bytes; 128 more wait
     // in the chip's own buffer, the last 88 it refused.
