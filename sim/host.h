@@ -65,6 +65,38 @@ struct ConfigDescriptor {
     InterfaceDescriptor interfaces[kInterfaces];
 };
 
+// A configuration's interfaces and endpoints in a front's own libusb
+// types: libusb 0.1 and 1.0 name the fields alike, so one filler serves
+// both fronts.
+template <typename Interface, typename Alt, typename Endpoint>
+void fill_interfaces(const ConfigDescriptor &hc, Interface *interfaces,
+                     Alt *alts, Endpoint (*endpoints)[kEndpointsPerInterface])
+{
+    for (int i = 0; i < kInterfaces; ++i) {
+        const InterfaceDescriptor &hi = hc.interfaces[i];
+        interfaces[i].altsetting = &alts[i];
+        interfaces[i].num_altsetting = 1;
+        Alt &a = alts[i];
+        a.bLength = kInterfaceSize;
+        a.bDescriptorType = kDtInterface;
+        a.bInterfaceNumber = hi.number;
+        a.bNumEndpoints = kEndpointsPerInterface;
+        a.bInterfaceClass = kClassVendor;
+        a.bInterfaceSubClass = kClassVendor;
+        a.bInterfaceProtocol = kClassVendor;
+        a.iInterface = hi.i_interface;
+        a.endpoint = endpoints[i];
+        for (int e = 0; e < kEndpointsPerInterface; ++e) {
+            Endpoint &ep = endpoints[i][e];
+            ep.bLength = kEndpointSize;
+            ep.bDescriptorType = kDtEndpoint;
+            ep.bEndpointAddress = hi.endpoints[e].address;
+            ep.bmAttributes = hi.endpoints[e].attributes;
+            ep.wMaxPacketSize = hi.endpoints[e].max_packet;
+        }
+    }
+}
+
 // What a device shows the host; the same in every generation.
 DeviceDescriptor device_descriptor(const Device &d);
 ConfigDescriptor config_descriptor(const Device &d);

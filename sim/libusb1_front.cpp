@@ -118,29 +118,7 @@ void fill_config(ConfigBlock &b, const host::ConfigDescriptor &hc)
     c.bmAttributes = hc.attributes;
     c.MaxPower = hc.max_power;
     c.interface = b.interfaces;
-    for (int i = 0; i < host::kInterfaces; ++i) {
-        const host::InterfaceDescriptor &hi = hc.interfaces[i];
-        b.interfaces[i].altsetting = &b.alts[i];
-        b.interfaces[i].num_altsetting = 1;
-        libusb_interface_descriptor &a = b.alts[i];
-        a.bLength = LIBUSB_DT_INTERFACE_SIZE;
-        a.bDescriptorType = LIBUSB_DT_INTERFACE;
-        a.bInterfaceNumber = hi.number;
-        a.bNumEndpoints = host::kEndpointsPerInterface;
-        a.bInterfaceClass = host::kClassVendor;
-        a.bInterfaceSubClass = host::kClassVendor;
-        a.bInterfaceProtocol = host::kClassVendor;
-        a.iInterface = hi.i_interface;
-        a.endpoint = b.endpoints[i];
-        for (int e = 0; e < host::kEndpointsPerInterface; ++e) {
-            libusb_endpoint_descriptor &ep = b.endpoints[i][e];
-            ep.bLength = LIBUSB_DT_ENDPOINT_SIZE;
-            ep.bDescriptorType = LIBUSB_DT_ENDPOINT;
-            ep.bEndpointAddress = hi.endpoints[e].address;
-            ep.bmAttributes = hi.endpoints[e].attributes;
-            ep.wMaxPacketSize = hi.endpoints[e].max_packet;
-        }
-    }
+    host::fill_interfaces(hc, b.interfaces, b.alts, b.endpoints);
 }
 
 } // namespace

@@ -109,29 +109,7 @@ void fill_node(UsbNode &n, const Device &d, size_t index, usb_bus *bus)
     n.config.bmAttributes = hc.attributes;
     n.config.MaxPower = hc.max_power;
     n.config.interface = n.interfaces;
-    for (int i = 0; i < host::kInterfaces; ++i) {
-        const host::InterfaceDescriptor &hi = hc.interfaces[i];
-        n.interfaces[i].altsetting = &n.alts[i];
-        n.interfaces[i].num_altsetting = 1;
-        usb_interface_descriptor &a = n.alts[i];
-        a.bLength = USB_DT_INTERFACE_SIZE;
-        a.bDescriptorType = USB_DT_INTERFACE;
-        a.bInterfaceNumber = hi.number;
-        a.bNumEndpoints = host::kEndpointsPerInterface;
-        a.bInterfaceClass = host::kClassVendor;
-        a.bInterfaceSubClass = host::kClassVendor;
-        a.bInterfaceProtocol = host::kClassVendor;
-        a.iInterface = hi.i_interface;
-        a.endpoint = n.endpoints[i];
-        for (int e = 0; e < host::kEndpointsPerInterface; ++e) {
-            usb_endpoint_descriptor &ep = n.endpoints[i][e];
-            ep.bLength = USB_DT_ENDPOINT_SIZE;
-            ep.bDescriptorType = USB_DT_ENDPOINT;
-            ep.bEndpointAddress = hi.endpoints[e].address;
-            ep.bmAttributes = hi.endpoints[e].attributes;
-            ep.wMaxPacketSize = hi.endpoints[e].max_packet;
-        }
-    }
+    host::fill_interfaces(hc, n.interfaces, n.alts, n.endpoints);
     n.dev.config = &n.config;
 }
 

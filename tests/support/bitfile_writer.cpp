@@ -17,6 +17,17 @@ void put_word(Bytes &out, uint32_t word)
     put_be(out, word, 4);
 }
 
+// Dummy words, the bus-width detection pattern and the sync word.
+void put_preamble(Bytes &out)
+{
+    for (int i = 0; i < 8; i++)
+        put_word(out, 0xFFFFFFFF); // dummy words
+    put_word(out, 0x000000BB);     // bus-width detection
+    put_word(out, 0x11220044);
+    put_word(out, 0xFFFFFFFF);
+    put_word(out, 0xAA995566); // sync
+}
+
 } // namespace
 
 Bytes magic()
@@ -60,12 +71,7 @@ Bytes config_stream(size_t size)
     const uint32_t reg_cmd = 4, reg_idcode = 12, reg_fdri = 2;
 
     Bytes out;
-    for (int i = 0; i < 8; i++)
-        put_word(out, 0xFFFFFFFF); // dummy words
-    put_word(out, 0x000000BB);     // bus-width detection
-    put_word(out, 0x11220044);
-    put_word(out, 0xFFFFFFFF);
-    put_word(out, 0xAA995566); // sync
+    put_preamble(out);
     put_word(out, noop);
     put_word(out, write1(reg_cmd, 1));
     put_word(out, 0x00000007); // reset CRC
@@ -203,12 +209,7 @@ Bytes family_stream(const StreamSpec &spec)
     const Layout l = layout_of(spec.family);
     Packets p(l);
     Bytes &out = p.bytes();
-    for (int i = 0; i < 8; i++)
-        put_word(out, 0xFFFFFFFF); // dummy words
-    put_word(out, 0x000000BB);     // bus-width detection
-    put_word(out, 0x11220044);
-    put_word(out, 0xFFFFFFFF);
-    put_word(out, 0xAA995566); // sync
+    put_preamble(out);
     p.noop();
     p.command(0x7); // reset CRC
     if (spec.write_idcode)
