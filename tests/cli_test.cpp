@@ -343,14 +343,14 @@ class CliStrictLoad : public ::testing::TestWithParam<StrictLoad> {};
 TEST_P(CliStrictLoad, RecordShowsWhatTheDeviceMadeOfIt)
 {
     const StrictLoad &c = GetParam();
-    bitgen::StreamSpec spec;
-    spec.family = c.family;
-    spec.idcode = c.file;
-    spec.cut_before_start = c.cut_before_start;
-    spec.size = 100000;
+    bitgen::StreamPlan plan;
+    plan.family = c.family;
+    plan.idcode = c.file;
+    plan.cut_before_start = c.cut_before_start;
+    plan.size = 100000;
     bitgen::Header header;
     header.part = bitgen::example_part(c.family);
-    TempBit bit(bitgen::make_bitfile(header, bitgen::family_stream(spec)));
+    TempBit bit(bitgen::make_bitfile(header, bitgen::family_stream(plan)));
     char device[16];
     std::snprintf(device, sizeof device, "0x%08X", c.device);
     ToolRun run = run_tool({"load", bit.path}, {{"TAPSIM_VARIANT", c.variant},

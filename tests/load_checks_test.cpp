@@ -31,13 +31,13 @@ struct TempFile {
 
 Bytes file_for(Family family, uint32_t idcode, bool cut = false)
 {
-    bitgen::StreamSpec spec;
-    spec.family = family;
-    spec.idcode = idcode;
-    spec.cut_before_start = cut;
+    bitgen::StreamPlan plan;
+    plan.family = family;
+    plan.idcode = idcode;
+    plan.cut_before_start = cut;
     bitgen::Header h;
     h.part = bitgen::example_part(family);
-    return bitgen::make_bitfile(h, bitgen::family_stream(spec));
+    return bitgen::make_bitfile(h, bitgen::family_stream(plan));
 }
 
 bool any_chunk(const std::vector<Bytes> &writes)

@@ -57,13 +57,13 @@ TEST_P(Engine, WalksTheFamilysPackets)
     s.startup_clocks = 12;
     ConfigEngine e(s);
     e.program(0);
-    bitgen::StreamSpec spec;
-    spec.family = c.family;
-    spec.idcode = c.file;
-    spec.write_idcode = c.write_idcode;
-    spec.cut_before_start = c.cut;
-    spec.size = 2000;
-    feed(e, bitgen::family_stream(spec));
+    bitgen::StreamPlan plan;
+    plan.family = c.family;
+    plan.idcode = c.file;
+    plan.write_idcode = c.write_idcode;
+    plan.cut_before_start = c.cut;
+    plan.size = 2000;
+    feed(e, bitgen::family_stream(plan));
     EXPECT_EQ(e.error(), c.error);
     EXPECT_EQ(e.init(0), c.error == ConfigError::None);
     for (int i = 0; i < 11; ++i)

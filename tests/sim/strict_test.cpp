@@ -49,12 +49,12 @@ void tool_load(Bench &b, const bitgen::Bytes &stream)
 
 bitgen::Bytes series7(uint32_t idcode, bool cut = false)
 {
-    bitgen::StreamSpec spec;
-    spec.family = bitgen::Family::Series7;
-    spec.idcode = idcode;
-    spec.cut_before_start = cut;
-    spec.size = 20000;
-    return bitgen::family_stream(spec);
+    bitgen::StreamPlan plan;
+    plan.family = bitgen::Family::Series7;
+    plan.idcode = idcode;
+    plan.cut_before_start = cut;
+    plan.size = 20000;
+    return bitgen::family_stream(plan);
 }
 
 struct ClearCase {

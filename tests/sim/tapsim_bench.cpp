@@ -36,12 +36,12 @@ bool load(size_t mib, bool keep)
         idle.insert(idle.end(), {0x4B, 0x06, 0x00});
     b.write(cat({idle, load_ir(0x05), to_shift_dr()}));
 
-    bitgen::StreamSpec spec;
-    spec.family = bitgen::Family::Series7;
-    spec.idcode = s.idcode;
-    spec.size = mib << 20;
+    bitgen::StreamPlan plan;
+    plan.family = bitgen::Family::Series7;
+    plan.idcode = s.idcode;
+    plan.size = mib << 20;
     // Shifted LSB first, so each byte goes out mirrored.
-    const Bytes stream = bitgen::mirrored(bitgen::family_stream(spec));
+    const Bytes stream = bitgen::mirrored(bitgen::family_stream(plan));
     const size_t total = stream.size();
     const size_t chunk = 65532;
     Bytes cmd(3 + chunk);

@@ -204,23 +204,23 @@ class Packets {
 
 } // namespace
 
-Bytes family_stream(const StreamSpec &spec)
+Bytes family_stream(const StreamPlan &plan)
 {
-    const Layout l = layout_of(spec.family);
+    const Layout l = layout_of(plan.family);
     Packets p(l);
     Bytes &out = p.bytes();
     put_preamble(out);
     p.noop();
     p.command(0x7); // reset CRC
-    if (spec.write_idcode)
-        p.idcode(spec.idcode);
+    if (plan.write_idcode)
+        p.idcode(plan.idcode);
     // Start, desync and four no-ops follow the frames.
     const size_t tail = 8u * l.word_bytes;
     const size_t head = out.size() + 3u * l.word_bytes;
     const size_t words =
-        spec.size > head + tail ? (spec.size - head - tail) / l.word_bytes : 0;
+        plan.size > head + tail ? (plan.size - head - tail) / l.word_bytes : 0;
     p.frames(words);
-    if (spec.cut_before_start)
+    if (plan.cut_before_start)
         return out;
     p.command(0x5); // start-up
     p.command(0xD); // desync

@@ -41,7 +41,7 @@ enum class Family { Spartan3E, Spartan3A, Spartan6, Series7 };
 uint32_t example_idcode(Family family);
 const char *example_part(Family family);
 
-struct StreamSpec {
+struct StreamPlan {
     Family family = Family::Spartan3E;
     uint32_t idcode = 0x01C22093; // written by the ID code packet
     bool write_idcode = true;
@@ -52,7 +52,7 @@ struct StreamSpec {
 // A stream in the family's packets and word size: dummy words, bus width,
 // sync, RCRC, the ID code write, frame data (type-1 FDRI and a type-2
 // count), START, DESYNC and no-ops.
-Bytes family_stream(const StreamSpec &spec);
+Bytes family_stream(const StreamPlan &plan);
 
 // Every byte with its bit order reversed.
 Bytes mirrored(const Bytes &bytes);

@@ -45,25 +45,25 @@ int main(int argc, char **argv)
     size_t size = 4096;
     bool mirror = false, family = false, idcode_given = false;
     const char *part = nullptr;
-    bitgen::StreamSpec spec;
+    bitgen::StreamPlan plan;
     for (int i = 2; i < argc; i++) {
         const char *a = argv[i];
         if (std::strcmp(a, "--mirrored") == 0) {
             mirror = true;
         } else if (std::strncmp(a, "--family=", 9) == 0) {
             family = true;
-            if (!family_named(a + 9, spec.family)) {
+            if (!family_named(a + 9, plan.family)) {
                 std::fputs(usage, stderr);
                 return 2;
             }
         } else if (std::strncmp(a, "--idcode=", 9) == 0) {
             idcode_given = true;
-            spec.idcode =
+            plan.idcode =
                 static_cast<uint32_t>(std::strtoul(a + 9, nullptr, 0));
         } else if (std::strncmp(a, "--part=", 7) == 0) {
             part = a + 7;
         } else if (std::strcmp(a, "--cut") == 0) {
-            spec.cut_before_start = true;
+            plan.cut_before_start = true;
         } else {
             size = std::strtoul(a, nullptr, 0);
         }
@@ -72,10 +72,10 @@ int main(int argc, char **argv)
     bitgen::Bytes stream;
     if (family) {
         if (!idcode_given)
-            spec.idcode = bitgen::example_idcode(spec.family);
-        spec.size = size;
-        header.part = bitgen::example_part(spec.family);
-        stream = bitgen::family_stream(spec);
+            plan.idcode = bitgen::example_idcode(plan.family);
+        plan.size = size;
+        header.part = bitgen::example_part(plan.family);
+        stream = bitgen::family_stream(plan);
     } else {
         stream = bitgen::config_stream(size);
     }
