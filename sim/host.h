@@ -65,13 +65,37 @@ struct ConfigDescriptor {
     InterfaceDescriptor interfaces[kInterfaces];
 };
 
-// A configuration's interfaces and endpoints in a front's own libusb
-// types: libusb 0.1 and 1.0 name the fields alike, so one filler serves
-// both fronts.
-template <typename Interface, typename Alt, typename Endpoint>
-void fill_interfaces(const ConfigDescriptor &hc, Interface *interfaces,
-                     Alt *alts, Endpoint (*endpoints)[kEndpointsPerInterface])
+// The descriptors in a front's own libusb types: libusb 0.1 and 1.0 name
+// the fields alike, so one filler serves both fronts.
+template <typename Desc> void fill_device(const DeviceDescriptor &hd, Desc &dd)
 {
+    dd.bLength = kDeviceSize;
+    dd.bDescriptorType = kDtDevice;
+    dd.bcdUSB = hd.bcd_usb;
+    dd.bMaxPacketSize0 = hd.max_packet0;
+    dd.idVendor = hd.vid;
+    dd.idProduct = hd.pid;
+    dd.bcdDevice = hd.bcd_device;
+    dd.iManufacturer = hd.i_manufacturer;
+    dd.iProduct = hd.i_product;
+    dd.iSerialNumber = hd.i_serial;
+    dd.bNumConfigurations = hd.num_configurations;
+}
+
+// The configuration with its interfaces and endpoints, in arrays the
+// caller keeps alive beside it.
+template <typename Config, typename Interface, typename Alt, typename Endpoint>
+void fill_config(const ConfigDescriptor &hc, Config &c, Interface *interfaces,
+                 Alt *alts, Endpoint (*endpoints)[kEndpointsPerInterface])
+{
+    c.bLength = kConfigSize;
+    c.bDescriptorType = kDtConfig;
+    c.wTotalLength = hc.total_length;
+    c.bNumInterfaces = kInterfaces;
+    c.bConfigurationValue = kConfigurationValue;
+    c.bmAttributes = hc.attributes;
+    c.MaxPower = hc.max_power;
+    c.interface = interfaces;
     for (int i = 0; i < kInterfaces; ++i) {
         const InterfaceDescriptor &hi = hc.interfaces[i];
         interfaces[i].altsetting = &alts[i];

@@ -109,16 +109,7 @@ struct ConfigBlock {
 void fill_config(ConfigBlock &b, const host::ConfigDescriptor &hc)
 {
     std::memset(&b, 0, sizeof b);
-    libusb_config_descriptor &c = b.config;
-    c.bLength = LIBUSB_DT_CONFIG_SIZE;
-    c.bDescriptorType = LIBUSB_DT_CONFIG;
-    c.wTotalLength = hc.total_length;
-    c.bNumInterfaces = host::kInterfaces;
-    c.bConfigurationValue = host::kConfigurationValue;
-    c.bmAttributes = hc.attributes;
-    c.MaxPower = hc.max_power;
-    c.interface = b.interfaces;
-    host::fill_interfaces(hc, b.interfaces, b.alts, b.endpoints);
+    host::fill_config(hc, b.config, b.interfaces, b.alts, b.endpoints);
 }
 
 } // namespace
@@ -208,17 +199,7 @@ int libusb_get_device_descriptor(libusb_device *dev,
 {
     const host::DeviceDescriptor &hd = dev->descriptor;
     std::memset(desc, 0, sizeof *desc);
-    desc->bLength = LIBUSB_DT_DEVICE_SIZE;
-    desc->bDescriptorType = LIBUSB_DT_DEVICE;
-    desc->bcdUSB = hd.bcd_usb;
-    desc->bMaxPacketSize0 = hd.max_packet0;
-    desc->idVendor = hd.vid;
-    desc->idProduct = hd.pid;
-    desc->bcdDevice = hd.bcd_device;
-    desc->iManufacturer = hd.i_manufacturer;
-    desc->iProduct = hd.i_product;
-    desc->iSerialNumber = hd.i_serial;
-    desc->bNumConfigurations = hd.num_configurations;
+    host::fill_device(hd, *desc);
     return LIBUSB_SUCCESS;
 }
 

@@ -87,29 +87,9 @@ void fill_node(UsbNode &n, const Device &d, size_t index, usb_bus *bus)
     n.dev.bus = bus;
     n.dev.devnum = devnum;
     const host::DeviceDescriptor hd = host::device_descriptor(d);
-    usb_device_descriptor &dd = n.dev.descriptor;
-    dd.bLength = USB_DT_DEVICE_SIZE;
-    dd.bDescriptorType = USB_DT_DEVICE;
-    dd.bcdUSB = hd.bcd_usb;
-    dd.bMaxPacketSize0 = hd.max_packet0;
-    dd.idVendor = hd.vid;
-    dd.idProduct = hd.pid;
-    dd.bcdDevice = hd.bcd_device;
-    dd.iManufacturer = hd.i_manufacturer;
-    dd.iProduct = hd.i_product;
-    dd.iSerialNumber = hd.i_serial;
-    dd.bNumConfigurations = hd.num_configurations;
-
+    host::fill_device(hd, n.dev.descriptor);
     const host::ConfigDescriptor hc = host::config_descriptor(d);
-    n.config.bLength = USB_DT_CONFIG_SIZE;
-    n.config.bDescriptorType = USB_DT_CONFIG;
-    n.config.wTotalLength = hc.total_length;
-    n.config.bNumInterfaces = host::kInterfaces;
-    n.config.bConfigurationValue = host::kConfigurationValue;
-    n.config.bmAttributes = hc.attributes;
-    n.config.MaxPower = hc.max_power;
-    n.config.interface = n.interfaces;
-    host::fill_interfaces(hc, n.interfaces, n.alts, n.endpoints);
+    host::fill_config(hc, n.config, n.interfaces, n.alts, n.endpoints);
     n.dev.config = &n.config;
 }
 
