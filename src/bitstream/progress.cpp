@@ -3,17 +3,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
-namespace {
+#include "jtag/clock.h"
 
-// Milliseconds from start to now, at least 1 so a rate can be taken.
-unsigned long elapsed_ms(const struct timespec &start)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    long ms = (long)(now.tv_sec - start.tv_sec) * 1000L +
-              (now.tv_nsec - start.tv_nsec) / 1000000L;
-    return ms > 0 ? (unsigned long)ms : 1UL;
-}
+namespace {
 
 // Whole percent of part in whole, in 32-bit arithmetic: a 64-bit division
 // would pull libgcc_s into the target's dependencies. Large loads are
@@ -36,7 +28,7 @@ ProgressLine::ProgressLine(uint32_t total)
     : on_(isatty(STDERR_FILENO) != 0), total_(total)
 {
     if (on_)
-        clock_gettime(CLOCK_MONOTONIC, &start_);
+        start_ms_ = clock_ms();
 }
 
 void ProgressLine::update(uint32_t sent)
@@ -52,7 +44,9 @@ void ProgressLine::update(uint32_t sent)
     unsigned long sent_t = sent / tenth;
     unsigned long total_t = total_ / tenth;
     // A byte per millisecond is a kB/s.
-    unsigned long rate = sent / elapsed_ms(start_);
+    // At least 1 ms, so a rate can be taken.
+    unsigned long ms = clock_ms() - start_ms_;
+    unsigned long rate = sent / (ms ? ms : 1UL);
     int width =
         fprintf(stderr, "\rLoading %3u%%  %lu.%lu of %lu.%lu %s  %lu kB/s",
                 percent, sent_t / 10, sent_t % 10, total_t / 10, total_t % 10,

@@ -4,7 +4,6 @@
 #define TAPLINE_BITSTREAM_PROGRESS_H
 
 #include <stdint.h>
-#include <time.h>
 
 class ProgressLine {
   public:
@@ -25,7 +24,7 @@ class ProgressLine {
     bool drawn_ = false;
     int width_ = 0; // characters of the last line drawn
     uint32_t total_;
-    struct timespec start_ {};
+    unsigned long start_ms_ = 0; // clock_ms() when the load began
 };
 
 #endif
