@@ -10,6 +10,7 @@
 
 #include "bitfile_writer.h"
 #include "run_tool.h"
+#include "temp_bit.h"
 #include "wire.h"
 
 using tapsim::TapState;
@@ -59,19 +60,6 @@ TapState last_state(const ToolRun &run)
     return run.record.states.empty() ? TapState::TestLogicReset
                                      : run.record.states.back().state;
 }
-
-struct TempBit {
-    std::string path;
-    explicit TempBit(const Bytes &bytes)
-    {
-        char name[] = "/tmp/tapline-cli-XXXXXX";
-        int fd = mkstemp(name);
-        close(fd);
-        path = name;
-        bitgen::write_file(path, bytes);
-    }
-    ~TempBit() { unlink(path.c_str()); }
-};
 
 } // namespace
 

@@ -10,6 +10,7 @@
 
 #include "bitfile_writer.h"
 #include "cli/entry.h"
+#include "temp_bit.h"
 
 namespace {
 
@@ -97,22 +98,16 @@ class FaultSweep : public ::testing::TestWithParam<const char *> {
   protected:
     void SetUp() override
     {
-        char name[] = "/tmp/tapline-sweep-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0)
-            close(fd);
-        path_ = name;
-        ASSERT_TRUE(bitgen::write_file(
-            path_, bitgen::make_bitfile({}, bitgen::config_stream(1000))));
+        file_ = std::make_unique<TempBit>(
+            bitgen::make_bitfile({}, bitgen::config_stream(1000)));
     }
-    void TearDown() override { unlink(path_.c_str()); }
     std::vector<std::string> args() const
     {
         if (std::strcmp(GetParam(), "load") == 0)
-            return {"load", path_};
+            return {"load", file_->path};
         return {GetParam()};
     }
-    std::string path_;
+    std::unique_ptr<TempBit> file_;
 };
 
 } // namespace

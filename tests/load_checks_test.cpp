@@ -2,6 +2,7 @@
 // part before anything is cleared, INIT before the bitstream, DONE after.
 #include "tool_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -9,25 +10,12 @@
 
 #include "bitfile_writer.h"
 #include "bitstream/loader.h"
+#include "temp_bit.h"
 
 using bitgen::Family;
 using tapsim::Scenario;
 
 namespace {
-
-struct TempFile {
-    std::string path;
-    explicit TempFile(const Bytes &bytes)
-    {
-        char name[] = "/tmp/tapline-checks-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0)
-            close(fd);
-        path = name;
-        EXPECT_TRUE(bitgen::write_file(path, bytes));
-    }
-    ~TempFile() { unlink(path.c_str()); }
-};
 
 Bytes file_for(Family family, uint32_t idcode, bool cut = false)
 {
@@ -54,12 +42,18 @@ class LoadChecks : public ToolTest {
     {
         start(s);
         open_adapter();
-        file_ = std::make_unique<TempFile>(bytes);
+        file_ = std::make_unique<TempBit>(bytes);
         return capture(
             [&] { return load_command(&ftdi_, buf_, 3, file_->path.c_str()); });
     }
     std::string path() const { return file_->path; }
-    std::unique_ptr<TempFile> file_;
+    // How often the start-up instruction was loaded.
+    long jstarts()
+    {
+        const std::vector<uint8_t> insns = instructions();
+        return std::count(insns.begin(), insns.end(), 0x0C);
+    }
+    std::unique_ptr<TempBit> file_;
 };
 
 std::string hex8(uint32_t v)
@@ -145,7 +139,7 @@ TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
         EXPECT_EQ(c.result, 0) << k.clear_us << c.err;
         size_t polls = 0;
         for (const Bytes &w : written())
-            polls += w.size() == 13 && w[5] == 0x05;
+            polls += w == capture_write(0x05);
         EXPECT_GE(polls, k.min_polls) << k.clear_us;
         EXPECT_EQ(rec().dropped_config_bits, 0u);
         EXPECT_TRUE(rec().done);
@@ -190,10 +184,7 @@ TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
         Captured c = load(s, file_for(Family::Series7, 0x0362D093, k.cut));
         EXPECT_EQ(c.result, k.result) << k.name;
         EXPECT_EQ(c.err, k.err) << k.name;
-        size_t jstarts = 0;
-        for (uint8_t i : instructions())
-            jstarts += i == 0x0C;
-        EXPECT_EQ(jstarts, k.retried ? 2u : 1u) << k.name;
+        EXPECT_EQ(jstarts(), k.retried ? 2 : 1) << k.name;
         EXPECT_EQ(rec().done, k.result == 0) << k.name;
         EXPECT_TRUE(rec().init) << k.name;
     }
@@ -221,10 +212,7 @@ TEST_F(LoadChecks, AnErrorTheDeviceFindsItselfGetsNoRetry)
     EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT low (CRC or ID code "
                      "error) (IR capture 01)\n");
     EXPECT_EQ(rec().config_error, tapsim::ConfigError::Id);
-    size_t jstarts = 0;
-    for (uint8_t i : instructions())
-        jstarts += i == 0x0C;
-    EXPECT_EQ(jstarts, 1u);
+    EXPECT_EQ(jstarts(), 1);
 }
 
 TEST_F(LoadChecks, StuckTdoStopsTheLoadBeforeJprogram)

@@ -6,6 +6,7 @@
 
 #include "bitfile_writer.h"
 #include "bitstream/loader.h"
+#include "temp_bit.h"
 
 using tapsim::Scenario;
 using tapsim::TapState;
@@ -13,13 +14,6 @@ using tapsim::TapState;
 namespace {
 
 const uint32_t chunk = 65532;
-
-// The IR capture scan of one instruction, as one write.
-Bytes capture_cmd(uint8_t code)
-{
-    return {0x4B, 0x03, 0x03, 0x3B, 0x04, code, 0x6B,
-            0x00, 0x01, 0x4B, 0x01, 0x01, 0x87};
-}
 
 // The ID code read that comes before anything is cleared.
 Writes idcode_writes()
@@ -44,7 +38,7 @@ Writes retry_writes()
     Bytes idle = {0x19, 0xF9, 0x00};
     idle.resize(253, 0x00);
     return concat(
-        {ir_writes(0x0C), {idle}, reset_writes(), {capture_cmd(0x09)}});
+        {ir_writes(0x0C), {idle}, reset_writes(), {capture_write(0x09)}});
 }
 
 // A load's writes taken apart: every fixed step checked byte for byte,
@@ -68,13 +62,13 @@ LoadWrites split_load(const Writes &w, bool retry)
     };
     expect_run(concat({idcode_writes(), reset_writes(), ir_writes(0x0B)}),
                "ID code read, clear");
-    while (at < w.size() && w[at] == capture_cmd(0x05)) {
+    while (at < w.size() && w[at] == capture_write(0x05)) {
         ++out.polls;
         ++at;
     }
     expect_run(concat({ir_writes(0x05), to_shift_dr_writes()}),
                "configuration in");
-    Writes tail = concat({start_writes(), {capture_cmd(0x09)}});
+    Writes tail = concat({start_writes(), {capture_write(0x09)}});
     if (retry)
         tail = concat({tail, retry_writes()});
     size_t chunks =
@@ -84,24 +78,6 @@ LoadWrites split_load(const Writes &w, bool retry)
     expect_run(tail, "start-up and DONE check");
     return out;
 }
-
-class TempFile {
-  public:
-    explicit TempFile(const Bytes &bytes)
-    {
-        char name[] = "/tmp/tapline-load-XXXXXX.bit";
-        int fd = mkstemps(name, 4);
-        if (fd >= 0)
-            close(fd);
-        path_ = name;
-        EXPECT_TRUE(bitgen::write_file(path_, bytes));
-    }
-    ~TempFile() { unlink(path_.c_str()); }
-    const char *path() const { return path_.c_str(); }
-
-  private:
-    std::string path_;
-};
 
 // A bitstream of exactly n bytes, starting with the sync word when there
 // is room for it.
@@ -131,8 +107,8 @@ TEST_F(LoadTest, ChunksAreFramedAtEveryBoundary)
         open_adapter();
         Bytes stream = bitgen::config_stream(length);
         ASSERT_EQ(stream.size(), length);
-        TempFile file(bitgen::make_bitfile({}, stream));
-        Captured c = load(file.path());
+        TempBit file(bitgen::make_bitfile({}, stream));
+        Captured c = load(file.path.c_str());
         ASSERT_EQ(c.result, 0) << length << c.err;
 
         LoadWrites w = split_load(written(), false);
@@ -166,8 +142,8 @@ TEST_F(LoadTest, ChunksAreFramedAtEveryBoundary)
 TEST_F(LoadTest, SendsMirroredBytesAndReportsAStreamThatNeverStarts)
 {
     open_adapter();
-    TempFile file(bitgen::make_bitfile({}, {0x01, 0xB0}));
-    Captured c = load(file.path());
+    TempBit file(bitgen::make_bitfile({}, {0x01, 0xB0}));
+    Captured c = load(file.path.c_str());
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT high (IR capture "
                      "11)\n");
@@ -179,8 +155,8 @@ TEST_F(LoadTest, PrintsTheHeaderAndStartsTheFpga)
 {
     open_adapter();
     bitgen::Header h;
-    TempFile file(bitgen::make_bitfile(h, bitgen::config_stream(100000)));
-    Captured c = load(file.path());
+    TempBit file(bitgen::make_bitfile(h, bitgen::config_stream(100000)));
+    Captured c = load(file.path.c_str());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.err, "");
     EXPECT_EQ(c.out, "Bitstream information:\n"
@@ -213,8 +189,8 @@ TEST_F(LoadTest, MissingTextsPrintEmpty)
     Bytes bytes = bitgen::magic();
     bitgen::put_text(bytes, 'b', "7a35t");
     bitgen::put_field(bytes, 'e', bitgen::config_stream(100));
-    TempFile file(bytes);
-    Captured c = load(file.path());
+    TempBit file(bytes);
+    Captured c = load(file.path.c_str());
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "Bitstream information:\n\tDesign: \n\tPart name: 7a35t\n"
                      "\tDate: \n\tTime: \n\tBitstream length: 100\n");
@@ -227,8 +203,8 @@ TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
     auto bulk_write_of_chunk = [&](size_t length, size_t index) {
         start(Scenario());
         open_adapter();
-        TempFile file(bitgen::make_bitfile({}, bitgen::config_stream(length)));
-        EXPECT_EQ(load(file.path()).result, 0);
+        TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(length)));
+        EXPECT_EQ(load(file.path.c_str()).result, 0);
         uint64_t ordinal = 2;
         for (const WriteCall &call : write_log()) {
             if (call.bytes[0] == 0x19 && index-- == 0)
@@ -250,9 +226,8 @@ TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
             bulk_write_of_chunk(k.length, k.index);
         start(s);
         open_adapter();
-        TempFile file(
-            bitgen::make_bitfile({}, bitgen::config_stream(k.length)));
-        Captured c = load(file.path());
+        TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(k.length)));
+        Captured c = load(file.path.c_str());
         EXPECT_EQ(c.result, -1);
         EXPECT_EQ(c.err, k.err);
         EXPECT_EQ(instructions().back(), 0x05) << "no start-up";
@@ -277,12 +252,12 @@ TEST_F(LoadTest, BadInputSendsNothing)
     for (const Case &k : cases) {
         start(Scenario());
         open_adapter();
-        TempFile file(k.bytes);
-        Captured c = load(file.path());
+        TempBit file(k.bytes);
+        Captured c = load(file.path.c_str());
         EXPECT_EQ(c.result, -1) << k.name;
         EXPECT_EQ(c.out, "") << k.name;
         EXPECT_EQ(c.err,
-                  std::string(file.path()) + " is not a valid bit file\n")
+                  std::string(file.path.c_str()) + " is not a valid bit file\n")
             << k.name;
         EXPECT_TRUE(write_log().empty()) << k.name;
     }

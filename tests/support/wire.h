@@ -43,4 +43,12 @@ inline Writes ir_writes(uint8_t code)
             tms(1), tms(1), tms(0)};
 }
 
+// Run-Test/Idle -> Shift-IR, code out while the capture comes back ->
+// Run-Test/Idle, answers sent at once: one write.
+inline Bytes capture_write(uint8_t code)
+{
+    return {0x4B, 0x03, 0x03, 0x3B, 0x04, code, 0x6B,
+            0x00, 0x01, 0x4B, 0x01, 0x01, 0x87};
+}
+
 #endif
