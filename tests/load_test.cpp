@@ -18,9 +18,7 @@ const uint32_t chunk = 65532;
 // The ID code read that comes before anything is cleared.
 Writes idcode_writes()
 {
-    return concat({reset_writes(),
-                   to_shift_dr_writes(),
-                   {{0x39, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00}}});
+    return {idcode_check_write()};
 }
 
 // Out of Shift-DR, start-up, 32 idle clocks, reset.
@@ -32,13 +30,14 @@ Writes start_writes()
                    reset_writes()});
 }
 
-// JSTART again, 2,000 idle clocks in one write, reset, DONE read again.
+// JSTART again, 2,000 idle clocks and reset in one write, DONE read again.
 Writes retry_writes()
 {
-    Bytes idle = {0x19, 0xF9, 0x00};
-    idle.resize(253, 0x00);
-    return concat(
-        {ir_writes(0x0C), {idle}, reset_writes(), {capture_write(0x09)}});
+    Bytes retry = {0x4B, 0x03, 0x03, 0x1B, 0x04, 0x0C,
+                   0x4B, 0x02, 0x03, 0x19, 0xF9, 0x00};
+    retry.resize(retry.size() + 250, 0x00);
+    retry.insert(retry.end(), {0x4B, 0x05, 0x1F});
+    return {retry, capture_write(0x09)};
 }
 
 // A load's writes taken apart: every fixed step checked byte for byte,
@@ -196,10 +195,32 @@ TEST_F(LoadTest, MissingTextsPrintEmpty)
                      "\tDate: \n\tTime: \n\tBitstream length: 100\n");
 }
 
+TEST_F(LoadTest, EachWriteIsOneBulkTransfer)
+{
+    // libftdi would cut a chunk into 4 KiB transfers, a USB frame each on a
+    // full-speed chip; the record shows each write whole.
+    open_adapter();
+    TempBit file(
+        bitgen::make_bitfile({}, bitgen::config_stream(2 * chunk + 7)));
+    ASSERT_EQ(load(file.path.c_str()).result, 0);
+    std::vector<int32_t> chunk_transfers;
+    size_t out_transfers = 0;
+    for (const auto &b : rec().bulk) {
+        if (b.in)
+            continue;
+        out_transfers++;
+        if (b.data.size > 3 && b.data.head[0] == 0x19)
+            chunk_transfers.push_back(b.result);
+    }
+    EXPECT_EQ(chunk_transfers, std::vector<int32_t>({65535, 65535, 10}));
+    // Set-up and probe, then one transfer per write call of the load.
+    EXPECT_EQ(out_transfers, 2 + written().size());
+}
+
 TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
 {
-    // The fault goes to the bulk write that starts the chunk, counted from a
-    // clean run: set-up and probe, then libftdi's 4096-byte bulk writes.
+    // The fault goes to the bulk write that carries the chunk, counted from
+    // a clean run: set-up and probe, then one bulk write per write call.
     auto bulk_write_of_chunk = [&](size_t length, size_t index) {
         start(Scenario());
         open_adapter();
@@ -209,7 +230,7 @@ TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
         for (const WriteCall &call : write_log()) {
             if (call.bytes[0] == 0x19 && index-- == 0)
                 return ordinal + 1;
-            ordinal += (call.bytes.size() + 4095) / 4096;
+            ordinal++;
         }
         ADD_FAILURE() << "no such chunk";
         return ordinal;

@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 
+#include "jtag/batch.h"
 #include "jtag/tap.h"
 
 using tapsim::Scenario;
@@ -227,16 +228,20 @@ TEST_F(ToolTest, CaptureIrIsOneWriteAndReadsTheSixCaptureBits)
     }
 }
 
-TEST_F(ToolTest, ClockIdleStaysInRunTestIdleForEightClocksAByte)
+TEST_F(ToolTest, ABatchClocksWhatTheSingleWritesWouldInOneWrite)
 {
     open_adapter();
     ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
     write_log().clear();
     const uint64_t before = rec().tck_cycles;
-    ASSERT_EQ(jtag_clock_idle(&ftdi_, buf_, 250), 0);
-    Bytes expect = {0x19, 0xF9, 0x00};
-    expect.resize(253, 0x00);
-    EXPECT_EQ(written(), Writes({expect}));
-    EXPECT_EQ(rec().tck_cycles - before, 2000u);
+    JtagBatch batch = {buf_, 0};
+    jtag_batch_load_ir(&batch, 0x0C);
+    jtag_batch_idle(&batch, 250);
+    jtag_batch_tms(&batch, 0x1F, 6);
+    ASSERT_EQ(jtag_batch_write(&ftdi_, &batch, "test"), 0);
+    EXPECT_EQ(written().size(), 1u);
+    // 4 + 5 + 3 for the instruction, 2,000 idle, 6 to reset and idle.
+    EXPECT_EQ(rec().tck_cycles - before, 2018u);
+    EXPECT_EQ(instructions().back(), 0x0C);
     EXPECT_EQ(final_state(), TapState::RunTestIdle);
 }

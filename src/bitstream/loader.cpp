@@ -34,13 +34,6 @@ struct InfoOwner {
     ~InfoOwner() { bitfile_free(info); }
 };
 
-struct BufferOwner {
-    unsigned char *bytes;
-    BufferOwner(const BufferOwner &) = delete;
-    BufferOwner &operator=(const BufferOwner &) = delete;
-    ~BufferOwner() { free(bytes); }
-};
-
 // "-" is standard input, as for other tools (a file of that name is
 // reached as "./-"). *name is what messages call the input.
 FILE *open_input(const char *filename, const char **name)
@@ -74,7 +67,7 @@ int check_part(struct ftdi_context *ftdi, unsigned char *buf,
                const char *filename, const struct BitstreamInfo *info)
 {
     uint32_t device = 0;
-    if (status_read_idcode(ftdi, buf, &device) != 0)
+    if (status_read_idcode_batched(ftdi, buf, &device) != 0)
         return -1;
     if (!status_idcode_possible(device)) {
         fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
@@ -219,10 +212,9 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         print_usage();
         return -1;
     }
-    // Released in reverse: mirrored copy, record, file.
+    // Released in reverse: record, file.
     FileOwner file = {nullptr};
     InfoOwner info = {(BitstreamInfo *)calloc(1, sizeof(BitstreamInfo))};
-    BufferOwner mirrored = {nullptr};
     if (!info.info) {
         fputs("Can't malloc memory\n", stderr);
         return -1;
@@ -240,21 +232,17 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
     }
     loader_print_header(info.info);
 
-    uint32_t length = info.info->length;
-    mirrored.bytes = (unsigned char *)malloc(length);
-    if (!mirrored.bytes) {
-        fputs("Can't malloc memory\n", stderr);
-        return -1;
-    }
-    loader_mirror(mirrored.bytes, info.info->data, length);
-
+    // The part check reads the stream as the file has it; then the bits
+    // are mirrored in place, so the bitstream is held once.
     if (check_part(ftdi, buf, name, info.info) != 0)
         return -1;
+    uint32_t length = info.info->length;
+    loader_mirror(info.info->data, info.info->data, length);
     // Without a cleared device the bitstream would be lost: send none.
     if (prepare_target(ftdi, buf) != 0)
         return -1;
     // A failed chunk leaves the device cleared, not started.
-    if (send_bitstream(ftdi, buf, mirrored.bytes, length) != 0)
+    if (send_bitstream(ftdi, buf, info.info->data, length) != 0)
         return -1;
     if (start_target(ftdi) != 0)
         return -1;

@@ -21,6 +21,7 @@ void loader_print_header(const struct BitstreamInfo *info);
 
 // dst[i] = src[i] with its bit order reversed. The data commands shift
 // least significant bit first, so this sends each file byte MSB first.
+// dst may be src: the load mirrors in place.
 void loader_mirror(unsigned char *dst, const unsigned char *src, uint32_t n);
 
 // Builds the byte-shift command for n (1..65532) data bytes in buf: header

@@ -53,6 +53,9 @@ int adapter_open(struct ftdi_context *ftdi, unsigned char *buf)
     ftdi_set_interface(ftdi, INTERFACE_A);
     ftdi_set_latency_timer(ftdi, ADAPTER_LATENCY_MS);
     ftdi_set_bitmode(ftdi, ADAPTER_BITMODE_MASK, BITMODE_MPSSE);
+    // libftdi splits writes into 4 KiB bulk transfers by default, each a
+    // USB frame on a full-speed chip: one transfer per write instead.
+    ftdi_write_data_set_chunksize(ftdi, TRANSFER_BUFFER_SIZE);
 
     // libftdi takes a non-const buffer but only reads it.
     if (ftdi_write_data(ftdi, const_cast<unsigned char *>(setup_sequence),

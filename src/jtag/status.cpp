@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "jtag/batch.h"
 #include "jtag/clock.h"
 #include "jtag/constants.h"
 #include "jtag/tap.h"
@@ -24,15 +25,21 @@ int capture_checked(struct ftdi_context *ftdi, unsigned char code,
     return 0;
 }
 
-// JSTART again with 2,000 start-up clocks, then back through reset.
+// JSTART again with 2,000 start-up clocks, then back through reset: one
+// write.
 int restart_longer(struct ftdi_context *ftdi, unsigned char *buf)
 {
-    int result = jtag_load_ir(ftdi, INSN_JSTART);
-    if (jtag_clock_idle(ftdi, buf, STARTUP_RETRY_BYTES) != 0)
-        result = -1;
-    if (jtag_reset_to_idle(ftdi) != 0)
-        result = -1;
-    return result;
+    JtagBatch batch = {buf, 0};
+    jtag_batch_load_ir(&batch, INSN_JSTART);
+    jtag_batch_idle(&batch, STARTUP_RETRY_BYTES);
+    jtag_batch_tms(&batch, 0x1F, 6); // 1, 1, 1, 1, 1, 0: reset, idle
+    return jtag_batch_write(ftdi, &batch, "clock start-up cycles");
+}
+
+uint32_t little_endian_word(const unsigned char *bytes)
+{
+    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 |
+           (uint32_t)bytes[2] << 16 | (uint32_t)bytes[3] << 24;
 }
 
 } // namespace
@@ -44,8 +51,21 @@ int status_read_idcode(struct ftdi_context *ftdi, unsigned char *buf,
     if (jtag_read_dr(ftdi, nullptr, buf, 4) != 0 || result != 0)
         return -1;
     // The register arrives least significant byte first.
-    *code = (uint32_t)buf[0] | (uint32_t)buf[1] << 8 | (uint32_t)buf[2] << 16 |
-            (uint32_t)buf[3] << 24;
+    *code = little_endian_word(buf);
+    return 0;
+}
+
+int status_read_idcode_batched(struct ftdi_context *ftdi, unsigned char *buf,
+                               uint32_t *code)
+{
+    JtagBatch batch = {buf, 0};
+    jtag_batch_tms(&batch, 0x1F, 6); // 1, 1, 1, 1, 1, 0: reset, idle
+    jtag_batch_tms(&batch, 0x01, 3); // 1, 0, 0: to Shift-DR
+    jtag_batch_read(&batch, 4);
+    if (jtag_batch_write(ftdi, &batch, "read the ID code") != 0 ||
+        jtag_read_answer(ftdi, buf, 4) != 0)
+        return -1;
+    *code = little_endian_word(buf);
     return 0;
 }
 

@@ -13,6 +13,11 @@ struct ftdi_context;
 int status_read_idcode(struct ftdi_context *ftdi, unsigned char *buf,
                        uint32_t *code);
 
+// The same clocks and read as status_read_idcode, in one write and one
+// read: for the tool's own checks, whose writes are not fixed one by one.
+int status_read_idcode_batched(struct ftdi_context *ftdi, unsigned char *buf,
+                               uint32_t *code);
+
 // False for what no device shifts out as an ID code (bit 0 clear, or all
 // ones): a TDO line stuck low or high, or no device at all.
 bool status_idcode_possible(uint32_t code);

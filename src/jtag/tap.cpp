@@ -18,8 +18,9 @@ struct CommandBuffer {
     ~CommandBuffer() { free(bytes); }
 };
 
-// Reads the answer of a command just written; one line on failure.
-int read_answer(struct ftdi_context *ftdi, unsigned char *in, int count)
+} // namespace
+
+int jtag_read_answer(struct ftdi_context *ftdi, unsigned char *in, int count)
 {
     switch (adapter_read(ftdi, in, count)) {
     case ADAPTER_READ_OK:
@@ -33,8 +34,6 @@ int read_answer(struct ftdi_context *ftdi, unsigned char *in, int count)
     }
     return -1;
 }
-
-} // namespace
 
 int jtag_clock_tms(struct ftdi_context *ftdi, int level)
 {
@@ -125,7 +124,7 @@ int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
         return -1;
     }
 
-    if (read_answer(ftdi, in, count) != 0)
+    if (jtag_read_answer(ftdi, in, count) != 0)
         return -1;
     return result;
 }
@@ -150,26 +149,9 @@ int jtag_capture_ir(struct ftdi_context *ftdi, unsigned char code,
         fprintf(stderr, "Can't capture instruction register: write failed\n");
         return -1;
     }
-    if (read_answer(ftdi, buf, 2) != 0)
+    if (jtag_read_answer(ftdi, buf, 2) != 0)
         return -1;
     // Bit-mode reads fill each answer byte from the top.
     *capture = (unsigned char)((buf[0] >> 3) | ((buf[1] >> 7) << 5));
-    return 0;
-}
-
-int jtag_clock_idle(struct ftdi_context *ftdi, unsigned char *buf,
-                    unsigned bytes)
-{
-    // Outside the Shift states TDI is ignored; TMS stays low, so the TAP
-    // stays in Run-Test/Idle for 8 clocks a byte.
-    buf[0] = MPSSE_BYTES_OUT;
-    buf[1] = (unsigned char)((bytes - 1) & 0xFF);
-    buf[2] = (unsigned char)(((bytes - 1) >> 8) & 0xFF);
-    memset(buf + MPSSE_HEADER_SIZE, 0, bytes);
-    int size = (int)(bytes + MPSSE_HEADER_SIZE);
-    if (ftdi_write_data(ftdi, buf, size) != size) {
-        fputs("Can't clock start-up cycles: write failed\n", stderr);
-        return -1;
-    }
     return 0;
 }

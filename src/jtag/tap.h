@@ -41,17 +41,15 @@ int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code);
 int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
                  unsigned char *in, int count);
 
+// Reads the count answer bytes of a command just written. Returns 0, or -1
+// after one line on standard error.
+int jtag_read_answer(struct ftdi_context *ftdi, unsigned char *in, int count);
+
 // Run-Test/Idle -> Shift-IR, shifting code (sixth bit 0) while reading what
 // the instruction register captured -> Run-Test/Idle. One 13-byte write and
 // a 2-byte read through buf (the transfer buffer). Stores the 6-bit capture.
 // Returns 0, or -1 after one line on standard error.
 int jtag_capture_ir(struct ftdi_context *ftdi, unsigned char code,
                     unsigned char *buf, unsigned char *capture);
-
-// Clocks 8 * bytes TCK cycles (bytes 1..65532) with TMS low, in one write
-// built in buf: Run-Test/Idle stays Run-Test/Idle. Returns 0, or -1 after
-// one line on standard error.
-int jtag_clock_idle(struct ftdi_context *ftdi, unsigned char *buf,
-                    unsigned bytes);
 
 #endif
