@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "model_clock.h"
 #include "mpsse.h"
 #include "record.h"
 #include "tap.h"
@@ -234,7 +235,7 @@ size_t Chip::accept(Channel &ch, const uint8_t *data, size_t n)
 int Chip::bulk_write(int channel, const uint8_t *data, size_t n)
 {
     ++writes_;
-    record_.ticks += info_.usb_ticks;
+    model_advance(info_.usb_ticks);
     BulkTransfer t;
     t.seq = record_.next_seq++;
     t.device = device_;
@@ -280,7 +281,7 @@ size_t Chip::sendable(const Channel &ch) const
     const size_t queued = ch.rx.bytes.size();
     const uint64_t latency =
         static_cast<uint64_t>(ch.latency) * 1000 * kTicksPerUs;
-    if (queued > 0 && record_.ticks - ch.rx.since >= latency)
+    if (queued > 0 && model_now() - ch.rx.since >= latency)
         return queued;
     return std::max(ch.rx.flush, queued / payload * payload);
 }
@@ -288,7 +289,7 @@ size_t Chip::sendable(const Channel &ch) const
 int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
 {
     ++reads_;
-    record_.ticks += info_.usb_ticks;
+    model_advance(info_.usb_ticks);
     BulkTransfer t;
     t.seq = record_.next_seq++;
     t.device = device_;
@@ -326,7 +327,7 @@ int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
         }
         ch.rx.flush = ch.rx.flush > sent ? ch.rx.flush - sent : 0;
         if (sent > 0)
-            ch.rx.since = record_.ticks; // the timer restarts after a packet
+            ch.rx.since = model_now(); // the timer restarts after a packet
         t.result = static_cast<int32_t>(pos);
         t.data.append(buf, pos);
         // Room in the buffer again: a stalled engine goes on.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model_clock.h"
 #include "record.h"
 #include "tap.h"
 
@@ -358,7 +359,7 @@ void Mpsse::shift_payload(const uint8_t *data, size_t n)
             }
             const uint64_t tck = tck_ticks();
             target_->shift_dr_bytes(src, k, read ? out_buf : nullptr, tck);
-            record_.ticks += 8ull * k * tck;
+            model_advance(8ull * k * tck);
             const uint8_t last = data[k - 1];
             const bool tdi = lsb ? (last & 0x80) != 0 : (last & 0x01) != 0;
             low_value_ = static_cast<uint8_t>(tdi ? (low_value_ | pin::kTdi)
@@ -394,7 +395,7 @@ bool Mpsse::shift_read_only()
         if (fast_path_ok()) {
             const uint64_t tck = tck_ticks();
             target_->shift_dr_bytes(fill, k, out_buf, tck);
-            record_.ticks += 8ull * k * tck;
+            model_advance(8ull * k * tck);
             add_clocks(8ull * k);
             for (size_t i = 0; i < k; ++i)
                 answer(lsb ? out_buf[i] : reverse8(out_buf[i]));
@@ -479,7 +480,7 @@ bool Mpsse::cycle(uint8_t drive_mask, uint8_t drive_bits, bool neg_write,
     // falling one. A pin changed on an edge is seen by the other side only
     // after that edge (output delay beats zero hold time), so a write on the
     // rising edge reaches the target one clock late.
-    record_.ticks += tck_ticks();
+    model_advance(tck_ticks());
     bool sampled = false;
     auto drive = [&] {
         low_value_ = static_cast<uint8_t>((low_value_ & ~drive_mask) |
@@ -563,7 +564,7 @@ uint8_t Mpsse::read_low() const
 void Mpsse::answer(uint8_t b)
 {
     if (answers_.bytes.empty())
-        answers_.since = record_.ticks; // the latency timer starts
+        answers_.since = model_now(); // the latency timer starts
     answers_.bytes.push_back(b);
     cmd_->in.append(&b, 1);
 }

@@ -23,6 +23,9 @@ constexpr const char *kKindNames[] = {
 
 constexpr const char *kErrorNames[] = {"none", "id"};
 
+// The first line: the format's name and version.
+constexpr const char *kHeader = "tapsim-record 3";
+
 constexpr char kHex[] = "0123456789abcdef";
 constexpr size_t kConfigLineBytes = 64;
 
@@ -206,6 +209,17 @@ class Fields {
     std::string bad_;
 };
 
+// The fields of an end line after a signal: signal=N, N from 1 to 64.
+bool parse_end(const std::string &rest, int &signal)
+{
+    Fields f(rest);
+    uint64_t n = 0;
+    if (!f.bad().empty() || !f.num("signal", 64, n) || n == 0)
+        return false;
+    signal = static_cast<int>(n);
+    return true;
+}
+
 } // namespace
 
 void Blob::append(const uint8_t *data, size_t n)
@@ -257,7 +271,7 @@ size_t Record::adapter_index() const
 
 void write_record(std::ostream &os, const Record &r)
 {
-    os << "tapsim-record 2\n";
+    os << kHeader << '\n';
     for (const DeviceRecord &d : r.devices)
         os << "device vid=" << num_hex(d.vid, 4) << " pid=" << num_hex(d.pid, 4)
            << " adapter=" << d.adapter << " opened=" << d.opened
@@ -316,7 +330,10 @@ void write_record(std::ostream &os, const Record &r)
         const size_t n = std::min(kConfigLineBytes, r.config_data.size() - i);
         os << "config-data " << hex(r.config_data.data() + i, n) << '\n';
     }
-    os << "end\n";
+    os << "end";
+    if (r.end_signal != 0)
+        os << " signal=" << r.end_signal;
+    os << '\n';
 }
 
 bool parse_record(std::istream &is, Record &out, std::string *error)
@@ -331,9 +348,9 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
         return false;
     };
 
-    if (!std::getline(is, line) || line != "tapsim-record 2") {
+    if (!std::getline(is, line) || line != kHeader) {
         lineno = 1;
-        return fail("not a tapsim record (version 2)");
+        return fail(std::string("not a '") + kHeader + "' record");
     }
     lineno = 1;
     while (std::getline(is, line)) {
@@ -347,6 +364,8 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
 
         if (key == "end") {
             ended = true;
+            if (!rest.empty() && !parse_end(rest, r.end_signal))
+                return fail("bad end line: " + rest);
             continue;
         }
         if (key == "protocol-error") {

@@ -131,9 +131,8 @@ struct Record {
     uint32_t clock_base_hz = 12000000;
     double wire_seconds = 0; // cycles at the rate in force when clocked
 
-    // Model time: TCK cycles and bulk transfers, never wall time. ticks is
-    // the live clock (60 MHz); the file keeps whole microseconds.
-    uint64_t ticks = 0;
+    // Model time since the bench was created (model_clock.h), in whole
+    // microseconds.
     uint64_t time_us = 0;
 
     // Configuration input since the last JPROGRAM.
@@ -150,6 +149,8 @@ struct Record {
 
     uint64_t dropped = 0;
     uint64_t next_seq = 1;
+    // The signal that ended the process, 0 for an exit.
+    int end_signal = 0;
 
     // Appends v to list unless it is full. Returns whether it was kept.
     template <typename T> bool keep(std::vector<T> &list, T &&v)

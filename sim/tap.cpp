@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "model_clock.h"
 #include "record.h"
-#include "variant.h"
 
 namespace tapsim {
 namespace {
@@ -127,7 +127,7 @@ void Fpga::rise(bool tms, bool tdi)
         break;
     case S::ShiftDR: {
         if (ir_ == ir::kCfgIn)
-            cfg_in_bit(tdi, record_.ticks);
+            cfg_in_bit(tdi, model_now());
         const uint64_t in = tdi ? 1 : 0;
         dr_ = (dr_ >> 1) | (in << (dr_len_ - 1));
         break;
@@ -135,7 +135,7 @@ void Fpga::rise(bool tms, bool tdi)
     case S::CaptureIR:
         ir_shift_ = static_cast<uint8_t>(
             ir::kCaptureBase |
-            (engine_.init(record_.ticks) ? ir::kCaptureInit : 0) |
+            (engine_.init(model_now()) ? ir::kCaptureInit : 0) |
             (engine_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0));
         break;
     case S::ShiftIR:
@@ -184,7 +184,7 @@ void Fpga::update_ir()
     record_.instructions.push_back(ir_);
     engine_.restart_startup_count();
     if (ir_ == ir::kJprogram) {
-        engine_.program(record_.ticks);
+        engine_.program(model_now());
         clear_config();
     }
 }
@@ -345,7 +345,7 @@ void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
 {
     // Bit j of the run meets its rising edge at now + (j + 1) * tck; those
     // before the end of clearing are dropped.
-    const uint64_t now = record_.ticks;
+    const uint64_t now = model_now();
     uint64_t first = 0;
     if (engine_.clearing(now + tck)) {
         const uint64_t wait = engine_.clear_end() - now;
@@ -369,10 +369,9 @@ void Fpga::publish() const
     record_.sync_seen = sync_seen_;
     record_.config_kept = config_.keep_config;
     record_.done = engine_.done();
-    record_.init = engine_.init(record_.ticks);
+    record_.init = engine_.init(model_now());
     record_.config_error = engine_.error();
     record_.dropped_config_bits = dropped_;
-    record_.time_us = record_.ticks / kTicksPerUs;
     if (config_bits_ & 7)
         record_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
 }

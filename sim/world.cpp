@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include <unistd.h>
-
+#include "model_clock.h"
+#include "record_exit.h"
 #include "tapsim.h"
 #include "variant.h"
 
@@ -16,22 +16,6 @@ namespace {
 // hook, after ordinary static objects may already be gone.
 std::mutex *g_mutex = new std::mutex;
 World *g_world = nullptr;
-pid_t g_owner = 0;
-
-void write_record_at_exit()
-{
-    const char *path = std::getenv("TAPSIM_RECORD");
-    // A forked child inherits the hook; only the process that used the
-    // bench writes its record.
-    if (!path || !*path || !g_world || g_owner != getpid())
-        return;
-    // Another thread may still be inside the simulator; writing a record
-    // that is a little off beats hanging the exit.
-    std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
-    std::string error;
-    if (!write_record_file(path, g_world->synced_record(), &error))
-        std::fprintf(stderr, "tapsim: %s\n", error.c_str());
-}
 
 } // namespace
 
@@ -43,9 +27,9 @@ std::unique_lock<std::mutex> World::lock()
 World &World::get()
 {
     if (!g_world) {
+        own_client_time();
         g_world = new World();
-        g_owner = getpid();
-        std::atexit(write_record_at_exit);
+        write_record_at_end();
     }
     return *g_world;
 }
@@ -66,6 +50,7 @@ void World::reset(const Scenario &scenario)
     devices_.clear();
     fpga_.reset();
     record_ = Record();
+    started_ = model_now();
     scenario_ = scenario;
     ++generation_;
 
@@ -119,10 +104,26 @@ void World::reset(const Scenario &scenario)
         add(info(chip_variant(scenario.variant), kAdapterId), true);
 }
 
-const Record &World::synced_record()
+void World::sync(uint64_t now)
 {
     fpga_->publish();
+    record_.time_us = (now - started_) / kTicksPerUs;
+}
+
+const Record &World::synced_record()
+{
+    sync(model_now());
     return record_;
+}
+
+bool World::write_final_record(const char *path, int signal, std::string *error)
+{
+    std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
+    if (!g_world)
+        return true;
+    g_world->sync(model_now_unguarded());
+    g_world->record_.end_signal = signal;
+    return write_record_file(path, g_world->record_, error);
 }
 
 void reset(const Scenario &scenario)

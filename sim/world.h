@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "chip.h"
@@ -33,14 +34,24 @@ class World {
     uint64_t generation() const { return generation_; }
     std::vector<Device> &devices() { return devices_; }
     Record &record() { return record_; }
-    // Brings derived figures (configuration summary) into the record.
+    // Brings derived figures (configuration summary, model time) into the
+    // record.
     const Record &synced_record();
+
+    // As the process ends, by exit (signal 0) or a signal: writes the
+    // record of the bench, if there is one, to path. Takes the lock only
+    // if it is free: the interrupted code or another thread may hold it,
+    // and a record a little off beats hanging the end.
+    static bool write_final_record(const char *path, int signal,
+                                   std::string *error);
 
   private:
     World();
+    void sync(uint64_t now);
 
     Scenario scenario_;
     uint64_t generation_ = 0;
+    uint64_t started_ = 0; // model time of the last reset
     Record record_;
     std::unique_ptr<Fpga> fpga_;
     std::vector<Device> devices_;

@@ -3,7 +3,6 @@
 // and the adapter released as it must be (reset, close, deinit).
 #include "tool_fixture.h"
 
-#include <chrono>
 #include <cstring>
 
 #include <unistd.h>
@@ -50,7 +49,7 @@ namespace {
 struct MainRun {
     int status;
     std::string out, err;
-    double seconds;
+    double seconds; // model time
 };
 
 MainRun run_main(const tapsim::Scenario &s, std::vector<std::string> args)
@@ -62,14 +61,10 @@ MainRun run_main(const tapsim::Scenario &s, std::vector<std::string> args)
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    auto t0 = std::chrono::steady_clock::now();
     Captured c = capture([&] {
         return tapline_main(static_cast<int>(args.size()), argv.data());
     });
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
-            .count();
-    return {c.result, c.out, c.err, seconds};
+    return {c.result, c.out, c.err, tapsim::record().time_us * 1e-6};
 }
 
 struct Transfer {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +19,8 @@
 namespace {
 
 struct ProbeRun {
-    int status = -1;
+    int status = -1; // exit status, or 128 + the signal that ended it
+    int signal = 0;  // the signal that ended it
     std::string out;
     std::string err;
 };
@@ -32,9 +35,10 @@ std::string slurp(int fd)
     return s;
 }
 
-// Runs the probe with the given variables on top of this process's
+// Runs a program with the given variables on top of this process's
 // environment, less any TAPSIM_* and LD_PRELOAD of its own.
-ProbeRun run_probe(std::vector<std::string> env)
+ProbeRun run_program(const char *path, std::vector<std::string> args,
+                     std::vector<std::string> env)
 {
     for (char **e = environ; *e; ++e)
         if (std::strncmp(*e, "TAPSIM_", 7) != 0 &&
@@ -50,6 +54,11 @@ ProbeRun run_probe(std::vector<std::string> env)
     for (std::string &e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    args.insert(args.begin(), path);
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0)
         return {};
@@ -59,8 +68,10 @@ ProbeRun run_probe(std::vector<std::string> env)
         dup2(err[1], 2);
         close(out[0]);
         close(err[0]);
-        char *argv[] = {const_cast<char *>(TAPSIM_PROBE_PATH), nullptr};
-        execve(TAPSIM_PROBE_PATH, argv, envp.data());
+        // Crashes on purpose leave no core files behind.
+        const struct rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        execve(path, argv.data(), envp.data());
         _exit(127);
     }
     close(out[1]);
@@ -73,7 +84,13 @@ ProbeRun run_probe(std::vector<std::string> env)
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return r;
+}
+
+ProbeRun run_probe(std::vector<std::string> env)
+{
+    return run_program(TAPSIM_PROBE_PATH, {}, std::move(env));
 }
 
 class Preload : public ::testing::Test {
@@ -156,4 +173,85 @@ TEST_F(Preload, BadVariableIsReportedNotFatal)
     ASSERT_TRUE(tapsim::read_record_file(path_, r));
     ASSERT_EQ(r.warnings.size(), 1u);
     EXPECT_NE(r.warnings[0].find("TAPSIM_VARIANT"), std::string::npos);
+}
+
+namespace {
+
+struct EndCase {
+    const char *name;
+    std::vector<std::string> args; // to ending_client
+    int signal;                    // that ends the process
+    int end_signal;                // on the record's end line, -1: no record
+};
+
+void PrintTo(const EndCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RecordAtEnd : public Preload,
+                    public ::testing::WithParamInterface<EndCase> {};
+
+} // namespace
+
+TEST_P(RecordAtEnd, EveryWayTheClientEndsLeavesItsRecord)
+{
+    const EndCase &c = GetParam();
+    const ProbeRun run =
+        run_program(TAPSIM_ENDING_CLIENT_PATH, c.args, {record_var()});
+    // The signal took its course, as without the simulator.
+    EXPECT_EQ(run.signal, c.signal) << run.err;
+    if (c.signal == 0) {
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+    if (c.end_signal < 0) {
+        EXPECT_NE(access(path_.c_str(), F_OK), 0);
+        return;
+    }
+    tapsim::Record r;
+    std::string error;
+    ASSERT_TRUE(tapsim::read_record_file(path_, r, &error)) << error;
+    EXPECT_EQ(r.end_signal, c.end_signal);
+    const size_t a = r.adapter_index();
+    ASSERT_LT(a, r.devices.size());
+    EXPECT_EQ(r.devices[a].opened, 2u);
+    EXPECT_EQ(r.devices[a].closed, 1u); // the open's own close only
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, RecordAtEnd,
+    ::testing::Values(
+        EndCase{"exit", {"exit"}, 0, 0},
+        EndCase{
+            "sigsegv", {"raise", std::to_string(SIGSEGV)}, SIGSEGV, SIGSEGV},
+        EndCase{"sigbus", {"raise", std::to_string(SIGBUS)}, SIGBUS, SIGBUS},
+        EndCase{
+            "sigabrt", {"raise", std::to_string(SIGABRT)}, SIGABRT, SIGABRT},
+        EndCase{"sigfpe", {"raise", std::to_string(SIGFPE)}, SIGFPE, SIGFPE},
+        EndCase{
+            "sigterm", {"raise", std::to_string(SIGTERM)}, SIGTERM, SIGTERM},
+        EndCase{"sigint", {"raise", std::to_string(SIGINT)}, SIGINT, SIGINT},
+        EndCase{"sighup", {"raise", std::to_string(SIGHUP)}, SIGHUP, SIGHUP},
+        EndCase{"null_write", {"fault"}, SIGSEGV, SIGSEGV},
+        EndCase{"uncaught_exception", {"throw"}, SIGABRT, SIGABRT},
+        // Not ended by it: the record comes at exit.
+        EndCase{"ignored_sigterm", {"ignore", std::to_string(SIGTERM)}, 0, 0},
+        // Only the process that opened the adapter writes, and that one
+        // leaves without exit hooks here.
+        EndCase{"child_killed", {"child", std::to_string(SIGTERM)}, 0, -1}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Preload, ASleepPassesModelTimeByWhatWasAsked)
+{
+    uint64_t time_us[2] = {};
+    const char *sleeps[2] = {"0", "1234567"};
+    for (int i = 0; i < 2; ++i) {
+        const ProbeRun run = run_program(TAPSIM_ENDING_CLIENT_PATH,
+                                         {"sleep", sleeps[i]}, {record_var()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        tapsim::Record r;
+        ASSERT_TRUE(tapsim::read_record_file(path_, r));
+        time_us[i] = r.time_us;
+    }
+    EXPECT_EQ(time_us[1] - time_us[0], 1234567u);
 }

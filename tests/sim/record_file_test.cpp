@@ -69,6 +69,22 @@ TEST(RecordFile, RunSurvivesTheRoundTrip)
     EXPECT_EQ(back.states.size(), r.states.size());
     EXPECT_EQ(back.tck_cycles, r.tck_cycles);
     EXPECT_TRUE(back.done);
+    EXPECT_EQ(back.end_signal, 0);
+}
+
+TEST(RecordFile, EndLineNamesTheSignal)
+{
+    tapsim::Record r = busy_run();
+    r.end_signal = 15;
+    const std::string text = to_text(r);
+    const std::string last = "\nend signal=15\n";
+    ASSERT_GT(text.size(), last.size());
+    EXPECT_EQ(text.substr(text.size() - last.size()), last);
+    tapsim::Record back;
+    std::istringstream is(text);
+    std::string error;
+    ASSERT_TRUE(tapsim::parse_record(is, back, &error)) << error;
+    EXPECT_EQ(back.end_signal, 15);
 }
 
 TEST(RecordFile, DamagedFilesAreTurnedDown)
@@ -90,7 +106,7 @@ TEST(RecordFile, DamagedFilesAreTurnedDown)
     };
     const Case cases[] = {
         {"empty", ""},
-        {"other version", replace("tapsim-record 2", "tapsim-record 3")},
+        {"other version", replace("tapsim-record 3", "tapsim-record 2")},
         {"cut short", without_last_line(good)},
         {"unknown line", replace("\nchip ", "\nchipset ")},
         {"bad hex", replace("config-data ", "config-data x")},
@@ -98,6 +114,9 @@ TEST(RecordFile, DamagedFilesAreTurnedDown)
         {"unknown state", replace("name=Shift-DR", "name=Shift-XR")},
         {"config bits and data disagree",
          replace("config bits=", "config bits=9")},
+        {"end signal zero", replace("\nend\n", "\nend signal=0\n")},
+        {"end signal out of range", replace("\nend\n", "\nend signal=65\n")},
+        {"end with another field", replace("\nend\n", "\nend status=1\n")},
         {"text after end",
          good + "device vid=0x1 pid=0x2 adapter=0 opened=0 closed=0\n"},
     };

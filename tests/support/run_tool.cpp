@@ -170,6 +170,7 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
     run.out = slurp(out_path);
     run.err = streams.error_on_tty ? tty : slurp(err_path);
     if (access(record.c_str(), F_OK) == 0) {
+        run.record_text = slurp(record);
         std::string error;
         run.has_record = tapsim::read_record_file(record, run.record, &error);
         if (!run.has_record)

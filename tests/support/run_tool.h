@@ -16,6 +16,7 @@ struct ToolRun {
     std::string err;
     bool has_record = false; // false: the tool never touched USB
     tapsim::Record record;
+    std::string record_text; // the file as written
 };
 
 using EnvList = std::vector<std::pair<std::string, std::string>>;
