@@ -220,6 +220,16 @@ int set_altsetting(World &w, Handle &h, int altsetting)
     return 0;
 }
 
+int set_interface_altsetting(World &w, Handle &h, int interface, int altsetting)
+{
+    if (!device_of(w, h))
+        return -ENODEV;
+    if (interface < 0 || interface >= kInterfaces ||
+        !(h.claimed & (1u << interface)))
+        return -ENOENT;
+    return set_altsetting(w, h, altsetting);
+}
+
 int clear_halt(World &w, const Handle &h, unsigned endpoint)
 {
     if (!device_of(w, h))

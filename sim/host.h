@@ -161,6 +161,9 @@ int claim(World &w, Handle &h, int interface);
 int release(World &w, Handle &h, int interface);
 int set_configuration(World &w, Handle &h, int configuration);
 int set_altsetting(World &w, Handle &h, int altsetting);
+// The same for one interface, which h must have claimed (-ENOENT if not).
+int set_interface_altsetting(World &w, Handle &h, int interface,
+                             int altsetting);
 // Clears a halt on one of the device's endpoints; the chip never halts one.
 int clear_halt(World &w, const Handle &h, unsigned endpoint);
 // A port reset. The chip model does not notice it: its buffers and bit

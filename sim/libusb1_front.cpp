@@ -319,13 +319,8 @@ int libusb_set_interface_alt_setting(libusb_device_handle *dev_handle,
                                      int alternate_setting)
 {
     return on_handle(dev_handle, [&](World &w, host::Handle &h) {
-        const int r = host::check(w, h);
-        if (r < 0)
-            return r;
-        if (interface_number < 0 || interface_number >= host::kInterfaces ||
-            !(h.claimed & (1u << interface_number)))
-            return -ENOENT; // the kernel wants the interface claimed first
-        return host::set_altsetting(w, h, alternate_setting);
+        return host::set_interface_altsetting(w, h, interface_number,
+                                              alternate_setting);
     });
 }
 
