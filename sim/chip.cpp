@@ -232,7 +232,8 @@ size_t Chip::accept(Channel &ch, const uint8_t *data, size_t n)
     return took + queued;
 }
 
-int Chip::bulk_write(int channel, const uint8_t *data, size_t n)
+int Chip::bulk_write(int channel, const uint8_t *data, size_t n,
+                     WriteOutcome *outcome)
 {
     ++writes_;
     model_advance(info_.usb_ticks);
@@ -244,6 +245,7 @@ int Chip::bulk_write(int channel, const uint8_t *data, size_t n)
 
     Channel &ch = channels_[channel];
     size_t take = 0;
+    bool full = false;
     if (unplugged_now(++transfers_)) {
         t.result = -ENODEV;
     } else if (faults_.error_write == writes_) {
@@ -263,11 +265,16 @@ int Chip::bulk_write(int channel, const uint8_t *data, size_t n)
             timed_out = true;
         }
         take = accept(ch, data, offer);
-        if (take < offer)
+        if (take < offer) {
             timed_out = true;
+            full = !(faults_.short_write == writes_ ||
+                     faults_.partial_write == writes_);
+        }
         t.result = timed_out ? -ETIMEDOUT : static_cast<int32_t>(take);
     }
     t.data.append(data, take);
+    if (outcome)
+        *outcome = WriteOutcome{take, full};
     const int result = t.result;
     record_.keep(record_.bulk, std::move(t));
     return result;

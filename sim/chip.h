@@ -61,6 +61,13 @@ struct ChipInfo {
     uint64_t usb_ticks = 60000; // model time of one bulk transfer
 };
 
+// What a bulk write did beyond its result.
+struct WriteOutcome {
+    size_t taken = 0;  // bytes the chip took, whatever the result
+    bool full = false; // it refused the rest for want of room, no fault:
+                       // the same bytes may fit after a read
+};
+
 class Chip {
   public:
     static constexpr int kChannels = 2;
@@ -81,7 +88,8 @@ class Chip {
     int control(uint8_t request_type, uint8_t request, uint16_t value,
                 uint16_t index, uint8_t *data, uint16_t length);
     // Returns bytes the chip took, or a negative errno.
-    int bulk_write(int channel, const uint8_t *data, size_t n);
+    int bulk_write(int channel, const uint8_t *data, size_t n,
+                   WriteOutcome *outcome = nullptr);
     // Fills whole packets (status bytes first) up to n bytes; returns the
     // byte count including status bytes, or a negative errno.
     int bulk_read(int channel, uint8_t *buf, size_t n);

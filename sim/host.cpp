@@ -60,6 +60,16 @@ uint8_t address(size_t index)
     return static_cast<uint8_t>(index + 2); // address 1: the root hub
 }
 
+uint8_t port(size_t index)
+{
+    return static_cast<uint8_t>(index + 1);
+}
+
+Speed speed(const Device &d)
+{
+    return d.info.high_speed ? Speed::High : Speed::Full;
+}
+
 size_t raw_device_descriptor(const Device &d, uint8_t (&out)[kDeviceSize])
 {
     const DeviceDescriptor dd = device_descriptor(d);
@@ -210,6 +220,30 @@ int set_altsetting(World &w, Handle &h, int altsetting)
     return 0;
 }
 
+int set_interface_altsetting(World &w, Handle &h, int interface, int altsetting)
+{
+    if (!device_of(w, h))
+        return -ENODEV;
+    if (interface < 0 || interface >= kInterfaces ||
+        !(h.claimed & (1u << interface)))
+        return -ENOENT;
+    return set_altsetting(w, h, altsetting);
+}
+
+int clear_halt(World &w, const Handle &h, unsigned endpoint)
+{
+    if (!device_of(w, h))
+        return -ENODEV;
+    return channel_of(endpoint, true) >= 0 || channel_of(endpoint, false) >= 0
+               ? 0
+               : -ENOENT;
+}
+
+int reset_port(World &w, const Handle &h)
+{
+    return check(w, h);
+}
+
 int control(World &w, const Handle &h, uint8_t request_type, uint8_t request,
             uint16_t value, uint16_t index, uint8_t *data, int length)
 {
@@ -223,7 +257,7 @@ int control(World &w, const Handle &h, uint8_t request_type, uint8_t request,
 }
 
 int bulk_write(World &w, const Handle &h, unsigned endpoint,
-               const uint8_t *data, int length)
+               const uint8_t *data, int length, WriteOutcome *outcome)
 {
     Device *d = device_of(w, h);
     if (!d)
@@ -231,7 +265,8 @@ int bulk_write(World &w, const Handle &h, unsigned endpoint,
     const int channel = channel_of(endpoint, false);
     if (channel < 0 || length < 0 || (length > 0 && !data))
         return -EINVAL;
-    return d->chip->bulk_write(channel, data, static_cast<size_t>(length));
+    return d->chip->bulk_write(channel, data, static_cast<size_t>(length),
+                               outcome);
 }
 
 int bulk_read(World &w, const Handle &h, unsigned endpoint, uint8_t *data,

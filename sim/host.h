@@ -126,6 +126,11 @@ DeviceDescriptor device_descriptor(const Device &d);
 ConfigDescriptor config_descriptor(const Device &d);
 // USB device address of the i-th device on the bus.
 uint8_t address(size_t index);
+// The root hub port the i-th device is plugged into: one port each, in
+// bus order, no hubs between.
+uint8_t port(size_t index);
+enum class Speed { Full, High };
+Speed speed(const Device &d);
 // The device descriptor in wire format (little endian); returns its size.
 size_t raw_device_descriptor(const Device &d, uint8_t (&out)[kDeviceSize]);
 // String descriptor index as ASCII, or null when there is none.
@@ -156,13 +161,22 @@ int claim(World &w, Handle &h, int interface);
 int release(World &w, Handle &h, int interface);
 int set_configuration(World &w, Handle &h, int configuration);
 int set_altsetting(World &w, Handle &h, int altsetting);
+// The same for one interface, which h must have claimed (-ENOENT if not).
+int set_interface_altsetting(World &w, Handle &h, int interface,
+                             int altsetting);
+// Clears a halt on one of the device's endpoints; the chip never halts one.
+int clear_halt(World &w, const Handle &h, unsigned endpoint);
+// A port reset. The chip model does not notice it: its buffers and bit
+// mode stay as they were.
+int reset_port(World &w, const Handle &h);
 
 // Transfers on the chip; return its result or a negative errno. length
 // must fit the transfer (0..65535 for control requests).
 int control(World &w, const Handle &h, uint8_t request_type, uint8_t request,
             uint16_t value, uint16_t index, uint8_t *data, int length);
 int bulk_write(World &w, const Handle &h, unsigned endpoint,
-               const uint8_t *data, int length);
+               const uint8_t *data, int length,
+               WriteOutcome *outcome = nullptr);
 int bulk_read(World &w, const Handle &h, unsigned endpoint, uint8_t *data,
               int length);
 

@@ -1,10 +1,10 @@
-// The libusb-1.0 API over the simulated bench, for libftdi 1.x to call:
-// the functions libftdi1 imports, no more. Devices, handles and transfers
-// are the host layer's (host.h); this file only gives them libusb-1.0's
-// types and turns negative errno values into LIBUSB_ERROR_* codes.
-// Asynchronous transfers are refused: the tool makes none.
+// The libusb-1.0 API over the simulated bench: the functions libftdi1
+// and the programs preloaded over it import. Devices, handles and
+// transfers are the host layer's (host.h); this file only gives them
+// libusb-1.0's types and turns negative errno values into LIBUSB_ERROR_*
+// codes. Asynchronous transfers and events: libusb1_events.cpp.
 
-#include <libusb.h>
+#include "libusb1_front.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,30 +18,31 @@
 
 using tapsim::Device;
 using tapsim::World;
+using tapsim::front1::locked;
+using tapsim::front1::on_handle;
 namespace host = tapsim::host;
 
-// libusb.h only declares these; what they hold is the front's business.
-struct libusb_context {
-    int unused = 0;
-};
-
-// One device of one bench generation. Like libusb's, it caches the
-// descriptors read at enumeration, so they stay readable after the bench
-// is reset; opening it then fails.
-struct libusb_device {
-    uint64_t generation = 0;
-    size_t index = 0;
-    int refs = 1;
-    host::DeviceDescriptor descriptor;
-    host::ConfigDescriptor config;
-};
-
-struct libusb_device_handle {
-    libusb_device *dev = nullptr;
-    host::Handle handle;
-};
-
 namespace {
+
+// A configuration descriptor in one allocation, as libusb hands it out.
+struct ConfigBlock {
+    libusb_config_descriptor config;
+    libusb_interface interfaces[host::kInterfaces];
+    libusb_interface_descriptor alts[host::kInterfaces];
+    libusb_endpoint_descriptor endpoints[host::kInterfaces]
+                                        [host::kEndpointsPerInterface];
+};
+
+void fill_config(ConfigBlock &b, const host::ConfigDescriptor &hc)
+{
+    std::memset(&b, 0, sizeof b);
+    host::fill_config(hc, b.config, b.interfaces, b.alts, b.endpoints);
+}
+
+} // namespace
+
+namespace tapsim {
+namespace front1 {
 
 int to_libusb(int r)
 {
@@ -81,38 +82,8 @@ int to_libusb(int r)
     }
 }
 
-// Runs body on the locked bench; returns a libusb result.
-template <typename F> int locked(F &&body)
-{
-    return to_libusb(host::guarded([&] {
-        auto guard = World::lock();
-        return body(World::get());
-    }));
-}
-
-template <typename F> int on_handle(libusb_device_handle *h, F &&body)
-{
-    if (!h)
-        return LIBUSB_ERROR_INVALID_PARAM;
-    return locked([&](World &w) { return body(w, h->handle); });
-}
-
-// A configuration descriptor in one allocation, as libusb hands it out.
-struct ConfigBlock {
-    libusb_config_descriptor config;
-    libusb_interface interfaces[host::kInterfaces];
-    libusb_interface_descriptor alts[host::kInterfaces];
-    libusb_endpoint_descriptor endpoints[host::kInterfaces]
-                                        [host::kEndpointsPerInterface];
-};
-
-void fill_config(ConfigBlock &b, const host::ConfigDescriptor &hc)
-{
-    std::memset(&b, 0, sizeof b);
-    host::fill_config(hc, b.config, b.interfaces, b.alts, b.endpoints);
-}
-
-} // namespace
+} // namespace front1
+} // namespace tapsim
 
 extern "C" {
 
@@ -143,6 +114,8 @@ ssize_t libusb_get_device_list(libusb_context *, libusb_device ***list)
             auto d = std::make_unique<libusb_device>();
             d->generation = w.generation();
             d->index = i;
+            d->port = host::port(i);
+            d->speed = host::speed(devices[i]);
             d->descriptor = host::device_descriptor(devices[i]);
             d->config = host::config_descriptor(devices[i]);
             made.push_back(std::move(d));
@@ -194,6 +167,27 @@ uint8_t libusb_get_device_address(libusb_device *dev)
     return host::address(dev->index);
 }
 
+uint8_t libusb_get_port_number(libusb_device *dev)
+{
+    return dev->port;
+}
+
+// No hub between the root and the device: the path is one port long.
+int libusb_get_port_numbers(libusb_device *dev, uint8_t *port_numbers,
+                            int port_numbers_len)
+{
+    if (port_numbers_len < 1)
+        return LIBUSB_ERROR_OVERFLOW;
+    port_numbers[0] = dev->port;
+    return 1;
+}
+
+int libusb_get_device_speed(libusb_device *dev)
+{
+    return dev->speed == host::Speed::High ? LIBUSB_SPEED_HIGH
+                                           : LIBUSB_SPEED_FULL;
+}
+
 int libusb_get_device_descriptor(libusb_device *dev,
                                  struct libusb_device_descriptor *desc)
 {
@@ -214,6 +208,13 @@ int libusb_get_config_descriptor(libusb_device *dev, uint8_t config_index,
     fill_config(*b, dev->config);
     *config = &b->config;
     return LIBUSB_SUCCESS;
+}
+
+int libusb_get_active_config_descriptor(
+    libusb_device *dev, struct libusb_config_descriptor **config)
+{
+    // The kernel configured the one configuration on enumeration.
+    return libusb_get_config_descriptor(dev, 0, config);
 }
 
 void libusb_free_config_descriptor(struct libusb_config_descriptor *config)
@@ -238,6 +239,30 @@ int libusb_open(libusb_device *dev, libusb_device_handle **dev_handle)
     h->dev = libusb_ref_device(dev); // held while open, as libusb does
     *dev_handle = h.release();
     return LIBUSB_SUCCESS;
+}
+
+libusb_device_handle *libusb_open_device_with_vid_pid(libusb_context *ctx,
+                                                      uint16_t vendor_id,
+                                                      uint16_t product_id)
+{
+    libusb_device **list = nullptr;
+    const ssize_t n = libusb_get_device_list(ctx, &list);
+    if (n < 0)
+        return nullptr;
+    libusb_device_handle *h = nullptr;
+    for (ssize_t i = 0; i < n && !h; ++i) {
+        const host::DeviceDescriptor &d = list[i]->descriptor;
+        if (d.vid == vendor_id && d.pid == product_id &&
+            libusb_open(list[i], &h) != LIBUSB_SUCCESS)
+            break;
+    }
+    libusb_free_device_list(list, 1);
+    return h;
+}
+
+libusb_device *libusb_get_device(libusb_device_handle *dev_handle)
+{
+    return dev_handle->dev;
 }
 
 void libusb_close(libusb_device_handle *dev_handle)
@@ -289,6 +314,30 @@ int libusb_release_interface(libusb_device_handle *dev_handle,
     });
 }
 
+int libusb_set_interface_alt_setting(libusb_device_handle *dev_handle,
+                                     int interface_number,
+                                     int alternate_setting)
+{
+    return on_handle(dev_handle, [&](World &w, host::Handle &h) {
+        return host::set_interface_altsetting(w, h, interface_number,
+                                              alternate_setting);
+    });
+}
+
+int libusb_clear_halt(libusb_device_handle *dev_handle, unsigned char endpoint)
+{
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
+        return host::clear_halt(w, h, endpoint);
+    });
+}
+
+int libusb_reset_device(libusb_device_handle *dev_handle)
+{
+    return on_handle(dev_handle, [&](World &w, const host::Handle &h) {
+        return host::reset_port(w, h);
+    });
+}
+
 // As on a machine where no serial driver grabbed the chip.
 int libusb_detach_kernel_driver(libusb_device_handle *dev_handle, int)
 {
@@ -320,17 +369,20 @@ int libusb_bulk_transfer(libusb_device_handle *dev_handle,
 {
     int done = 0;
     const int r = on_handle(dev_handle, [&](World &w, const host::Handle &h) {
-        const int n = (endpoint & LIBUSB_ENDPOINT_IN)
-                          ? host::bulk_read(w, h, endpoint, data, length)
-                          : host::bulk_write(w, h, endpoint, data, length);
+        if (endpoint & LIBUSB_ENDPOINT_IN) {
+            const int n = host::bulk_read(w, h, endpoint, data, length);
+            done = n < 0 ? 0 : n;
+            return n < 0 ? n : 0;
+        }
+        // An OUT transfer completes only when all of it went: a chip that
+        // took part of it NAKs the rest until the timeout, and libusb
+        // reports the part.
+        tapsim::WriteOutcome o;
+        const int n = host::bulk_write(w, h, endpoint, data, length, &o);
+        done = static_cast<int>(o.taken);
         if (n < 0)
             return n;
-        done = n;
-        // An OUT transfer completes only when all of it went: a chip that
-        // took part of it NAKs the rest until the timeout.
-        if (!(endpoint & LIBUSB_ENDPOINT_IN) && n < length)
-            return -ETIMEDOUT;
-        return 0;
+        return n < length ? -ETIMEDOUT : 0;
     });
     if (actual_length)
         *actual_length = done;
@@ -357,48 +409,6 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle *dev_handle,
         data[n] = '\0';
         return static_cast<int>(n);
     });
-}
-
-struct libusb_transfer *libusb_alloc_transfer(int iso_packets)
-{
-    if (iso_packets < 0)
-        return nullptr;
-    const size_t size =
-        sizeof(libusb_transfer) +
-        static_cast<size_t>(iso_packets) * sizeof(libusb_iso_packet_descriptor);
-    return static_cast<libusb_transfer *>(std::calloc(1, size));
-}
-
-void libusb_free_transfer(struct libusb_transfer *transfer)
-{
-    if (!transfer)
-        return;
-    if ((transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) && transfer->buffer)
-        std::free(transfer->buffer);
-    std::free(transfer);
-}
-
-int libusb_submit_transfer(struct libusb_transfer *)
-{
-    return LIBUSB_ERROR_NOT_SUPPORTED;
-}
-
-int libusb_cancel_transfer(struct libusb_transfer *)
-{
-    return LIBUSB_ERROR_NOT_FOUND;
-}
-
-// Nothing is ever in flight; an error rather than 0 keeps a caller that
-// waits for completion from spinning.
-int libusb_handle_events_timeout(libusb_context *, struct timeval *)
-{
-    return LIBUSB_ERROR_NOT_SUPPORTED;
-}
-
-int libusb_handle_events_timeout_completed(libusb_context *, struct timeval *,
-                                           int *)
-{
-    return LIBUSB_ERROR_NOT_SUPPORTED;
 }
 
 } // extern "C"
