@@ -15,7 +15,8 @@ struct Part {
     uint32_t idcode, other; // the device, and a part of the same family
     unsigned bits;          // packet word
     std::vector<uint32_t> request;
-    std::vector<uint32_t> desync; // CMD DESYNC and two no-ops
+    std::vector<uint32_t> desync;       // CMD DESYNC and two no-ops
+    uint32_t idcode_header, crc_header; // type-1 writes
 };
 
 const Part kParts[] = {
@@ -24,25 +25,33 @@ const Part kParts[] = {
      0x01C1A093,
      32,
      {0xAA995566, 0x20000000, 0x2800E001, 0x20000000, 0x20000000},
-     {0x30008001, 0x0000000D, 0x20000000, 0x20000000}},
+     {0x30008001, 0x0000000D, 0x20000000, 0x20000000},
+     0x3001C001,
+     0x30000001},
     {Family::Spartan3A,
      0x02218093,
      0x02210093,
      16,
      {0xFFFF, 0xAA99, 0x2000, 0x2901, 0x2000, 0x2000},
-     {0x30A1, 0x000D, 0x2000, 0x2000}},
+     {0x30A1, 0x000D, 0x2000, 0x2000},
+     0x31C2,
+     0x3002},
     {Family::Spartan6,
      0x04001093,
      0x04002093,
      16,
      {0xFFFF, 0xAA99, 0x5566, 0x2000, 0x2901, 0x2000, 0x2000},
-     {0x30A1, 0x000D, 0x2000, 0x2000}},
+     {0x30A1, 0x000D, 0x2000, 0x2000},
+     0x31C2,
+     0x3002},
     {Family::Series7,
      0x0362D093,
      0x03631093,
      32,
      {0xAA995566, 0x20000000, 0x2800E001, 0x20000000, 0x20000000},
-     {0x30008001, 0x0000000D, 0x20000000, 0x20000000}},
+     {0x30008001, 0x0000000D, 0x20000000, 0x20000000},
+     0x30018001,
+     0x30000001},
 };
 
 // Words MSB first, as LSB-first byte shifts of mirrored bytes send them.
@@ -105,7 +114,15 @@ void load(Bench &b, const Bytes &s)
                  load_ir(0x0C), mp::tms(0, 7), mp::tms(0, 7), mp::tms(0, 7)}));
 }
 
-enum class State { Configured, Cleared, Loaded, IdError, CrcError, LockWait };
+enum class State {
+    Configured,
+    Cleared,
+    Loaded,
+    IdError,
+    CrcError,
+    LockWait,
+    NoSync // bit order wrong: the sync word never went by
+};
 
 struct StatCase {
     const char *name;
@@ -136,6 +153,8 @@ TEST_P(Stat, ReadsTheFamilysLayoutAndLeavesItAsItWas)
         load(b, stream(p, p.other));
     else if (c.state == State::CrcError)
         load(b, stream(p, p.idcode, 3000 * 4 + 5)); // a frame data bit
+    else if (c.state == State::NoSync)
+        load(b, bitgen::mirrored(stream(p, p.idcode)));
     else if (c.state != State::Configured)
         load(b, stream(p, p.idcode));
     const bool done = tapsim::record().done;
@@ -153,24 +172,28 @@ INSTANTIATE_TEST_SUITE_P(
                       StatCase{"s3e_id_error", 0, State::IdError, 0x250C},
                       StatCase{"s3e_crc_error", 0, State::CrcError, 0x050D},
                       StatCase{"s3e_lock_wait", 0, State::LockWait, 0x0D08},
+                      StatCase{"s3e_no_sync", 0, State::NoSync, 0x0D0C},
                       StatCase{"s3a_configured", 1, State::Configured, 0x3A3C},
                       StatCase{"s3a_cleared", 1, State::Cleared, 0x1A04},
                       StatCase{"s3a_loaded", 1, State::Loaded, 0x3A3C},
                       StatCase{"s3a_id_error", 1, State::IdError, 0x0A06},
                       StatCase{"s3a_crc_error", 1, State::CrcError, 0x0A05},
                       StatCase{"s3a_lock_wait", 1, State::LockWait, 0x1A00},
+                      StatCase{"s3a_no_sync", 1, State::NoSync, 0x9A04},
                       StatCase{"s6_configured", 2, State::Configured, 0x323C},
                       StatCase{"s6_cleared", 2, State::Cleared, 0x1204},
                       StatCase{"s6_loaded", 2, State::Loaded, 0x323C},
                       StatCase{"s6_id_error", 2, State::IdError, 0x0206},
                       StatCase{"s6_crc_error", 2, State::CrcError, 0x0205},
                       StatCase{"s6_lock_wait", 2, State::LockWait, 0x1200},
+                      StatCase{"s6_no_sync", 2, State::NoSync, 0x9204},
                       StatCase{"a7_configured", 3, State::Configured, 0x1075FC},
                       StatCase{"a7_cleared", 3, State::Cleared, 0x150C},
                       StatCase{"a7_loaded", 3, State::Loaded, 0x1075FC},
                       StatCase{"a7_id_error", 3, State::IdError, 0x850C},
                       StatCase{"a7_crc_error", 3, State::CrcError, 0x150D},
-                      StatCase{"a7_lock_wait", 3, State::LockWait, 0x81508}),
+                      StatCase{"a7_lock_wait", 3, State::LockWait, 0x81508},
+                      StatCase{"a7_no_sync", 3, State::NoSync, 0x150C}),
     [](const ::testing::TestParamInfo<StatCase> &i) {
         return std::string(i.param.name);
     });
@@ -189,3 +212,89 @@ TEST(StatRead, RestingInIdleBeforeCfgOutLosesItOnSpartan6Only)
         EXPECT_EQ(read_stat(b, p), i == 2 ? 0x323Cu : 0x1075FCu);
     }
 }
+
+namespace {
+
+enum class Flip { FrameData, IdcodeHeader, CrcWord };
+
+// Byte offset of the first (or last) aligned packet word w in s.
+size_t find_word(const Bytes &s, uint32_t w, unsigned bits, bool last)
+{
+    const size_t n = bits / 8;
+    size_t found = s.size();
+    for (size_t i = 0; i + n <= s.size(); i += n) {
+        uint32_t v = 0;
+        for (size_t k = 0; k < n; ++k)
+            v = v << 8 | s[i + k];
+        if (v == w) {
+            found = i;
+            if (!last)
+                break;
+        }
+    }
+    return found;
+}
+
+// The bit to flip, counted from the first bit of the stream.
+int64_t flip_at(const Part &p, Flip f)
+{
+    const Bytes s = stream(p, p.idcode);
+    if (f == Flip::FrameData)
+        return static_cast<int64_t>(s.size() / 2 * 8 + 5);
+    if (f == Flip::IdcodeHeader) // the lowest register address bit: 13 or 5
+        return static_cast<int64_t>(
+            find_word(s, p.idcode_header, p.bits, false) * 8 +
+            (p.bits == 32 ? 31 - 13 : 15 - 5));
+    // The last bit of the CRC value after START (two words on 16-bit).
+    return static_cast<int64_t>(
+        (find_word(s, p.crc_header, p.bits, true) + p.bits / 8 + 4) * 8 - 1);
+}
+
+struct FlipCase {
+    const char *name;
+    size_t part;
+    Flip flip;
+};
+
+class OneFlippedBit : public ::testing::TestWithParam<FlipCase> {};
+
+} // namespace
+
+TEST_P(OneFlippedBit, FailsTheLoadWithACrcError)
+{
+    const Part &p = kParts[GetParam().part];
+    tapsim::Scenario s;
+    s.idcode = p.idcode;
+    s.clear_us = 0;
+    Bench b(s);
+    ASSERT_EQ(b.open(), 0);
+    ASSERT_EQ(b.mpsse(), 0);
+    b.write(cat({Bench::setup(), reset_to_idle()}));
+    const int64_t bit = flip_at(p, GetParam().flip);
+    ASSERT_LT(bit / 8, 3000);
+    load(b, stream(p, p.idcode, bit));
+    const tapsim::Record &r = tapsim::record();
+    EXPECT_FALSE(r.done);
+    EXPECT_EQ(r.config_error, tapsim::ConfigError::Crc);
+    EXPECT_EQ(r.stat & 1, 1u); // CRC_ERROR
+    // Over JTAG a 7-series part keeps INIT high: only STAT tells.
+    EXPECT_EQ(r.init, p.family == Family::Series7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, OneFlippedBit,
+    ::testing::Values(FlipCase{"s3e_frame_data", 0, Flip::FrameData},
+                      FlipCase{"s3e_idcode_header", 0, Flip::IdcodeHeader},
+                      FlipCase{"s3e_crc_word", 0, Flip::CrcWord},
+                      FlipCase{"s3a_frame_data", 1, Flip::FrameData},
+                      FlipCase{"s3a_idcode_header", 1, Flip::IdcodeHeader},
+                      FlipCase{"s3a_crc_word", 1, Flip::CrcWord},
+                      FlipCase{"s6_frame_data", 2, Flip::FrameData},
+                      FlipCase{"s6_idcode_header", 2, Flip::IdcodeHeader},
+                      FlipCase{"s6_crc_word", 2, Flip::CrcWord},
+                      FlipCase{"a7_frame_data", 3, Flip::FrameData},
+                      FlipCase{"a7_idcode_header", 3, Flip::IdcodeHeader},
+                      FlipCase{"a7_crc_word", 3, Flip::CrcWord}),
+    [](const ::testing::TestParamInfo<FlipCase> &i) {
+        return std::string(i.param.name);
+    });
