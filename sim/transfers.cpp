@@ -1,5 +1,7 @@
 #include "transfers.h"
 
+#include "model_clock.h"
+
 #include <algorithm>
 #include <deque>
 
@@ -133,9 +135,9 @@ Completion finish(Queue &q, size_t i, TransferStatus st)
 
 // Nothing could move: model time runs on, up to the first stalled
 // transfer's deadline, which then times out.
-bool wait(World &w, Queue &q, uint64_t wait_ticks, Completion &out)
+bool wait(World &, Queue &q, uint64_t wait_ticks, Completion &out)
 {
-    uint64_t &now = w.record().ticks;
+    const uint64_t now = model_now();
     size_t first = q.entries.size();
     for (size_t i = 0; i < q.entries.size(); ++i) {
         const Entry &e = q.entries[i];
@@ -145,10 +147,10 @@ bool wait(World &w, Queue &q, uint64_t wait_ticks, Completion &out)
     }
     if (first == q.entries.size() ||
         q.entries[first].deadline > now + wait_ticks) {
-        now += wait_ticks;
+        model_advance(wait_ticks);
         return false;
     }
-    now = std::max(now, q.entries[first].deadline);
+    model_advance_to(q.entries[first].deadline);
     out = finish(q, first, TransferStatus::TimedOut);
     return true;
 }
@@ -172,7 +174,7 @@ int submit(World &w, const Transfer &t)
     e.t = t;
     if (t.timeout_ms != 0)
         e.deadline =
-            w.record().ticks + uint64_t{t.timeout_ms} * 1000 * kTicksPerUs;
+            model_now() + uint64_t{t.timeout_ms} * 1000 * kTicksPerUs;
     q.entries.push_back(e);
     return 0;
 }
