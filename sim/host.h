@@ -3,8 +3,8 @@
 // generation, interface claims, endpoint-to-channel mapping and open/close
 // counting. A front only converts types and error codes, so the record is
 // the same whichever front ran. Its queue of asynchronous transfers is in
-// transfers.h. Errors are negative errno values. Call
-// everything with World::lock() held.
+// transfers.h. Errors are negative errno values. Call everything with
+// World::lock() held.
 #pragma once
 
 #include <cerrno>
