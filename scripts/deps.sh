@@ -41,8 +41,13 @@ ensure_source_index() {
     $sudo apt-get update -qq
 }
 
-# Packages the host build and its tests need.
-HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev googletest libgtest-dev groff-base)
+# Packages the host build and its tests need. libusb-1.0-0-dev: the
+# simulator's second preload library is the libusb-1.0 front, written
+# against its libusb.h. The field's programs run over the simulator; the
+# tests that check their imports skip a program that is missing.
+FIELD_TOOL_PACKAGES=(openfpgaloader openocd xc3sprog urjtag)
+HOST_PACKAGES=(build-essential cmake pkg-config libftdi-dev libusb-dev libusb-1.0-0-dev
+    googletest libgtest-dev groff-base "${FIELD_TOOL_PACKAGES[@]}")
 
 # Packages the host build under libftdi 1.x needs on top: libftdi1-dev
 # (shared and static libftdi1) and libusb-1.0-0-dev, whose libusb.h the

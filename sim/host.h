@@ -2,8 +2,9 @@
 // the bus shows and their descriptors, handles bound to one bench
 // generation, interface claims, endpoint-to-channel mapping and open/close
 // counting. A front only converts types and error codes, so the record is
-// the same whichever front ran. Errors are negative errno values. Call
-// everything with World::lock() held.
+// the same whichever front ran. Its queue of asynchronous transfers is in
+// transfers.h. Errors are negative errno values. Call everything with
+// World::lock() held.
 #pragma once
 
 #include <cerrno>
