@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "bitstream/bitfile.h"
+#include "bitstream/load_cause.h"
 #include "bitstream/progress.h"
 #include "bitstream/stream_idcode.h"
 #include "cli/entry.h"
@@ -71,7 +72,8 @@ void report_read_failure(const char *filename, int err)
 // Before anything that clears the running design: a device must answer,
 // and a file that names its part must name this one.
 int check_part(struct ftdi_context *ftdi, unsigned char *buf,
-               const char *filename, const struct BitstreamInfo *info)
+               const char *filename, const struct BitstreamInfo *info,
+               uint32_t *idcode)
 {
     uint32_t device = 0;
     if (status_read_idcode(ftdi, buf, &device) != 0)
@@ -90,6 +92,7 @@ int check_part(struct ftdi_context *ftdi, unsigned char *buf,
                 filename, (unsigned long)wanted, (unsigned long)device);
         return -1;
     }
+    *idcode = device;
     return 0;
 }
 
@@ -248,7 +251,8 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
     }
     loader_mirror(mirrored.bytes, info.info->data, length);
 
-    if (check_part(ftdi, buf, name, info.info) != 0)
+    uint32_t device = 0;
+    if (check_part(ftdi, buf, name, info.info, &device) != 0)
         return -1;
     // Without a cleared device the bitstream would be lost: send none.
     if (prepare_target(ftdi, buf) != 0)
@@ -258,5 +262,8 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         return -1;
     if (start_target(ftdi) != 0)
         return -1;
-    return status_confirm_done(ftdi, buf);
+    int result = status_confirm_done(ftdi, buf);
+    if (result == STATUS_NOT_STARTED)
+        load_report_cause(ftdi, buf, device);
+    return result == 0 ? 0 : -1;
 }
