@@ -16,6 +16,11 @@ struct PartCase {
     PartFamily logic;
 };
 
+void PrintTo(const PartCase &c, std::ostream *os)
+{
+    *os << std::hex << c.code;
+}
+
 class Parts : public ::testing::TestWithParam<PartCase> {};
 
 TEST_P(Parts, NameFamilyAndConfigurationLogic)
@@ -51,6 +56,11 @@ struct StatCase {
     const char *names;
     const char *cause;
 };
+
+void PrintTo(const StatCase &c, std::ostream *os)
+{
+    *os << c.family << " " << std::hex << c.value;
+}
 
 class Stat : public ::testing::TestWithParam<StatCase> {};
 
