@@ -8,6 +8,7 @@
 
 namespace {
 
+// STAT bit names, indexed by bit, as the configuration guides give them.
 // Fields of several bits share one name, so the same text sits at each of
 // their bits.
 const char mode[] = "MODE";
@@ -70,6 +71,8 @@ template <typename T, size_t N> constexpr size_t count(const T (&)[N])
     return N;
 }
 
+// Columns after the bit names: CRC_ERROR, ID_ERROR, DEC_ERROR, the DCM or
+// MMCM lock, DCI_MATCH, DONE.
 const StatFamily stat_families[] = {
     {FAMILY_SERIES7, 32, request32, count(request32), desync32, series7_bits,
      count(series7_bits), 1U << 0, 1U << 15, 1U << 16, 1U << 2, 1U << 3,
