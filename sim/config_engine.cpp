@@ -1,106 +1,141 @@
 #include "config_engine.h"
 
+#include <cstddef>
+
 namespace tapsim {
 namespace {
 
 constexpr uint32_t kCmdStart = 0x5;
+constexpr uint32_t kCmdRcrc = 0x7;
 constexpr uint32_t kCmdDesync = 0xD;
+constexpr uint32_t kOpRead = 1;
 constexpr uint32_t kOpWrite = 2;
 // Bits 31:28 are the silicon revision: chips of one part differ there.
 constexpr uint32_t kIdMask = 0x0FFFFFFF;
-
-struct FamilyRow {
-    uint32_t code; // ID code bits 27:21
-    Family family;
-    uint32_t idcode_reg;
-    uint32_t cmd_reg;
-};
-
-// Registers as the configuration guides give them; Spartan-6 packets are
-// 16-bit words, the others 32-bit.
-constexpr FamilyRow kFamilies[] = {
-    {0x0E, Family::Spartan3E, 0x0E, 0x04},
-    {0x11, Family::Spartan3A, 0x0E, 0x04},
-    {0x20, Family::Spartan6, 0x0E, 0x05},
-    {0x1B, Family::Series7, 0x0C, 0x04},
-};
-
-const FamilyRow *row_of(uint32_t idcode)
-{
-    const uint32_t code = (idcode >> 21) & 0x7F;
-    for (const FamilyRow &r : kFamilies)
-        if (r.code == code)
-            return &r;
-    return nullptr;
-}
+// STARTUP_STATE is Gray-coded: phase 7 (100) ends start-up; a design that
+// waits for a lock holds the sequencer in phase 3 (010) here.
+constexpr uint32_t kPhaseDone = 0x4;
+constexpr uint32_t kPhaseLockWait = 0x2;
+// A read asks for at most a few words here; more are not kept.
+constexpr size_t kMaxOutput = 64;
 
 } // namespace
 
-Family family_of(uint32_t idcode)
-{
-    const FamilyRow *r = row_of(idcode);
-    return r ? r->family : Family::Unknown;
-}
-
 ConfigEngine::ConfigEngine(const EngineSettings &settings)
-    : settings_(settings), family_(family_of(settings.idcode)),
+    : settings_(settings), row_(family_row(settings.idcode)),
       done_(settings.configured)
 {
-    if (const FamilyRow *r = row_of(settings.idcode)) {
-        idcode_reg_ = r->idcode_reg;
-        cmd_reg_ = r->cmd_reg;
-    }
+}
+
+unsigned ConfigEngine::word_bits() const
+{
+    return row_ ? row_->word_bits : 32;
+}
+
+uint32_t ConfigEngine::sync_word() const
+{
+    return row_ ? row_->sync : 0xAA995566u;
+}
+
+unsigned ConfigEngine::sync_bits() const
+{
+    return row_ ? row_->sync_bits : 32;
 }
 
 void ConfigEngine::program(uint64_t now)
 {
     clear_end_ = now + settings_.clear_ticks;
-    done_ = start_ = synced_ = false;
+    done_ = start_ = synced_ = ever_synced_ = false;
+    input_seen_ = watchdog_ = startup_begun_ = false;
     error_ = ConfigError::None;
+    crc_ = 0;
+    output_.clear();
     reg_ = 0;
     words_left_ = 0;
-    count_halves_ = value_halves_ = 0;
+    count_halves_ = auto_crc_left_ = value_halves_ = 0;
+}
+
+bool ConfigEngine::init_error() const
+{
+    return error_ == ConfigError::Id ||
+           (error_ == ConfigError::Crc && row_ && row_->init_low_on_crc_error);
+}
+
+uint32_t ConfigEngine::stat(uint64_t now) const
+{
+    return row_ ? stat_bits(init(now)) : 0;
+}
+
+uint32_t ConfigEngine::stat_bits(bool init_b) const
+{
+    const StatLayout &l = row_->stat;
+    uint32_t s = 0;
+    auto put = [&s](int8_t bit, uint32_t value) {
+        if (bit != kNoBit)
+            s |= value << bit;
+    };
+    const bool waiting = waiting_for_lock();
+    put(l.crc_error, error_ == ConfigError::Crc);
+    put(l.id_error, error_ == ConfigError::Id);
+    // Unused lock signals read 1; a design waiting for one holds it low.
+    put(l.lock, !waiting);
+    put(l.dci_match, 1);
+    // Start-up releases these together with DONE.
+    for (int8_t bit : {l.end_of_startup, l.gts_cfg_b, l.gwe, l.ghigh_b,
+                       l.release_done, l.done})
+        put(bit, done_);
+    put(l.init_b, init_b);
+    put(l.sync_watchdog, watchdog_);
+    put(l.mode, l.mode_jtag);
+    put(l.startup_state, done_ ? kPhaseDone : (waiting ? kPhaseLockWait : 0));
+    return s;
 }
 
 void ConfigEngine::sync()
 {
-    if (error_ != ConfigError::None)
-        return;
-    if (family_ == Family::Unknown) {
+    if (!row_) {
         // No packet layout known for this part: the sync word is enough.
-        start_ = true;
+        if (error_ == ConfigError::None)
+            start_ = true;
         return;
     }
-    synced_ = true;
+    synced_ = ever_synced_ = true;
     words_left_ = 0;
-    count_halves_ = value_halves_ = 0;
+    count_halves_ = auto_crc_left_ = value_halves_ = 0;
 }
 
 void ConfigEngine::word(uint32_t w)
 {
-    if (!synced_)
+    if (!synced_ || !row_)
         return;
-    if (family_ == Family::Spartan6) {
-        half(static_cast<uint16_t>(w >> 16));
-        if (synced_)
-            half(static_cast<uint16_t>(w & 0xFFFF));
-        return;
-    }
-    word32(w);
+    if (row_->word_bits == 16)
+        half(static_cast<uint16_t>(w));
+    else
+        word32(w);
 }
 
 void ConfigEngine::word32(uint32_t w)
 {
+    if (auto_crc_left_ > 0) {
+        --auto_crc_left_;
+        auto_crc(w);
+        return;
+    }
     if (words_left_ > 0) {
         --words_left_;
-        payload(w);
+        write(w);
+        if (words_left_ == 0)
+            end_of_payload();
         return;
     }
     const uint32_t type = w >> 29;
     const uint32_t op = (w >> 27) & 3;
     if (type == 1) {
         reg_ = (w >> 13) & 0x3FFF;
+        value_halves_ = 0;
         words_left_ = op == kOpWrite ? (w & 0x7FF) : 0;
+        if (op == kOpRead)
+            read(reg_, w & 0x7FF);
     } else if (type == 2) {
         // Long count for the register of the type-1 header before it.
         words_left_ = op == kOpWrite ? (w & 0x07FFFFFF) : 0;
@@ -111,26 +146,32 @@ void ConfigEngine::word32(uint32_t w)
 void ConfigEngine::half(uint16_t h)
 {
     if (count_halves_ > 0) {
+        // Type-2 count words are not register writes: not fed.
         words_left_ = (words_left_ << 16) | h;
         --count_halves_;
         return;
     }
+    if (auto_crc_left_ > 0) {
+        value_ = (value_ << 16) | h;
+        if (--auto_crc_left_ == 0)
+            auto_crc(value_);
+        return;
+    }
     if (words_left_ > 0) {
         --words_left_;
-        // Registers wider than a word arrive high half first.
-        value_ = (value_ << 16) | h;
-        if (++value_halves_ == (reg_ == idcode_reg_ ? 2u : 1u)) {
-            value_halves_ = 0;
-            payload(value_);
-        }
+        write(h);
+        if (words_left_ == 0)
+            end_of_payload();
         return;
     }
     const uint32_t type = h >> 13;
     const uint32_t op = (h >> 11) & 3;
     if (type == 1) {
         reg_ = (h >> 5) & 0x3F;
-        words_left_ = op == kOpWrite ? (h & 0x1F) : 0;
         value_halves_ = 0;
+        words_left_ = op == kOpWrite ? (h & 0x1F) : 0;
+        if (op == kOpRead)
+            read(reg_, h & 0x1F);
     } else if (type == 2 && op == kOpWrite) {
         // The word count follows in two words, high half first.
         reg_ = (h >> 5) & 0x3F;
@@ -139,22 +180,115 @@ void ConfigEngine::half(uint16_t h)
     }
 }
 
+void ConfigEngine::write(uint32_t data)
+{
+    const bool rcrc = reg_ == row_->cmd_reg && (data & 0x1F) == kCmdRcrc;
+    const bool fed = reg_ >= 64 || ((row_->not_fed >> reg_) & 1) == 0;
+    if (fed && !rcrc)
+        crc_ = row_->crc_step(crc_, reg_, data);
+    if (row_->word_bits == 16) {
+        // Registers wider than a word arrive high half first.
+        const bool wide = reg_ == row_->idcode_reg || reg_ == row_->crc_reg;
+        value_ = (value_ << 16) | data;
+        if (++value_halves_ < (wide ? 2u : 1u))
+            return;
+        value_halves_ = 0;
+        data = value_;
+    }
+    payload(data);
+}
+
+void ConfigEngine::end_of_payload()
+{
+    if (reg_ == row_->fdri_reg && row_->auto_crc_words > 0) {
+        auto_crc_left_ = row_->auto_crc_words;
+        value_ = 0;
+    }
+}
+
+void ConfigEngine::auto_crc(uint32_t w)
+{
+    // Checked like a CRC register write, fed only where the family feeds
+    // that register, and the running value goes on.
+    if (((row_->not_fed >> row_->crc_reg) & 1) == 0)
+        crc_ = row_->crc_step(crc_, row_->crc_reg, w);
+    check_crc(w, false);
+}
+
 void ConfigEngine::payload(uint32_t value)
 {
-    if (reg_ == idcode_reg_)
+    if (reg_ == row_->idcode_reg)
         check_idcode(value);
-    else if (reg_ == cmd_reg_)
+    else if (reg_ == row_->cmd_reg)
         command(value & 0x1F);
+    else if (reg_ == row_->crc_reg)
+        check_crc(value, true);
+}
+
+void ConfigEngine::read(uint32_t reg, uint32_t count)
+{
+    // No words arrive while the device clears, so INIT_B shows only errors.
+    uint32_t value = 0;
+    if (reg == row_->stat_reg)
+        value = stat_bits(!init_error());
+    else if (reg == row_->idcode_reg)
+        value = settings_.idcode;
+    const bool wide = row_->word_bits == 16 && reg == row_->idcode_reg;
+    // A new read replaces what an earlier one left unread.
+    output_.clear();
+    for (uint32_t i = 0; i < count && output_.size() < kMaxOutput; ++i) {
+        if (row_->word_bits == 32)
+            output_.push_back(value);
+        else if (wide && i % 2 == 0)
+            output_.push_back(value >> 16);
+        else
+            output_.push_back(value & 0xFFFF);
+    }
+}
+
+uint32_t ConfigEngine::take_output()
+{
+    if (output_.empty())
+        return 0;
+    const uint32_t w = output_.front();
+    output_.erase(output_.begin());
+    return w;
+}
+
+void ConfigEngine::idle_in_cfg_in()
+{
+    if (row_ && row_->read_lost_in_idle)
+        output_.clear();
 }
 
 void ConfigEngine::check_idcode(uint32_t code)
 {
-    if (((code ^ settings_.idcode) & kIdMask) == 0)
+    if (error_ != ConfigError::None ||
+        ((code ^ settings_.idcode) & kIdMask) == 0)
         return;
-    // A stream for another part: INIT low, nothing more taken.
-    error_ = ConfigError::Id;
+    fail(ConfigError::Id); // a stream for another part
+}
+
+void ConfigEngine::check_crc(uint32_t value, bool restart)
+{
+    const uint32_t mask = row_->crc_mask;
+    const bool ok = row_->crc_check == CrcCheck::Feed
+                        ? (crc_ & mask) == 0
+                        : ((value ^ crc_) & mask) == 0;
+    if (restart)
+        crc_ = 0;
+    if (!ok && error_ == ConfigError::None)
+        fail(ConfigError::Crc);
+}
+
+void ConfigEngine::fail(ConfigError error)
+{
+    // The device desynchronises; a later sync word still reaches it, for
+    // reading STAT, but nothing starts it before the next JPROGRAM.
+    error_ = error;
     synced_ = false;
     start_ = false;
+    startup_begun_ = false;
 }
 
 void ConfigEngine::command(uint32_t code)
@@ -163,15 +297,23 @@ void ConfigEngine::command(uint32_t code)
         start_ = true;
     else if (code == kCmdDesync)
         synced_ = false;
+    else if (code == kCmdRcrc)
+        crc_ = 0;
 }
 
 void ConfigEngine::startup_clock()
 {
     if (startup_count_ < settings_.startup_clocks)
         ++startup_count_;
-    if (start_ && error_ == ConfigError::None &&
-        startup_count_ >= settings_.startup_clocks)
-        done_ = true;
+    const bool reached = startup_count_ >= settings_.startup_clocks;
+    if (start_ && error_ == ConfigError::None) {
+        startup_begun_ = true;
+        if (reached)
+            done_ = true;
+    } else if (reached && input_seen_ && !ever_synced_) {
+        // The sync watchdog: start-up ran on bits that never synced.
+        watchdog_ = true;
+    }
 }
 
 } // namespace tapsim

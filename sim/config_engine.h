@@ -1,25 +1,19 @@
-// The FPGA's configuration logic behind CFG_IN and JSTART: clearing after
-// JPROGRAM, the packet processor after the sync word, the ID code check and
-// start-up. It owns INIT and DONE; the TAP only feeds it.
+// The FPGA's configuration logic behind CFG_IN, CFG_OUT and JSTART:
+// clearing after JPROGRAM, the packet processor after the sync word, the
+// ID code and CRC checks, the STAT register and start-up. It owns INIT and
+// DONE; the TAP only feeds it. What differs between families comes from
+// their row in family.h.
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "family.h"
 
 namespace tapsim {
 
 // Why the engine refused a stream (the record shows it).
-enum class ConfigError : uint8_t { None, Id };
-
-// Device family from ID code bits 27:21; it picks the packet layout.
-enum class Family : uint8_t {
-    Unknown,
-    Spartan3E,
-    Spartan3A,
-    Spartan6,
-    Series7
-};
-
-Family family_of(uint32_t idcode);
+enum class ConfigError : uint8_t { None, Id, Crc };
 
 struct EngineSettings {
     uint32_t idcode = 0;          // the device's own
@@ -36,19 +30,31 @@ class ConfigEngine {
     void program(uint64_t now);
     bool clearing(uint64_t now) const { return now < clear_end_; }
     uint64_t clear_end() const { return clear_end_; }
-    bool init(uint64_t now) const
-    {
-        return error_ == ConfigError::None && !clearing(now);
-    }
+    bool init(uint64_t now) const { return !clearing(now) && !init_error(); }
     bool done() const { return done_; }
     ConfigError error() const { return error_; }
+    // The STAT register in the family's layout (0 for an unknown part).
+    uint32_t stat(uint64_t now) const;
 
+    // Packet word size and sync word of the family (32 bits and 0xAA995566
+    // for an unknown part).
+    unsigned word_bits() const;
+    uint32_t sync_word() const;
+    unsigned sync_bits() const;
+
+    // Bits arrived on CFG_IN since JPROGRAM (kept or dropped).
+    void note_input() { input_seen_ = true; }
     // Whether words go to the packet processor; until then the TAP side
     // looks for the sync word.
     bool synced() const { return synced_; }
     void sync();
-    // One 32-bit word after the sync word, its first bit in bit 31.
+    // One packet word after the sync word, in the family's word size.
     void word(uint32_t w);
+
+    // CFG_OUT's Capture-DR: the next word a read packet asked for, or 0.
+    uint32_t take_output();
+    // A rising TCK edge in Run-Test/Idle with CFG_IN loaded.
+    void idle_in_cfg_in();
 
     // Update-IR or Test-Logic-Reset: the start-up count begins anew.
     void restart_startup_count() { startup_count_ = 0; }
@@ -56,29 +62,44 @@ class ConfigEngine {
     void startup_clock();
 
   private:
+    bool init_error() const;
+    bool waiting_for_lock() const { return startup_begun_ && !done_; }
+    uint32_t stat_bits(bool init_b) const;
     void word32(uint32_t w);
     void half(uint16_t h);
+    void header(uint32_t type, uint32_t op, uint32_t reg, uint32_t count);
+    void write(uint32_t data);
+    void end_of_payload();
+    void auto_crc(uint32_t w);
     void payload(uint32_t value);
+    void read(uint32_t reg, uint32_t count);
     void command(uint32_t code);
     void check_idcode(uint32_t code);
+    void check_crc(uint32_t value, bool restart);
+    void fail(ConfigError error);
 
     EngineSettings settings_;
-    Family family_;
-    uint32_t idcode_reg_ = 0;
-    uint32_t cmd_reg_ = 0;
+    const FamilyRow *row_;
 
     uint64_t clear_end_ = 0;
     bool done_ = false;
     bool start_ = false; // START went by (or, for unknown parts, sync)
     bool synced_ = false;
+    bool ever_synced_ = false; // since JPROGRAM
+    bool input_seen_ = false;
+    bool watchdog_ = false; // a start-up ran with no sync word seen
+    bool startup_begun_ = false;
     ConfigError error_ = ConfigError::None;
     uint32_t startup_count_ = 0;
+    uint32_t crc_ = 0;
+    std::vector<uint32_t> output_; // words read packets asked for
 
     // Packet being walked.
     uint32_t reg_ = 0;
     uint64_t words_left_ = 0;   // payload words still to come
     unsigned count_halves_ = 0; // 16-bit type-2: count words still to come
-    uint32_t value_ = 0;        // 16-bit: register value being assembled
+    unsigned auto_crc_left_ = 0;
+    uint32_t value_ = 0; // 16-bit: register value being assembled
     unsigned value_halves_ = 0;
 };
 

@@ -21,7 +21,7 @@ constexpr const char *kKindNames[] = {
     "bit-mode",   "read-pins",  "eeprom",   "other",
 };
 
-constexpr const char *kErrorNames[] = {"none", "id"};
+constexpr const char *kErrorNames[] = {"none", "id", "crc"};
 
 constexpr char kHex[] = "0123456789abcdef";
 constexpr size_t kConfigLineBytes = 64;
@@ -311,7 +311,8 @@ void write_record(std::ostream &os, const Record &r)
        << " hash=" << num_hex(r.config_hash, 16) << " kept=" << r.config_kept
        << " sync=" << r.sync_seen << " done=" << r.done << " init=" << r.init
        << " error=" << config_error_name(r.config_error)
-       << " dropped=" << r.dropped_config_bits << '\n';
+       << " dropped=" << r.dropped_config_bits << " stat=" << num_hex(r.stat, 8)
+       << '\n';
     for (size_t i = 0; i < r.config_data.size(); i += kConfigLineBytes) {
         const size_t n = std::min(kConfigLineBytes, r.config_data.size() - i);
         os << "config-data " << hex(r.config_data.data() + i, n) << '\n';
@@ -442,11 +443,12 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
             ok = f.get("bits", r.config_bits) && f.get("hash", r.config_hash) &&
                  f.flag("kept", r.config_kept) && f.flag("sync", r.sync_seen) &&
                  f.flag("done", r.done) && f.flag("init", r.init) &&
-                 f.get("dropped", r.dropped_config_bits);
+                 f.get("dropped", r.dropped_config_bits) &&
+                 f.get("stat", r.stat);
             std::string error;
             if (ok && f.text("error", error)) {
                 bool known = false;
-                for (int i = 0; i <= static_cast<int>(ConfigError::Id); ++i) {
+                for (int i = 0; i <= static_cast<int>(ConfigError::Crc); ++i) {
                     if (error == kErrorNames[i]) {
                         r.config_error = static_cast<ConfigError>(i);
                         known = true;

@@ -147,6 +147,7 @@ struct Record {
     bool init = true;
     ConfigError config_error = ConfigError::None;
     uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
+    uint32_t stat = 0; // the STAT register at exit (0: no known family)
 
     uint64_t dropped = 0;
     uint64_t next_seq = 1;

@@ -92,6 +92,8 @@ const char *instruction_name(uint8_t code)
         return "USER1";
     case ir::kUser2:
         return "USER2";
+    case ir::kCfgOut:
+        return "CFG_OUT";
     case ir::kCfgIn:
         return "CFG_IN";
     case ir::kIdcode:
@@ -112,7 +114,10 @@ const char *instruction_name(uint8_t code)
 }
 
 Fpga::Fpga(const FpgaConfig &config, Record &record)
-    : config_(config), record_(record), engine_(config.engine)
+    : config_(config), record_(record), engine_(config.engine),
+      word_size_(engine_.word_bits()), sync_word_(engine_.sync_word()),
+      sync_mask_(static_cast<uint32_t>((1ull << engine_.sync_bits()) - 1)),
+      sync_bits_(engine_.sync_bits())
 {
     clear_config();
 }
@@ -146,6 +151,8 @@ void Fpga::rise(bool tms, bool tdi)
         // Start-up is clocked by TCK in Run-Test/Idle once JSTART is loaded.
         if (ir_ == ir::kJstart)
             engine_.startup_clock();
+        else if (ir_ == ir::kCfgIn)
+            engine_.idle_in_cfg_in();
         break;
     default:
         break;
@@ -219,6 +226,17 @@ void Fpga::capture_dr()
         dr_ = 0;
         dr_len_ = 32;
         break;
+    case ir::kCfgOut: {
+        // One word of what a read packet asked for, most significant bit
+        // first, in the family's word size.
+        const uint32_t word = engine_.take_output();
+        dr_ = 0;
+        dr_len_ = static_cast<int>(word_size_);
+        for (unsigned i = 0; i < word_size_; ++i)
+            dr_ |= static_cast<uint64_t>((word >> i) & 1)
+                   << (word_size_ - 1 - i);
+        break;
+    }
     default: // BYPASS, JPROGRAM, JSTART and unknown codes
         dr_ = 0;
         dr_len_ = 1;
@@ -282,12 +300,12 @@ void Fpga::append_config_bit(bool bit)
     window_ = (window_ << 1) | (bit ? 1 : 0);
     if (engine_.synced()) {
         word_acc_ = (word_acc_ << 1) | (bit ? 1 : 0);
-        if (++word_bits_ == 32) {
+        if (++word_bits_ == word_size_) {
             word_bits_ = 0;
-            engine_.word(static_cast<uint32_t>(word_acc_));
+            engine_.word(word_of(word_acc_));
         }
-    } else if (static_cast<uint32_t>(window_) == kSyncWord &&
-               config_bits_ >= 32) {
+    } else if ((static_cast<uint32_t>(window_) & sync_mask_) == sync_word_ &&
+               config_bits_ >= sync_bits_) {
         sync_seen_ = true;
         word_bits_ = 0;
         engine_.sync();
@@ -311,17 +329,18 @@ void Fpga::append_config_byte(uint8_t msb_first)
     if (engine_.synced()) {
         word_acc_ = (word_acc_ << 8) | msb_first;
         word_bits_ += 8;
-        if (word_bits_ >= 32) {
-            word_bits_ -= 32;
-            engine_.word(static_cast<uint32_t>(word_acc_ >> word_bits_));
+        if (word_bits_ >= word_size_) {
+            word_bits_ -= word_size_;
+            engine_.word(word_of(word_acc_ >> word_bits_));
         }
-    } else if (config_bits_ >= 32) {
-        // The sync word may sit at any bit offset within the last 39 bits;
+    } else if (config_bits_ >= sync_bits_) {
+        // The sync word may sit at any bit offset within the last bits;
         // the k bits after it start the first word.
         for (int k = 7; k >= 0; --k) {
-            if (config_bits_ - static_cast<uint64_t>(k) < 32)
+            if (config_bits_ - static_cast<uint64_t>(k) < sync_bits_)
                 continue;
-            if (static_cast<uint32_t>(window_ >> k) == kSyncWord) {
+            if ((static_cast<uint32_t>(window_ >> k) & sync_mask_) ==
+                sync_word_) {
                 sync_seen_ = true;
                 word_acc_ = window_ & ((1u << k) - 1);
                 word_bits_ = static_cast<unsigned>(k);
@@ -332,8 +351,15 @@ void Fpga::append_config_byte(uint8_t msb_first)
     }
 }
 
+uint32_t Fpga::word_of(uint64_t acc) const
+{
+    return static_cast<uint32_t>(acc) &
+           static_cast<uint32_t>((1ull << word_size_) - 1);
+}
+
 void Fpga::cfg_in_bit(bool bit, uint64_t when)
 {
+    engine_.note_input();
     // While the device clears its memory, CFG_IN ignores what arrives.
     if (engine_.clearing(when))
         ++dropped_;
@@ -345,6 +371,7 @@ void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
 {
     // Bit j of the run meets its rising edge at now + (j + 1) * tck; those
     // before the end of clearing are dropped.
+    engine_.note_input();
     const uint64_t now = record_.ticks;
     uint64_t first = 0;
     if (engine_.clearing(now + tck)) {
@@ -371,6 +398,7 @@ void Fpga::publish() const
     record_.done = engine_.done();
     record_.init = engine_.init(record_.ticks);
     record_.config_error = engine_.error();
+    record_.stat = engine_.stat(record_.ticks);
     record_.dropped_config_bits = dropped_;
     record_.time_us = record_.ticks / kTicksPerUs;
     if (config_bits_ & 7)

@@ -43,6 +43,7 @@ bool parse_state_name(const char *name, TapState &out);
 namespace ir {
 constexpr uint8_t kUser1 = 0x02;
 constexpr uint8_t kUser2 = 0x03;
+constexpr uint8_t kCfgOut = 0x04;
 constexpr uint8_t kCfgIn = 0x05;
 constexpr uint8_t kIdcode = 0x09;
 constexpr uint8_t kJprogram = 0x0B;
@@ -57,8 +58,6 @@ constexpr uint8_t kCaptureIscDone = 0x04; // end of start-up
 constexpr uint8_t kCaptureInit = 0x10;    // cleared, no configuration error
 constexpr uint8_t kCaptureDone = 0x20;
 } // namespace ir
-
-constexpr uint32_t kSyncWord = 0xAA995566u;
 
 const char *instruction_name(uint8_t code);
 
@@ -107,6 +106,7 @@ class Fpga {
     void clear_config();
     void append_config_bit(bool bit);
     void append_config_byte(uint8_t msb_first);
+    uint32_t word_of(uint64_t acc) const;
     void cfg_in_bit(bool bit, uint64_t when);
     void cfg_in_bytes(const uint8_t *lsb_first, size_t n, uint64_t tck);
 
@@ -130,6 +130,11 @@ class Fpga {
     // Words for the engine once it is synced: bits since the last word.
     uint64_t word_acc_ = 0;
     unsigned word_bits_ = 0;
+    // The family's packet word and sync word.
+    unsigned word_size_ = 32;
+    uint32_t sync_word_ = 0;
+    uint32_t sync_mask_ = 0;
+    unsigned sync_bits_ = 32;
 };
 
 } // namespace tapsim

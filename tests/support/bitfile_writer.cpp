@@ -1,5 +1,6 @@
 #include "bitfile_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace bitgen {
@@ -27,6 +28,41 @@ void put_preamble(Bytes &out)
     put_word(out, 0xFFFFFFFF);
     put_word(out, 0xAA995566); // sync
 }
+
+enum class CrcKind { Crc16, Crc22, Crc32c };
+
+// The configuration CRC as the families compute it, one register write at
+// a time. Written apart from the simulator's, so each checks the other.
+class ConfigCrc {
+  public:
+    explicit ConfigCrc(CrcKind kind) : kind_(kind) {}
+    void reset() { value_ = 0; }
+    uint32_t value() const { return value_; }
+    void feed(uint32_t reg, uint32_t data)
+    {
+        if (kind_ == CrcKind::Crc22) {
+            const uint32_t top = value_ >> 21;
+            value_ = ((value_ << 1) & 0x3FFFFF) ^ (reg << 16 | data);
+            if (top & 1)
+                value_ ^= 0x9081;
+            return;
+        }
+        // 32 data bits then 5 address bits, each least significant first,
+        // through a reflected CRC.
+        const uint32_t poly = kind_ == CrcKind::Crc16 ? 0xA001 : 0x82F63B78;
+        uint64_t in = data | static_cast<uint64_t>(reg) << 32;
+        for (int i = 0; i < 37; i++, in >>= 1) {
+            const bool carry = ((value_ ^ static_cast<uint32_t>(in)) & 1) != 0;
+            value_ >>= 1;
+            if (carry)
+                value_ ^= poly;
+        }
+    }
+
+  private:
+    CrcKind kind_;
+    uint32_t value_ = 0;
+};
 
 } // namespace
 
@@ -79,7 +115,7 @@ Bytes config_stream(size_t size)
     put_word(out, 0x01C22093);
     // Frame data goes as a type-1 write of no words followed by a type-2
     // packet carrying the count.
-    size_t tail_bytes = 6 * 4;
+    size_t tail_bytes = 7 * 4;
     size_t head_bytes = out.size() + 8;
     size_t frame_words = size > head_bytes + tail_bytes
                              ? (size - head_bytes - tail_bytes) / 4
@@ -87,8 +123,17 @@ Bytes config_stream(size_t size)
     put_word(out, write1(reg_fdri, 0));
     put_word(out, (2u << 29) | (2u << 27) |
                       static_cast<uint32_t>(frame_words & 0x07FFFFFF));
-    for (size_t i = 0; i < frame_words; i++)
-        put_word(out, 0x5A5A0000u ^ static_cast<uint32_t>(i * 2654435761u));
+    // Spartan-3E's CRC: RCRC above, then the ID code and frame writes; its
+    // auto-CRC word closes the frame data.
+    ConfigCrc crc(CrcKind::Crc16);
+    crc.feed(reg_idcode, 0x01C22093);
+    for (size_t i = 0; i < frame_words; i++) {
+        const uint32_t w = 0x5A5A0000u ^ static_cast<uint32_t>(i * 2654435761u);
+        crc.feed(reg_fdri, w);
+        put_word(out, w);
+    }
+    if (frame_words > 0)
+        put_word(out, crc.value());
     put_word(out, write1(reg_cmd, 1));
     put_word(out, 0x00000005); // start-up
     put_word(out, write1(reg_cmd, 1));
@@ -136,23 +181,41 @@ namespace {
 struct Layout {
     int word_bytes;
     uint32_t idcode_reg, cmd_reg, fdri_reg;
+    CrcKind crc;
+    std::vector<uint32_t> not_fed; // registers whose writes skip the CRC
+    int auto_crc_words;            // after the frame data
 };
 
 Layout layout_of(Family family)
 {
     switch (family) {
+    case Family::Spartan3A:
+        return {2,    0x0E,           0x05,
+                0x03, CrcKind::Crc22, {0x00, 0x04, 0x08, 0x09, 0x12, 0x1C},
+                0};
     case Family::Spartan6:
-        return {2, 0x0E, 0x05, 0x03};
+        return {
+            2,    0x0E,           0x05,
+            0x03, CrcKind::Crc22, {0x00, 0x04, 0x08, 0x09, 0x12, 0x1F, 0x20},
+            2};
     case Family::Series7:
-        return {4, 0x0C, 0x04, 0x02};
+        return {4,
+                0x0C,
+                0x04,
+                0x02,
+                CrcKind::Crc32c,
+                {0x00, 0x0F, 0x12, 0x14, 0x15, 0x16},
+                0};
     default:
-        return {4, 0x0E, 0x04, 0x02};
+        return {4, 0x0E, 0x04, 0x02, CrcKind::Crc16, {}, 1};
     }
 }
 
+constexpr uint32_t kRegCrc = 0x00;
+
 class Packets {
   public:
-    explicit Packets(const Layout &l) : l_(l) {}
+    explicit Packets(const Layout &l) : l_(l), crc_(l.crc) {}
 
     void word(uint32_t w) { put_be(out_, w, l_.word_bytes); }
     // Type-1 write header: 001, op 10, register, word count.
@@ -161,24 +224,47 @@ class Packets {
         word(l_.word_bytes == 2 ? 0x3000u | reg << 5 | words
                                 : 0x30000000u | reg << 13 | words);
     }
+    // One payload word of a register write, fed to the CRC.
+    void data(uint32_t reg, uint32_t w)
+    {
+        if (std::find(l_.not_fed.begin(), l_.not_fed.end(), reg) ==
+            l_.not_fed.end())
+            crc_.feed(reg, w);
+        word(w);
+    }
     void noop() { word(l_.word_bytes == 2 ? 0x2000u : 0x20000000u); }
     void command(uint32_t code)
     {
         write1(l_.cmd_reg, 1);
-        word(code);
-    }
-    void idcode(uint32_t code)
-    {
-        if (l_.word_bytes == 2) { // two words, high half first
-            write1(l_.idcode_reg, 2);
-            word(code >> 16);
-            word(code & 0xFFFF);
-        } else {
-            write1(l_.idcode_reg, 1);
+        if (code == 0x7) { // RCRC: resets the CRC and is not fed
             word(code);
+            crc_.reset();
+        } else {
+            data(l_.cmd_reg, code);
         }
     }
-    // Frame data: a type-2 packet carries the long count.
+    // Registers wider than a 16-bit word go high half first.
+    void wide(uint32_t reg, uint32_t value)
+    {
+        if (l_.word_bytes == 2) {
+            write1(reg, 2);
+            data(reg, value >> 16);
+            data(reg, value & 0xFFFF);
+        } else {
+            write1(reg, 1);
+            data(reg, value);
+        }
+    }
+    void idcode(uint32_t code) { wide(l_.idcode_reg, code); }
+    // The CRC check; the device compares and starts again from zero.
+    void crc_write()
+    {
+        wide(kRegCrc, crc_.value());
+        crc_.reset();
+    }
+    // Frame data: a type-2 packet carries the long count; then the
+    // family's auto-CRC words (Spartan-3E: fed like a CRC write, which
+    // leaves zero; Spartan-6: the running value, neither fed nor reset).
     void frames(size_t words)
     {
         if (l_.word_bytes == 2) {
@@ -192,15 +278,32 @@ class Packets {
         uint32_t x = 0x5A5A0000;
         for (size_t i = 0; i < words; i++) {
             x = x * 1664525u + 1013904223u;
-            word(l_.word_bytes == 2 ? x >> 16 : x);
+            data(l_.fdri_reg, l_.word_bytes == 2 ? x >> 16 : x);
+        }
+        if (words == 0)
+            return;
+        if (l_.auto_crc_words == 1) {
+            data(kRegCrc, crc_.value());
+        } else if (l_.auto_crc_words == 2) {
+            word(crc_.value() >> 16);
+            word(crc_.value() & 0xFFFF);
         }
     }
     Bytes &bytes() { return out_; }
 
   private:
     Layout l_;
+    ConfigCrc crc_;
     Bytes out_;
 };
+
+// Spartan-3A: dummy words, then its sync, the one 16-bit word 0xAA99.
+void put_preamble16(Bytes &out)
+{
+    for (int i = 0; i < 8; i++)
+        put_be(out, 0xFFFF, 2);
+    put_be(out, 0xAA99, 2);
+}
 
 } // namespace
 
@@ -209,24 +312,39 @@ Bytes family_stream(const StreamPlan &plan)
     const Layout l = layout_of(plan.family);
     Packets p(l);
     Bytes &out = p.bytes();
-    put_preamble(out);
+    if (plan.family == Family::Spartan3A)
+        put_preamble16(out);
+    else
+        put_preamble(out);
     p.noop();
     p.command(0x7); // reset CRC
     if (plan.write_idcode)
         p.idcode(plan.idcode);
-    // Start, desync and four no-ops follow the frames.
-    const size_t tail = 8u * l.word_bytes;
+    // Auto-CRC, two CRC writes, START, DESYNC and four no-ops follow the
+    // frames.
+    const size_t crc_write = l.word_bytes == 2 ? 3 : 2;
+    const size_t tail = (l.auto_crc_words + 2 * crc_write + 8) * l.word_bytes;
     const size_t head = out.size() + 3u * l.word_bytes;
     const size_t words =
         plan.size > head + tail ? (plan.size - head - tail) / l.word_bytes : 0;
     p.frames(words);
-    if (plan.cut_before_start)
-        return out;
-    p.command(0x5); // start-up
-    p.command(0xD); // desync
-    for (int i = 0; i < 4; i++)
-        p.noop();
+    p.crc_write();
+    if (!plan.cut_before_start) {
+        p.command(0x5); // start-up
+        p.crc_write();
+        p.command(0xD); // desync
+        for (int i = 0; i < 4; i++)
+            p.noop();
+    }
+    if (plan.flip_bit >= 0)
+        flip_bit(out, static_cast<uint64_t>(plan.flip_bit));
     return out;
+}
+
+void flip_bit(Bytes &stream, uint64_t bit)
+{
+    if (bit / 8 < stream.size())
+        stream[bit / 8] ^= static_cast<uint8_t>(0x80u >> (bit % 8));
 }
 
 Bytes mirrored(const Bytes &bytes)

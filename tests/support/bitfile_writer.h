@@ -33,6 +33,7 @@ Bytes make_bitfile(const Header &header, const Bytes &bitstream);
 // A plausible configuration stream of about `size` bytes (at least 64):
 // dummy words, bus-width detection, the sync word 0xAA995566, a few type-1
 // packets, a frame-data write padded with filler and the start-up commands.
+// It is a valid Spartan-3E stream: the auto-CRC word follows the frames.
 Bytes config_stream(size_t size);
 
 enum class Family { Spartan3E, Spartan3A, Spartan6, Series7 };
@@ -47,12 +48,21 @@ struct StreamPlan {
     bool write_idcode = true;
     bool cut_before_start = false; // ends right before the START command
     size_t size = 4096;            // about this many bytes; frames fill it
+    // Bit to invert once the CRC words are written, counted from the first
+    // bit of the bitstream (the most significant bit of its first byte);
+    // negative: none.
+    int64_t flip_bit = -1;
 };
 
-// A stream in the family's packets and word size: dummy words, bus width,
-// sync, RCRC, the ID code write, frame data (type-1 FDRI and a type-2
-// count), START, DESYNC and no-ops.
+// A stream in the family's packets and word size: dummy words (and, in
+// 32-bit families, bus width), sync, RCRC, the ID code write, frame data
+// (type-1 FDRI and a type-2 count) with the family's auto-CRC words, a
+// CRC write, START, another CRC write, DESYNC and no-ops. Spartan-6 and -3A
+// use 16-bit words; Spartan-3A syncs on the one word 0xAA99.
 Bytes family_stream(const StreamPlan &plan);
+
+// Inverts one bit, counted as StreamPlan::flip_bit counts it.
+void flip_bit(Bytes &stream, uint64_t bit);
 
 // Every byte with its bit order reversed.
 Bytes mirrored(const Bytes &bytes);

@@ -1,7 +1,11 @@
 // Writes a generated bit file:
 //   make_bitfile OUT [SIZE] [--mirrored] [--family=F [--idcode=CODE] [--cut]]
+//                [--flip BIT]
 // SIZE is the bitstream length in bytes (default 4096). --mirrored stores
-// every bitstream byte bit-reversed, which no FPGA should accept.
+// every bitstream byte bit-reversed, which no FPGA should accept. --flip
+// inverts one bit after the CRC words are computed, BIT counted from the
+// first bit of the bitstream (the most significant bit of its first byte),
+// before any mirroring: the device's CRC check must then refuse the load.
 // --family (3e, 3a, 6, 7) writes that family's packets with an ID code
 // write (CODE, default the family's example part); --cut ends the stream
 // before its START command; --part names the part in the header.
@@ -37,13 +41,14 @@ int main(int argc, char **argv)
 {
     const char *usage = "usage: make_bitfile OUT [SIZE] [--mirrored] "
                         "[--family=3e|3a|6|7 [--idcode=CODE] [--cut]] "
-                        "[--part=NAME]\n";
+                        "[--part=NAME] [--flip BIT]\n";
     if (argc < 2) {
         std::fputs(usage, stderr);
         return 2;
     }
     size_t size = 4096;
     bool mirror = false, family = false, idcode_given = false;
+    long long flip = -1;
     const char *part = nullptr;
     bitgen::StreamPlan plan;
     for (int i = 2; i < argc; i++) {
@@ -62,6 +67,10 @@ int main(int argc, char **argv)
                 static_cast<uint32_t>(std::strtoul(a + 9, nullptr, 0));
         } else if (std::strncmp(a, "--part=", 7) == 0) {
             part = a + 7;
+        } else if (std::strcmp(a, "--flip") == 0 && i + 1 < argc) {
+            flip = std::strtoll(argv[++i], nullptr, 0);
+        } else if (std::strncmp(a, "--flip=", 7) == 0) {
+            flip = std::strtoll(a + 7, nullptr, 0);
         } else if (std::strcmp(a, "--cut") == 0) {
             plan.cut_before_start = true;
         } else {
@@ -79,6 +88,8 @@ int main(int argc, char **argv)
     } else {
         stream = bitgen::config_stream(size);
     }
+    if (flip >= 0)
+        bitgen::flip_bit(stream, static_cast<uint64_t>(flip));
     if (part)
         header.part = part;
     if (mirror)
