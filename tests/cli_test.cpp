@@ -297,8 +297,11 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     TempBit twin(bitgen::make_bitfile({}, bitgen::mirrored(stream)));
     ToolRun mirrored = run_tool({"load", twin.path});
     EXPECT_EQ(mirrored.status, 1);
+    // Never synchronised: no error, nothing after the clearing.
     EXPECT_EQ(mirrored.err,
-              "FPGA did not start: DONE low, INIT high (IR capture 11)\n");
+              "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+              "Cause: no bitstream was received since it was cleared (status "
+              "register 00000d0c)\n");
     EXPECT_FALSE(mirrored.record.done);
 
     bitgen::Bytes bad = bitgen::make_bitfile({}, stream);
@@ -405,7 +408,9 @@ INSTANTIATE_TEST_SUITE_P(
                    true, true, kNone},
         StrictLoad{"cut_before_start", "fs", Family::Series7, 0x0362D093,
                    0x0362D093, true, 1,
-                   "FPGA did not start: DONE low, INIT high (IR capture 11)\n",
+                   "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+                   "Cause: no bitstream was received since it was cleared "
+                   "(status register 0000150c)\n",
                    false, true, kNone},
         StrictLoad{"spartan6_other_part", "fs", Family::Spartan6, 0x04001093,
                    0x04002093, false, 1,

@@ -144,7 +144,7 @@ TEST_P(StatusFamily, OneWriteOfTheFamilysRequestReadAndDesync)
     const FamilyCase &f = GetParam();
     begin(f);
     uint32_t value = 0;
-    ASSERT_EQ(stat_read(&ftdi_, buf_, f.logic, &value), STAT_READ_OK);
+    ASSERT_EQ(stat_read(&ftdi_, buf_, f.logic, 0, &value), STAT_READ_OK);
     EXPECT_EQ(written(),
               Writes{cat({head, f.request, to_cfg_out, f.wide ? read32 : read16,
                           to_cfg_in, f.wide ? desync32 : desync16, tail})});

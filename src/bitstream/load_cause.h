@@ -6,10 +6,13 @@
 
 struct ftdi_context;
 
-// Reads the status register of the device with this ID code and prints
-// the cause line on standard error. Prints nothing when the family has no
-// known register or the read fails: the load has said what failed already.
+struct BitstreamInfo;
+
+// Reads the status register of the device with this ID code, after info's
+// bitstream went in, and prints the cause line on standard error. Prints
+// nothing when the family has no known register or the read fails: the
+// load has said what failed already.
 void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
-                       uint32_t idcode);
+                       uint32_t idcode, const struct BitstreamInfo *info);
 
 #endif

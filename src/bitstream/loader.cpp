@@ -264,6 +264,6 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         return -1;
     int result = status_confirm_done(ftdi, buf);
     if (result == STATUS_NOT_STARTED)
-        load_report_cause(ftdi, buf, device);
+        load_report_cause(ftdi, buf, device, info.info);
     return result == 0 ? 0 : -1;
 }

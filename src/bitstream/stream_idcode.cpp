@@ -79,6 +79,13 @@ size_t after_sync(const unsigned char *data, uint32_t length, unsigned size)
 
 } // namespace
 
+uint32_t bitstream_sync_end(const struct BitstreamInfo *info,
+                            uint32_t device_idcode)
+{
+    const Family *f = family_of(device_idcode);
+    return f ? (uint32_t)after_sync(info->data, info->length, f->sync_size) : 0;
+}
+
 int bitstream_find_idcode(const struct BitstreamInfo *info,
                           uint32_t device_idcode, uint32_t *code)
 {

@@ -45,7 +45,7 @@ int print_stat(struct ftdi_context *ftdi, unsigned char *buf, uint32_t code,
         puts("Status register: not read (multi-die part)");
         return 0;
     }
-    switch (stat_read(ftdi, buf, *family, value)) {
+    switch (stat_read(ftdi, buf, *family, 0, value)) {
     case STAT_READ_OK:
         break;
     case STAT_READ_WRITE_FAILED:

@@ -147,12 +147,25 @@ void put_instruction_to_shift_dr(Command &c, unsigned char code)
     c.put3(MPSSE_TMS_OUT, 0x04, 0x07);
 }
 
-size_t build_read(unsigned char *buf, const StatFamily &f)
+// Zero bits in Shift-DR; TDI is low for them.
+void put_zero_bits(Command &c, unsigned bits)
+{
+    if (bits >= 8) {
+        c.put3(MPSSE_BYTES_OUT, (unsigned char)(bits / 8 - 1), 0x00);
+        for (unsigned i = 0; i < bits / 8; i++)
+            c.put(0x00);
+    }
+    if (bits % 8)
+        c.put3(MPSSE_BITS_OUT, (unsigned char)(bits % 8 - 1), 0x00);
+}
+
+size_t build_read(unsigned char *buf, const StatFamily &f, unsigned pad_bits)
 {
     Command c = {buf, 0};
     c.put3(MPSSE_TMS_OUT, 0x05, 0x1F); // TMS 1 x5, 0: Run-Test/Idle
     c.put3(MPSSE_TMS_OUT, 0x03, 0x03); // TMS 1, 1, 0, 0: Shift-IR
     put_instruction_to_shift_dr(c, INSN_CFG_IN);
+    put_zero_bits(c, pad_bits);
     // Exit1-DR, then Update-DR, Select-DR, Select-IR, Capture-IR, Shift-IR:
     // resting in Run-Test/Idle here makes a Spartan-6 read back zeros.
     put_words(c, f.request, f.request_words, f.word_bits, 0x0F, 6);
@@ -179,12 +192,13 @@ unsigned stat_word_bits(enum PartFamily family)
 }
 
 enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
-                        enum PartFamily family, uint32_t *value)
+                        enum PartFamily family, unsigned pad_bits,
+                        uint32_t *value)
 {
     const StatFamily *f = stat_family(family);
     if (!f)
         return STAT_READ_ERROR;
-    int size = (int)build_read(buf, *f);
+    int size = (int)build_read(buf, *f, pad_bits % 32);
     if (ftdi_write_data(ftdi, buf, size) != size)
         return STAT_READ_WRITE_FAILED;
     const unsigned n = f->word_bits / 8;

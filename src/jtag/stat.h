@@ -24,10 +24,13 @@ unsigned stat_word_bits(enum PartFamily family);
 // Any state -> Test-Logic-Reset -> Run-Test/Idle, then the family's read
 // request through CFG_IN, the word through CFG_OUT and a DESYNC through
 // CFG_IN, so the configuration logic is left unsynchronised as it was
-// found; ends in Run-Test/Idle. One write built in buf and one read; prints
-// nothing. family must not be FAMILY_UNKNOWN.
+// found; ends in Run-Test/Idle. pad_bits (0..31) zero bits go ahead of the
+// request: they finish the word a stream left incomplete in logic that is
+// still synchronised. One write built in buf and one read; prints nothing.
+// family must not be FAMILY_UNKNOWN.
 enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
-                        enum PartFamily family, uint32_t *value);
+                        enum PartFamily family, unsigned pad_bits,
+                        uint32_t *value);
 
 // The names of the set bits, most significant first, separated by single
 // spaces; a field of several bits as NAME=value when not zero. "none" when
