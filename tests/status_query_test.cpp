@@ -20,37 +20,6 @@ using bitgen::Family;
 
 namespace {
 
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-// Reset to idle, to Shift-IR, CFG_IN, its sixth bit and on to Shift-DR.
-const Bytes head = {0x4B, 0x05, 0x1F, 0x4B, 0x03, 0x03,
-                    0x1B, 0x04, 0x05, 0x4B, 0x04, 0x07};
-// The request's last bit rides into Exit1-DR, then Shift-IR; CFG_OUT on to
-// Shift-DR.
-const Bytes to_cfg_out = {0x1B, 0x06, 0x00, 0x4B, 0x05, 0x0F,
-                          0x1B, 0x04, 0x04, 0x4B, 0x04, 0x07};
-// Exit1-DR on to Shift-IR, CFG_IN on to Shift-DR.
-const Bytes to_cfg_in = {0x4B, 0x05, 0x0F, 0x1B, 0x04, 0x05, 0x4B, 0x04, 0x07};
-// The DESYNC's last bit into Exit1-DR, on to Test-Logic-Reset and
-// Run-Test/Idle; answers at once.
-const Bytes tail = {0x1B, 0x06, 0x00, 0x4B, 0x06, 0x3F, 0x87};
-
-const Bytes request32 = {0x19, 0x12, 0x00, 0x55, 0x99, 0xAA, 0x66, 0x04,
-                         0x00, 0x00, 0x00, 0x14, 0x00, 0x07, 0x80, 0x04,
-                         0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
-const Bytes read32 = {0x39, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
-const Bytes desync32 = {0x19, 0x0E, 0x00, 0x0C, 0x00, 0x01, 0x80, 0x00, 0x00,
-                        0x00, 0xB0, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
-const Bytes read16 = {0x39, 0x01, 0x00, 0x00, 0x00};
-const Bytes desync16 = {0x19, 0x06, 0x00, 0x0C, 0x85,
-                        0x00, 0xB0, 0x04, 0x00, 0x04};
-
 struct FamilyCase {
     const char *name;
     Family family;
@@ -61,8 +30,8 @@ struct FamilyCase {
 };
 
 const FamilyCase families[] = {
-    {"spartan3e", Family::Spartan3E, FAMILY_SPARTAN3E, "XC3S500E", request32,
-     true},
+    {"spartan3e", Family::Spartan3E, FAMILY_SPARTAN3E, "XC3S500E",
+     stat_request32, true},
     {"spartan3a",
      Family::Spartan3A,
      FAMILY_SPARTAN3A,
@@ -77,7 +46,8 @@ const FamilyCase families[] = {
      {0x19, 0x0C, 0x00, 0xFF, 0xFF, 0x55, 0x99, 0xAA, 0x66, 0x04, 0x00, 0x94,
       0x80, 0x04, 0x00, 0x04},
      false},
-    {"series7", Family::Series7, FAMILY_SERIES7, "XC7A35T", request32, true},
+    {"series7", Family::Series7, FAMILY_SERIES7, "XC7A35T", stat_request32,
+     true},
 };
 
 void PrintTo(const FamilyCase &f, std::ostream *os)
@@ -145,9 +115,7 @@ TEST_P(StatusFamily, OneWriteOfTheFamilysRequestReadAndDesync)
     begin(f);
     uint32_t value = 0;
     ASSERT_EQ(stat_read(&ftdi_, buf_, f.logic, 0, &value), STAT_READ_OK);
-    EXPECT_EQ(written(),
-              Writes{cat({head, f.request, to_cfg_out, f.wide ? read32 : read16,
-                          to_cfg_in, f.wide ? desync32 : desync16, tail})});
+    EXPECT_EQ(written(), Writes{stat_read_write(f.request, f.wide)});
     EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x05, 0x04, 0x05}));
     EXPECT_EQ(final_state(), tapsim::TapState::RunTestIdle);
 }
