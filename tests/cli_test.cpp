@@ -22,7 +22,7 @@ const std::string no_device = "Can't open device 2a5e:0c41\n";
 const std::string no_vref = "Vref not detected. Please power on target board\n";
 const std::vector<std::string> all_words = {
     "idcode", "reset", "load",   "user1",        "user2", "user3",
-    "user4",  "user5", "IDCODE", "--frobnicate", ""};
+    "user4",  "user5", "IDCODE", "--frobnicate", "",      "status"};
 
 // Bulk writes to the adapter after set-up and probe, whole.
 std::vector<Bytes> command_writes(const ToolRun &run)
@@ -94,7 +94,7 @@ TEST(Cli, HelpAndVersionAnswerWithoutTouchingUsb)
             }
             EXPECT_EQ(run.out.rfind("Usage: tapline COMMAND [FILE]\n", 0), 0u);
             for (const char *command : {"idcode", "reset", "load FILE", "user1",
-                                        "user2", "user3", "user4"})
+                                        "user2", "user3", "user4", "status"})
                 EXPECT_NE(run.out.find(std::string("\n  ") + command + " "),
                           std::string::npos)
                     << command;
@@ -207,6 +207,31 @@ TEST(Cli, ResetClearsAStartedConfiguration)
     EXPECT_EQ(last_state(run), TapState::RunTestIdle);
 }
 
+TEST(Cli, StatusExitsTwoWhenTheFpgaAnswersUnconfigured)
+{
+    struct Case {
+        EnvList env;
+        int status;
+        std::string last; // last line of standard output, or the message
+    } cases[] = {
+        {{}, 0, "Configured\n"},
+        {{{"TAPSIM_CONFIGURED", "0"}},
+         2,
+         "Not configured: no bitstream was received since it was cleared\n"},
+        {{{"TAPSIM_TDO", "1"}},
+         1,
+         "No FPGA answers on JTAG (ID code ffffffff)\n"},
+    };
+    for (const Case &c : cases) {
+        ToolRun run = run_tool({"status"}, c.env);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        const std::string &text = c.status == 1 ? run.err : run.out;
+        EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), c.last)
+            << text;
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+    }
+}
+
 TEST(Cli, UnknownWordsAndLoadWithoutFileShowUsageAndFail)
 {
     for (const char *word :
@@ -272,8 +297,11 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     TempBit twin(bitgen::make_bitfile({}, bitgen::mirrored(stream)));
     ToolRun mirrored = run_tool({"load", twin.path});
     EXPECT_EQ(mirrored.status, 1);
+    // Never synchronised: no error, nothing after the clearing.
     EXPECT_EQ(mirrored.err,
-              "FPGA did not start: DONE low, INIT high (IR capture 11)\n");
+              "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+              "Cause: no bitstream was received since it was cleared (status "
+              "register 00000d0c)\n");
     EXPECT_FALSE(mirrored.record.done);
 
     bitgen::Bytes bad = bitgen::make_bitfile({}, stream);
@@ -380,7 +408,9 @@ INSTANTIATE_TEST_SUITE_P(
                    true, true, kNone},
         StrictLoad{"cut_before_start", "fs", Family::Series7, 0x0362D093,
                    0x0362D093, true, 1,
-                   "FPGA did not start: DONE low, INIT high (IR capture 11)\n",
+                   "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+                   "Cause: no bitstream was received since it was cleared "
+                   "(status register 0000150c)\n",
                    false, true, kNone},
         StrictLoad{"spartan6_other_part", "fs", Family::Spartan6, 0x04001093,
                    0x04002093, false, 1,

@@ -152,4 +152,5 @@ TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, FaultSweep,
-                         ::testing::Values("idcode", "reset", "user1", "load"));
+                         ::testing::Values("idcode", "reset", "user1", "load",
+                                           "status"));

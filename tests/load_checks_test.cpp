@@ -166,10 +166,16 @@ TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
     } cases[] = {
         {"done at once", 12, false, 0, false, ""},
         {"needs clock lock", 500, false, 0, true, ""},
+        // Start-up state 2 with MMCM_LOCK low; a cut stream leaves no trace
+        // in STAT but an absent START.
         {"longer than the retry", 3000, false, -1, true,
-         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"},
+         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+         "Cause: start-up waits for a clock to lock (status register "
+         "00081508)\n"},
         {"cut before START", 12, true, -1, true,
-         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"},
+         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+         "Cause: no bitstream was received since it was cleared (status "
+         "register 0000150c)\n"},
     };
     for (const Case &k : cases) {
         Scenario s;
@@ -204,7 +210,9 @@ TEST_F(LoadChecks, AnErrorTheDeviceFindsItselfGetsNoRetry)
     Captured c = load(s, bitgen::make_bitfile({}, stream));
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT low (CRC or ID code "
-                     "error) (IR capture 01)\n");
+                     "error) (IR capture 01)\n"
+                     "Cause: ID code error: the bitstream is for another part "
+                     "(status register 0000850c)\n");
     EXPECT_EQ(rec().config_error, tapsim::ConfigError::Id);
     EXPECT_EQ(jstarts(), 1);
 }

@@ -68,8 +68,10 @@ LoadWrites split_load(const Writes &w, bool retry)
     expect_run(concat({ir_writes(0x05), to_shift_dr_writes()}),
                "configuration in");
     Writes tail = concat({start_writes(), {capture_write(0x09)}});
+    // A device that did not start gets its status register read.
     if (retry)
-        tail = concat({tail, retry_writes()});
+        tail = concat(
+            {tail, retry_writes(), {stat_read_write(stat_request32, true)}});
     size_t chunks =
         w.size() >= at + tail.size() ? w.size() - at - tail.size() : 0;
     out.chunks.assign(w.begin() + at, w.begin() + at + chunks);
@@ -145,7 +147,8 @@ TEST_F(LoadTest, SendsMirroredBytesAndReportsAStreamThatNeverStarts)
     Captured c = load(file.path.c_str());
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT high (IR capture "
-                     "11)\n");
+                     "11)\nCause: no bitstream was received since it was "
+                     "cleared (status register 00000d0c)\n");
     LoadWrites w = split_load(written(), true);
     EXPECT_EQ(w.chunks, Writes({{0x19, 0x01, 0x00, 0x80, 0x0D}}));
 }

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "bitstream/bitfile.h"
+#include "bitstream/load_cause.h"
 #include "bitstream/progress.h"
 #include "bitstream/stream_idcode.h"
 #include "cli/entry.h"
@@ -64,7 +65,8 @@ void report_read_failure(const char *filename, int err)
 // Before anything that clears the running design: a device must answer,
 // and a file that names its part must name this one.
 int check_part(struct ftdi_context *ftdi, unsigned char *buf,
-               const char *filename, const struct BitstreamInfo *info)
+               const char *filename, const struct BitstreamInfo *info,
+               uint32_t *idcode)
 {
     uint32_t device = 0;
     if (status_read_idcode_batched(ftdi, buf, &device) != 0)
@@ -83,6 +85,7 @@ int check_part(struct ftdi_context *ftdi, unsigned char *buf,
                 filename, (unsigned long)wanted, (unsigned long)device);
         return -1;
     }
+    *idcode = device;
     return 0;
 }
 
@@ -234,9 +237,12 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
 
     // The part check reads the stream as the file has it; then the bits
     // are mirrored in place, so the bitstream is held once.
-    if (check_part(ftdi, buf, name, info.info) != 0)
+    uint32_t device = 0;
+    if (check_part(ftdi, buf, name, info.info, &device) != 0)
         return -1;
     uint32_t length = info.info->length;
+    // Where the stream's words start, for the status read after a failure.
+    uint32_t sync_end = bitstream_sync_end(info.info, device);
     loader_mirror(info.info->data, info.info->data, length);
     // Without a cleared device the bitstream would be lost: send none.
     if (prepare_target(ftdi, buf) != 0)
@@ -246,5 +252,8 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         return -1;
     if (start_target(ftdi) != 0)
         return -1;
-    return status_confirm_done(ftdi, buf);
+    int result = status_confirm_done(ftdi, buf);
+    if (result == STATUS_NOT_STARTED)
+        load_report_cause(ftdi, buf, device, length, sync_end);
+    return result == 0 ? 0 : -1;
 }

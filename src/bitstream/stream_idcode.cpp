@@ -5,24 +5,28 @@
 #include <algorithm>
 
 #include "bitstream/bitfile.h"
+#include "jtag/parts.h"
 
 namespace {
 
-// How packets look in one family: word size, header fields, registers.
+// How packets look in one family: word size, sync, registers.
 struct Family {
-    unsigned char id;        // ID code bits 27:21
+    PartFamily logic;
     unsigned char word_size; // bytes
+    unsigned char sync_size; // bytes of the sync word
     unsigned char idcode_reg;
     unsigned char fdri_reg; // frame data input
 };
 
-// Bits 27:21 pick the row, never the stream's contents: register 0x0E is
-// the ID code on Spartan-3E/3A but COR1 on 7-series.
+// The family of the device picks the row, never the stream's contents:
+// register 0x0E is the ID code on Spartan-3E but COR1 on 7-series. The
+// Spartan-3A's configuration logic is 16-bit like Spartan-6's, and its
+// sync is the single word 0xAA99.
 const Family families[] = {
-    {0x0E, 4, 0x0E, 0x02}, // Spartan-3E
-    {0x11, 4, 0x0E, 0x02}, // Spartan-3A
-    {0x1B, 4, 0x0C, 0x02}, // 7-series
-    {0x20, 2, 0x0E, 0x03}, // Spartan-6
+    {FAMILY_SPARTAN3E, 4, 4, 0x0E, 0x02},
+    {FAMILY_SPARTAN3A, 2, 2, 0x0E, 0x03},
+    {FAMILY_SERIES7, 4, 4, 0x0C, 0x02},
+    {FAMILY_SPARTAN6, 2, 4, 0x0E, 0x03},
 };
 
 // Past the sync word, the ID code write comes within a few dozen words in
@@ -31,10 +35,10 @@ const uint32_t walk_limit_words = 512;
 
 const Family *family_of(uint32_t idcode)
 {
-    unsigned id = (idcode >> 21) & 0x7F;
+    PartFamily logic = parts_family(idcode);
     const Family *end = families + sizeof families / sizeof families[0];
     const Family *f = std::find_if(
-        families, end, [id](const Family &r) { return r.id == id; });
+        families, end, [logic](const Family &r) { return r.logic == logic; });
     return f == end ? nullptr : f;
 }
 
@@ -62,17 +66,25 @@ Header decode(uint32_t w, const Family &f)
     return {w >> 13, (w >> 11) & 3, (w >> 5) & 0x3F, w & 0x1F};
 }
 
-// Offset just past the first sync word 0xAA995566, or 0 if there is none.
-size_t after_sync(const unsigned char *data, uint32_t length)
+// Offset just past the first sync word (0xAA995566, or its first half
+// alone), or 0 if there is none.
+size_t after_sync(const unsigned char *data, uint32_t length, unsigned size)
 {
-    for (size_t i = 0; i + 4 <= length; i++)
-        if (data[i] == 0xAA && data[i + 1] == 0x99 && data[i + 2] == 0x55 &&
-            data[i + 3] == 0x66)
-            return i + 4;
+    static const unsigned char sync[] = {0xAA, 0x99, 0x55, 0x66};
+    for (size_t i = 0; i + size <= length; i++)
+        if (std::equal(sync, sync + size, data + i))
+            return i + size;
     return 0;
 }
 
 } // namespace
+
+uint32_t bitstream_sync_end(const struct BitstreamInfo *info,
+                            uint32_t device_idcode)
+{
+    const Family *f = family_of(device_idcode);
+    return f ? (uint32_t)after_sync(info->data, info->length, f->sync_size) : 0;
+}
 
 int bitstream_find_idcode(const struct BitstreamInfo *info,
                           uint32_t device_idcode, uint32_t *code)
@@ -80,8 +92,10 @@ int bitstream_find_idcode(const struct BitstreamInfo *info,
     const unsigned char *data = info->data;
     const uint32_t length = info->length;
     const Family *f = family_of(device_idcode);
-    size_t pos = after_sync(data, length);
-    if (!f || pos == 0)
+    if (!f)
+        return 0;
+    size_t pos = after_sync(data, length, f->sync_size);
+    if (pos == 0)
         return 0;
     const unsigned size = f->word_size;
     const uint32_t id_words = 4 / size;

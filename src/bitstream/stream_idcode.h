@@ -14,4 +14,10 @@ struct BitstreamInfo;
 int bitstream_find_idcode(const struct BitstreamInfo *info,
                           uint32_t device_idcode, uint32_t *code);
 
+// Offset in info's bitstream just past the first sync word of the family of
+// device_idcode, or 0 when there is none or the family is not known: where
+// that device's word alignment starts.
+uint32_t bitstream_sync_end(const struct BitstreamInfo *info,
+                            uint32_t device_idcode);
+
 #endif

@@ -17,13 +17,16 @@ const char help_text[] =
     "  user2       print the first byte of user register 2\n"
     "  user3       print the first byte of user register 3\n"
     "  user4       print the first byte of user register 4\n"
+    "  status      print the FPGA's part, DONE and INIT, its status register,\n"
+    "              and why it is not configured\n"
     "\n"
     "Options, instead of a command:\n"
     "  -h, --help     print this help\n"
     "  -V, --version  print the version\n"
     "\n"
     "Exit status: 0 on success; 1 on a missing or unknown command, no\n"
-    "adapter, an unpowered target, or any failed step.\n"
+    "adapter, an unpowered target, or any failed step; 2 from status when\n"
+    "the FPGA answers but is not configured.\n"
     "\n"
     "Every message and option: man tapline (man/tapline.1 in the sources).\n";
 

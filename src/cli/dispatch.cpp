@@ -5,6 +5,7 @@
 #include "bitstream/loader.h"
 #include "cli/entry.h"
 #include "cli/queries.h"
+#include "cli/status_query.h"
 #include "jtag/constants.h"
 
 namespace {
@@ -34,6 +35,8 @@ int dispatch_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         return query_user(ftdi, buf, INSN_USER3);
     if (is(word, "user4"))
         return query_user(ftdi, buf, INSN_USER4);
+    if (is(word, "status"))
+        return query_status(ftdi, buf);
     print_usage();
     return -1;
 }

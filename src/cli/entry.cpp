@@ -33,5 +33,5 @@ int tapline_main(int argc, char **argv)
         return 1;
     int result = dispatch_command(&ftdi, transfer, argc, argv);
     adapter_release(&ftdi);
-    return result == 0 ? 0 : 1;
+    return result < 0 ? 1 : result;
 }

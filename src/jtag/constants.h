@@ -53,6 +53,7 @@ enum : unsigned char {
 enum : unsigned char {
     INSN_USER1 = 0x02,
     INSN_USER2 = 0x03,
+    INSN_CFG_OUT = 0x04, // makes the data register the configuration output
     INSN_CFG_IN = 0x05,
     INSN_IDCODE = 0x09,
     INSN_JPROGRAM = 0x0B,

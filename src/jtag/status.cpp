@@ -119,5 +119,11 @@ int status_confirm_done(struct ftdi_context *ftdi, unsigned char *buf)
     fprintf(stderr, "FPGA did not start: DONE low, INIT %s (IR capture %02x)\n",
             (capture & CAPTURE_INIT) ? "high" : "low (CRC or ID code error)",
             capture);
-    return -1;
+    return STATUS_NOT_STARTED;
+}
+
+int status_capture(struct ftdi_context *ftdi, unsigned char code,
+                   unsigned char *buf, unsigned char *capture)
+{
+    return capture_checked(ftdi, code, buf, capture);
 }

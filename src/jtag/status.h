@@ -30,9 +30,19 @@ bool status_same_part(uint32_t a, uint32_t b);
 // Returns 0, or -1 after a line on standard error.
 int status_wait_init(struct ftdi_context *ftdi, unsigned char *buf);
 
+// Run-Test/Idle -> the instruction register's capture while code is
+// shifted in -> Run-Test/Idle. Returns 0, or -1 after a line on standard
+// error, also when the capture's fixed bits show no lone 6-bit-IR device.
+int status_capture(struct ftdi_context *ftdi, unsigned char code,
+                   unsigned char *buf, unsigned char *capture);
+
+// status_confirm_done's result when the device answered but did not start.
+enum { STATUS_NOT_STARTED = -2 };
+
 // After start-up, from Run-Test/Idle: DONE set is success. DONE low with
 // INIT high gets one longer start-up; INIT low is a configuration error.
-// Returns 0, or -1 after a line on standard error.
+// Returns 0; STATUS_NOT_STARTED after a line on standard error when DONE
+// stays low; -1 after a line on standard error when a step failed.
 int status_confirm_done(struct ftdi_context *ftdi, unsigned char *buf);
 
 #endif

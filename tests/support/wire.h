@@ -59,4 +59,42 @@ inline Bytes idcode_check_write()
             0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x87};
 }
 
+// The status register read, one write: reset to idle, CFG_IN, the request
+// (all of it but its last byte given here), CFG_OUT, the read, CFG_IN, a
+// DESYNC, reset to idle.
+// Reset to idle, to Shift-IR, CFG_IN, its sixth bit and on to Shift-DR.
+inline const Bytes stat_head = {0x4B, 0x05, 0x1F, 0x4B, 0x03, 0x03,
+                                0x1B, 0x04, 0x05, 0x4B, 0x04, 0x07};
+// The request's last bit rides into Exit1-DR, then Shift-IR; CFG_OUT on to
+// Shift-DR.
+inline const Bytes stat_to_cfg_out = {0x1B, 0x06, 0x00, 0x4B, 0x05, 0x0F,
+                                      0x1B, 0x04, 0x04, 0x4B, 0x04, 0x07};
+// Exit1-DR on to Shift-IR, CFG_IN on to Shift-DR.
+inline const Bytes stat_to_cfg_in = {0x4B, 0x05, 0x0F, 0x1B, 0x04,
+                                     0x05, 0x4B, 0x04, 0x07};
+// The DESYNC's last bit into Exit1-DR, on to Test-Logic-Reset and
+// Run-Test/Idle; answers at once.
+inline const Bytes stat_tail = {0x1B, 0x06, 0x00, 0x4B, 0x06, 0x3F, 0x87};
+
+inline const Bytes stat_request32 = {
+    0x19, 0x12, 0x00, 0x55, 0x99, 0xAA, 0x66, 0x04, 0x00, 0x00, 0x00,
+    0x14, 0x00, 0x07, 0x80, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
+inline const Bytes stat_read32 = {0x39, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
+inline const Bytes stat_desync32 = {0x19, 0x0E, 0x00, 0x0C, 0x00, 0x01,
+                                    0x80, 0x00, 0x00, 0x00, 0xB0, 0x04,
+                                    0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
+inline const Bytes stat_read16 = {0x39, 0x01, 0x00, 0x00, 0x00};
+inline const Bytes stat_desync16 = {0x19, 0x06, 0x00, 0x0C, 0x85,
+                                    0x00, 0xB0, 0x04, 0x00, 0x04};
+
+inline Bytes stat_read_write(const Bytes &request, bool wide)
+{
+    Bytes all;
+    for (const Bytes *p : {&stat_head, &request, &stat_to_cfg_out,
+                           wide ? &stat_read32 : &stat_read16, &stat_to_cfg_in,
+                           wide ? &stat_desync32 : &stat_desync16, &stat_tail})
+        all.insert(all.end(), p->begin(), p->end());
+    return all;
+}
+
 #endif

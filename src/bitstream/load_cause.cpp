@@ -1,0 +1,38 @@
+#include "bitstream/load_cause.h"
+
+#include <stdio.h>
+
+#include "jtag/parts.h"
+#include "jtag/stat.h"
+
+namespace {
+
+// A stream cut short leaves the configuration logic synchronised, with the
+// bits after its last whole word (and the one the load adds leaving
+// Shift-DR) waiting for more: zeros up to the next word boundary keep the
+// read request from arriving shifted.
+unsigned pad_bits(uint32_t length, uint32_t sync_end, unsigned word_bits)
+{
+    if (sync_end == 0)
+        return 0;
+    uint64_t sent = (uint64_t)(length - sync_end) * 8 + 1;
+    return (unsigned)((word_bits - sent % word_bits) % word_bits);
+}
+
+} // namespace
+
+void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
+                       uint32_t idcode, uint32_t length, uint32_t sync_end)
+{
+    const Part *part = parts_find(idcode);
+    const PartFamily family = parts_family(idcode);
+    if (family == FAMILY_UNKNOWN || (part && part->multi_die))
+        return;
+    uint32_t value = 0;
+    const unsigned bits = stat_word_bits(family);
+    if (stat_read(ftdi, buf, family, pad_bits(length, sync_end, bits),
+                  &value) != STAT_READ_OK)
+        return;
+    fprintf(stderr, "Cause: %s (status register %0*lx)\n",
+            stat_cause(family, value), (int)(bits / 4), (unsigned long)value);
+}

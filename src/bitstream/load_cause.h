@@ -1,0 +1,17 @@
+// Why a load did not start the FPGA, from its status register.
+#ifndef TAPLINE_BITSTREAM_LOAD_CAUSE_H
+#define TAPLINE_BITSTREAM_LOAD_CAUSE_H
+
+#include <stdint.h>
+
+struct ftdi_context;
+
+// Reads the status register of the device with this ID code, after a
+// bitstream of length bytes whose sync word ends at byte sync_end (0: none
+// found) went in, and prints the cause line on standard error. Prints
+// nothing when the family has no known register or the read fails: the
+// load has said what failed already.
+void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
+                       uint32_t idcode, uint32_t length, uint32_t sync_end);
+
+#endif
