@@ -1,4 +1,7 @@
 # Sourced by the scripts: installs Debian packages that are missing.
+# Everything these functions and apt print goes to standard error: a
+# script's standard output carries only its result (a path, a figure),
+# which another script may read.
 ensure_packages() {
     local missing=()
     for pkg in "$@"; do
@@ -6,11 +9,11 @@ ensure_packages() {
             missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
+    echo "Installing: ${missing[*]}" >&2
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    $sudo apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
 # Makes the source package PKG known to apt: adds a deb-src entry for the
@@ -34,11 +37,11 @@ ensure_source_index() {
             echo "no deb entry in /etc/apt to derive a deb-src entry from" >&2
             return 1
         }
-        echo "Adding deb-src $uri $suite main ($list)"
+        echo "Adding deb-src $uri $suite main ($list)" >&2
         printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
             "$uri" "$suite" | $sudo tee "$list" >/dev/null
     fi
-    $sudo apt-get update -qq
+    $sudo apt-get update -qq >&2
 }
 
 # Packages the host build and its tests need. libusb-1.0-0-dev: the

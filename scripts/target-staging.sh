@@ -25,4 +25,4 @@ cmake -S "$ROOT/cross" -B "$build" \
 cmake --build "$build" -j2
 rm -rf "${staging:?}/usr"
 DESTDIR=$staging cmake --install "$build" >/dev/null
-echo "target libraries staged in $staging/usr"
+echo "target libraries staged in $staging/usr" >&2

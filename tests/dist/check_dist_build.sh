@@ -37,9 +37,9 @@ fail() {
 isolate=
 if unshare -rn true 2>/dev/null; then
     isolate="unshare -rn"
-    echo "building without network (unshare -rn)"
+    echo "building without network (unshare -rn)" >&2
 else
-    echo "note: no network namespace available; building with the network present"
+    echo "note: no network namespace available; building with the network present" >&2
 fi
 
 # One make job per core, as the distributions' builds pass it.
