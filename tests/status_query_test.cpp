@@ -10,6 +10,7 @@
 #include "bitfile_writer.h"
 #include "bitstream/loader.h"
 #include "cli/status_query.h"
+#include "jtag/batch.h"
 #include "jtag/constants.h"
 #include "jtag/stat.h"
 #include "jtag/status.h"
@@ -98,7 +99,9 @@ class StatusTest : public ToolTest {
         static const int to_idle[] = {1, 1, 0};
         jtag_clock_tms_sequence(&ftdi_, to_idle);
         jtag_load_ir(&ftdi_, INSN_JSTART);
-        jtag_clock_idle(&ftdi_, buf_, 250);
+        JtagBatch idle = {buf_, 0};
+        jtag_batch_idle(&idle, 250);
+        jtag_batch_write(&ftdi_, &idle, "clock start-up cycles");
         jtag_reset_to_idle(&ftdi_);
     }
     std::unique_ptr<TempBit> file_;
