@@ -285,6 +285,7 @@ void write_record(std::ostream &os, const Record &r)
     os << "clock tck_cycles=" << r.tck_cycles << " divisor=" << r.divisor
        << " base_hz=" << r.clock_base_hz << " wire_seconds=" << wire << '\n';
     os << "time us=" << r.time_us << '\n';
+    os << "jtag idcode_reads=" << r.idcode_reads << '\n';
     os << "limits max_entries=" << Record::kMaxEntries
        << " dropped=" << r.dropped << '\n';
     for (const ControlTransfer &c : r.controls)
@@ -407,6 +408,8 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
                  f.real("wire_seconds", r.wire_seconds);
         } else if (key == "time") {
             ok = f.get("us", r.time_us);
+        } else if (key == "jtag") {
+            ok = f.get("idcode_reads", r.idcode_reads);
         } else if (key == "limits") {
             uint64_t max = 0;
             ok =

@@ -134,6 +134,9 @@ struct Record {
     // Model time since the bench was created (model_clock.h), in whole
     // microseconds.
     uint64_t time_us = 0;
+    // ID code register shifted out whole after a Capture-DR: what a
+    // client's chain detection shows on the bench.
+    uint64_t idcode_reads = 0;
 
     // Configuration input since the last JPROGRAM.
     uint64_t config_bits = 0;

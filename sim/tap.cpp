@@ -135,6 +135,7 @@ void Fpga::rise(bool tms, bool tdi)
             cfg_in_bit(tdi, model_now());
         const uint64_t in = tdi ? 1 : 0;
         dr_ = (dr_ >> 1) | (in << (dr_len_ - 1));
+        count_idcode_bits(1);
         break;
     }
     case S::CaptureIR:
@@ -204,6 +205,7 @@ void Fpga::capture_dr()
     case ir::kIdcode:
         dr_ = config_.idcode;
         dr_len_ = 32;
+        idcode_bits_ = 0;
         break;
     case ir::kUser1:
         dr_ = config_.user[0];
@@ -244,6 +246,16 @@ void Fpga::capture_dr()
     }
 }
 
+void Fpga::count_idcode_bits(uint64_t bits)
+{
+    // A stuck TDO hides the register from the client.
+    if (ir_ != ir::kIdcode || config_.tdo_stuck >= 0 || idcode_bits_ >= 32)
+        return;
+    idcode_bits_ += bits;
+    if (idcode_bits_ >= 32)
+        record_.idcode_reads++;
+}
+
 void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                           uint64_t tck)
 {
@@ -263,6 +275,7 @@ void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
         dr = (stream >> 8) & mask;
     }
     dr_ = dr;
+    count_idcode_bits(8ull * n);
     record_.add_state(S::ShiftDR, 8ull * n);
     tdo_pin_ = (dr_ & 1) != 0;
     if (out && config_.tdo_stuck >= 0)

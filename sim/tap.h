@@ -106,6 +106,7 @@ class Fpga {
     void clear_config();
     void append_config_bit(bool bit);
     void append_config_byte(uint8_t msb_first);
+    void count_idcode_bits(uint64_t bits);
     uint32_t word_of(uint64_t acc) const;
     void cfg_in_bit(bool bit, uint64_t when);
     void cfg_in_bytes(const uint8_t *lsb_first, size_t n, uint64_t tck);
@@ -116,6 +117,7 @@ class Fpga {
     uint8_t ir_ = ir::kIdcode;
     uint8_t ir_shift_ = 0;
     uint64_t dr_ = 0;
+    uint64_t idcode_bits_ = 32; // shifted out since the last capture
     int dr_len_ = 1;
     bool tdo_pin_ = true; // released TDO reads high through the pull-up
     ConfigEngine engine_;

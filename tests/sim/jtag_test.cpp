@@ -95,6 +95,7 @@ TEST(Jtag, IdcodeAfterReset)
         EXPECT_EQ(le32(b.idcode_after_reset()), code);
         EXPECT_TRUE(tapsim::record().instructions.empty()); // selected by reset
         EXPECT_EQ(tapsim::record().states.back().state, S::RunTestIdle);
+        EXPECT_EQ(tapsim::record().idcode_reads, 1u);
     }
 }
 
@@ -108,6 +109,7 @@ TEST(Jtag, UnpoweredTargetStaysSilent)
     EXPECT_EQ(le32(b.idcode_after_reset()), 0xFFFFFFFFu);
     b.write(cat({load_ir(0x0B), load_ir(0x05)}));
     const tapsim::Record &r = tapsim::record();
+    EXPECT_EQ(r.idcode_reads, 0u);
     EXPECT_TRUE(r.states.empty());
     EXPECT_TRUE(r.instructions.empty());
     EXPECT_GT(r.tck_cycles, 0u);
