@@ -31,6 +31,8 @@ step "libftdi 1.x suite" env BUILD_LIBFTDI1="${BUILD_LIBFTDI1:-$BUILD-libftdi1}"
 # The same suite built for the big-endian MIPS target, run under qemu-user.
 step "big-endian suite" env BUILD_MIPS="${BUILD_MIPS:-$BUILD-mips}" \
     "$ROOT/scripts/test-mips.sh" "$BUILD"
+# The field's own tools, unmodified, against the bench.
+step "field tools" "$ROOT/scripts/test-peers.sh" "$BUILD"
 step "static analysis" "$ROOT/scripts/analyze.sh"
 step "sanitizers" "$ROOT/scripts/sanitize.sh"
 step "fuzzing" "$ROOT/scripts/fuzz.sh" 60

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The field's own JTAG tools as fidelity checks of the simulated bench:
+# OpenOCD, openFPGALoader, xc3sprog and UrJTAG, from Debian's packages,
+# unmodified (no shim, no wrapper library), each run as a black box with the
+# simulator preloaded. One row per (tool, action, family, chip, bench, what
+# the bench must show); a row says what the bench shows, never how the tool
+# got there. Where real hardware accepts a load, the bench must too; where
+# silicon refuses, so must the bench.
+#   scripts/test-peers.sh [HOST_BUILD_DIR]
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+. "$ROOT/scripts/deps.sh"
+. "$ROOT/scripts/peer-tools.sh"
+ensure_packages "${HOST_PACKAGES[@]}" "${LIBFTDI1_PACKAGES[@]}" "${FIELD_TOOL_PACKAGES[@]}"
+
+BUILD=${1:-${BUILD:-$ROOT/build}}
+mkdir -p "$BUILD" && BUILD=$(cd "$BUILD" && pwd)
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPLINE_WERROR=ON >/dev/null
+cmake --build "$BUILD" -j2 --target tapsim_preload tapsim_preload1 make_bitfile >/dev/null
+export PEER_SIM0=$BUILD/sim/libtapsim.so PEER_SIM1=$BUILD/sim/libtapsim1.so
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+
+# Bit files of the parts' real sizes: family, ID code, bitstream bytes.
+declare -A FAMILY_ID=([3e]=0x01C22093 [3a]=0x02218093 [6]=0x04001093 [7]=0x0362D093)
+declare -A FAMILY_SIZE=([3e]=283776 [3a]=149516 [6]=340604 [7]=2192012)
+declare -A FAMILY_PART=([3e]=3s500efg320 [3a]=3s200aft256 [6]=6slx9tqg144 [7]=7a35tcpg236)
+for f in "${!FAMILY_ID[@]}"; do
+    "$BUILD/tests/make_bitfile" "$f.bit" "${FAMILY_SIZE[$f]}" --family="$f" \
+        --idcode="${FAMILY_ID[$f]}" --part="${FAMILY_PART[$f]}"
+done
+# A stream for the XC7A100T, loaded into the XC7A35T.
+"$BUILD/tests/make_bitfile" other7.bit "${FAMILY_SIZE[7]}" --family=7 \
+    --idcode=0x03631093 --part=7a100tcsg324
+
+# expect KIND RECORD: does the bench show KIND?
+#   idcode      the ID code register was shifted out whole
+#   configured  DONE high, no configuration error
+#   race        the sync word was lost while the device cleared: no DONE
+#   id-error    the device refused a stream for another part
+expect() {
+    local rec=$1 kind=$2
+    case "$kind" in
+    idcode) [ "$(record_field "$rec" jtag idcode_reads)" -ge 1 ] ;;
+    configured) [ "$(record_field "$rec" config done)" = 1 ] &&
+        [ "$(record_field "$rec" config error)" = none ] ;;
+    race) [ "$(record_field "$rec" config sync)" = 0 ] &&
+        [ "$(record_field "$rec" config done)" = 0 ] &&
+        [ "$(record_field "$rec" config dropped)" -gt 0 ] ;;
+    id-error) [ "$(record_field "$rec" config error)" = id ] &&
+        [ "$(record_field "$rec" config done)" = 0 ] ;;
+    esac
+}
+
+# The table: tool action file chip clear_us expectation. The clearing time
+# (JPROGRAM to INIT) is the data sheets' 5 ms, except where a tool waits a
+# fixed time without polling INIT: OpenOCD's 1 ms is enough for a part that
+# clears in 500 µs and loses the sync word to one that takes 5 ms.
+ROWS=()
+for chip in fs hs; do
+    for tool in openocd openfpgaloader xc3sprog urjtag; do
+        ROWS+=("$tool detect 3e $chip 5000 idcode")
+    done
+    for f in 3e 3a 6 7; do
+        ROWS+=("openocd load $f $chip 500 configured")
+        ROWS+=("openfpgaloader load $f $chip 5000 configured")
+        ROWS+=("xc3sprog load $f $chip 5000 configured")
+    done
+    ROWS+=("openocd load 7 $chip 5000 race")
+    for tool in openocd openfpgaloader xc3sprog; do
+        ROWS+=("$tool load other7 $chip 500 id-error")
+    done
+done
+
+passed=0 failed=0
+for row in "${ROWS[@]}"; do
+    read -r tool action file chip clear_us kind <<<"$row"
+    family=${file#other}
+    rec=$WORK/run.record
+    rm -f "$rec"
+    status=0
+    TAPSIM_VARIANT=$chip TAPSIM_IDCODE=${FAMILY_ID[$family]} TAPSIM_CLEAR_US=$clear_us \
+        TAPSIM_KEEP_CONFIG=0 TAPSIM_RECORD=$rec \
+        peer_run "$tool" "$action" "$file.bit" >"$WORK/out" 2>&1 || status=$?
+    if [ -f "$rec" ] && expect "$rec" "$kind"; then
+        passed=$((passed + 1))
+        echo "ok    $row"
+    else
+        failed=$((failed + 1))
+        echo "FAIL  $row (exit $status)"
+        tail -n 5 "$WORK/out" | sed 's/^/      /'
+        [ -f "$rec" ] && grep -E '^(config|time|end)' "$rec" | sed 's/^/      /'
+    fi
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
