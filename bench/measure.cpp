@@ -21,10 +21,11 @@ int main(int argc, char **argv)
     struct rusage ru {};
     if (pid < 0 || wait4(pid, &status, 0, &ru) != pid)
         return 2;
-    std::fprintf(stderr,
-                 "measure: exit %d peak_rss_kib %ld user_s %.3f sys_s %.3f\n",
-                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, ru.ru_maxrss,
-                 ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6,
-                 ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6);
+    std::fprintf(
+        stderr, "measure: exit %d peak_rss_kib %ld user_s %.3f sys_s %.3f\n",
+        // Ended by a signal: 128 + its number, as shells say it.
+        WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+        ru.ru_maxrss, ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6,
+        ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

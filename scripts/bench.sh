@@ -43,8 +43,8 @@ echo "16 MiB load: $big"
 echo "16 MiB load, progress on a terminal: $tty"
 base=$(echo "$small" | rss)
 peak=$(echo "$big" | rss)
-floor=$(( (2 * LENGTH + 65535) / 1024 ))
-echo "floor (file data + mirrored copy + transfer buffer): $floor KiB"
+floor=$(( (LENGTH + 65535) / 1024 ))
+echo "floor (the bitstream, mirrored in place + transfer buffer): $floor KiB"
 echo "fixed overhead (peak of a 4 KiB load: libc, libftdi, simulator): $base KiB"
 echo "peak $peak KiB = floor + fixed + $((peak - floor - base)) KiB" \
      "($(awk -v p="$peak" -v f="$floor" -v b="$base" 'BEGIN{printf "%.1f", 100*(p-b-f)/f}')% of the floor)"
@@ -82,7 +82,7 @@ done
 echo
 echo "== what the load's checks add (ID code read, INIT polls, DONE read)"
 # Every read after the probe belongs to a check, and so do the ID code
-# read's ten writes and every 13-byte IR capture scan; the rest is the
+# read's one write and every 13-byte IR capture scan; the rest is the
 # load's own sequence. Each transfer costs the chip's frame or microframe.
 checks() { # checks VARIANT IDCODE USB_US FILE
     env LD_PRELOAD="$BUILD/sim/libtapsim.so" TAPSIM_KEEP_CONFIG=0 \
@@ -95,7 +95,7 @@ checks() { # checks VARIANT IDCODE USB_US FILE
                    else if (writes > 2) reads++ }
         /^mpsse opcode=0x3b .*out_data=05/ { polls++ }
         /^time / { us = field("us") }
-        END { sub(".*/", "", what); added = 10 + scans + reads
+        END { sub(".*/", "", what); added = 1 + scans + reads
               printf "| %-8s | %s | %6d | %4d (%d INIT polls) | %8.3f ms | %10.3f ms |\n", what, variant, all, added, polls, added * usb / 1000, us / 1000 }' "$WORK/c.rec"
 }
 echo "| file | chip | transfers | of them checks | checks' USB time | model time |"
@@ -107,3 +107,6 @@ done
 echo
 echo "== simulator cost"
 "$BUILD/tests/sim/tapsim_bench" 2>/dev/null || echo "(tapsim_bench not built)"
+echo
+echo "== side by side: tapline and the field's four tools on the same files"
+"$ROOT/bench/peers.sh" "$BUILD"

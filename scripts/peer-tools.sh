@@ -69,8 +69,10 @@ peer_run() {
         return 2 ;;
     esac
     local status=0
-    env LD_PRELOAD="$preload" timeout --signal=TERM "$PEER_TIMEOUT" \
-        ${PEER_WRAP:-} "${cmd[@]}" </dev/null >&2 || status=$?
+    # The wrapper (a measuring program) outside the time limit, so that the
+    # limit stops the tool itself.
+    env LD_PRELOAD="$preload" ${PEER_WRAP:-} timeout --signal=TERM "$PEER_TIMEOUT" \
+        "${cmd[@]}" </dev/null >&2 || status=$?
     return "$status"
 }
 
