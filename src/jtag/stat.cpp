@@ -219,6 +219,15 @@ enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
     return STAT_READ_OK;
 }
 
+void stat_hex(enum PartFamily family, uint32_t value, char out[9])
+{
+    static const char digit[] = "0123456789abcdef";
+    const unsigned n = stat_word_bits(family) / 4;
+    for (unsigned i = 0; i < n; i++)
+        out[i] = digit[(value >> (4 * (n - 1 - i))) & 0xF];
+    out[n] = '\0';
+}
+
 void stat_describe(enum PartFamily family, uint32_t value, char *out,
                    size_t size)
 {
