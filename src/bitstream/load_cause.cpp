@@ -14,8 +14,9 @@ namespace {
 // Shift-DR) waiting for more: zeros up to the next word boundary keep the
 // read request from arriving shifted.
 unsigned pad_bits(const struct BitstreamInfo *info, uint32_t idcode,
-                  unsigned word_bits)
+                  PartFamily family)
 {
+    const unsigned word_bits = stat_word_bits(family);
     uint32_t sync_end = bitstream_sync_end(info, idcode);
     if (sync_end == 0)
         return 0;
@@ -33,8 +34,7 @@ void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
     if (family == FAMILY_UNKNOWN || (part && part->multi_die))
         return;
     uint32_t value = 0;
-    const unsigned bits = stat_word_bits(family);
-    if (stat_read(ftdi, buf, family, pad_bits(info, idcode, bits), &value) !=
+    if (stat_read(ftdi, buf, family, pad_bits(info, idcode, family), &value) !=
         STAT_READ_OK)
         return;
     char hex[9];

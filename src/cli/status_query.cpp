@@ -58,7 +58,8 @@ int print_stat(struct ftdi_context *ftdi, unsigned char *buf, uint32_t code,
         fputs("Ftdi read timed out\n", stderr);
         return -1;
     }
-    char hex[9], names[256];
+    char hex[9];
+    char names[256];
     stat_hex(*family, *value, hex);
     stat_describe(*family, *value, names, sizeof names);
     printf("Status register: %s (%s)\n", hex, names);

@@ -3,6 +3,9 @@
 #include <ftdi.h>
 #include <stdio.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "jtag/adapter.h"
 #include "jtag/constants.h"
 
@@ -66,7 +69,7 @@ struct StatFamily {
     uint32_t crc_error, id_error, dec_error, lock, dci_match, done;
 };
 
-template <typename T, size_t N> constexpr size_t count(const T (&)[N])
+template <typename T, size_t N> constexpr size_t count(const T (&/*array*/)[N])
 {
     return N;
 }
@@ -90,10 +93,10 @@ const StatFamily stat_families[] = {
 
 const StatFamily *stat_family(PartFamily family)
 {
-    for (const StatFamily &f : stat_families)
-        if (f.family == family)
-            return &f;
-    return nullptr;
+    const StatFamily *f = std::find_if(
+        std::begin(stat_families), std::end(stat_families),
+        [family](const StatFamily &r) { return r.family == family; });
+    return f == std::end(stat_families) ? nullptr : f;
 }
 
 unsigned char reverse_bits(unsigned char b)
@@ -115,18 +118,26 @@ struct Command {
     }
 };
 
+// TMS levels (bit 0 first) and their count, for one TMS command.
+struct TmsMoves {
+    unsigned char levels;
+    unsigned char clocks;
+};
+
 // From Shift-DR: the words, each most significant bit first, the last bit
-// on the first of the TMS clocks (tms bit 0 first, its bit 0 high: into
-// Exit1-DR). The data shifters go least significant bit first, so
-// each byte goes bit-reversed; the last bit rides on the TMS command's TDI.
+// on the first of the moves (which leaves Shift-DR: its level is high). The
+// data shifters go least significant bit first, so each byte goes
+// bit-reversed; the last bit rides on the TMS command's TDI.
 void put_words(Command &c, const uint32_t *words, size_t n_words,
-               unsigned word_bits, unsigned char tms, unsigned clocks)
+               const StatFamily &f, TmsMoves moves)
 {
-    unsigned char data[32];
+    unsigned char data[32] = {};
     size_t n = 0;
     for (size_t w = 0; w < n_words; w++)
-        for (int shift = (int)word_bits - 8; shift >= 0; shift -= 8)
+        for (int shift = (int)f.word_bits - 8; shift >= 0; shift -= 8)
             data[n++] = reverse_bits((unsigned char)(words[w] >> shift));
+    if (n == 0)
+        return;
     if (n > 1) {
         c.put3(MPSSE_BYTES_OUT, (unsigned char)(n - 2), 0x00);
         for (size_t i = 0; i + 1 < n; i++)
@@ -134,8 +145,8 @@ void put_words(Command &c, const uint32_t *words, size_t n_words,
     }
     const unsigned char last = data[n - 1];
     c.put3(MPSSE_BITS_OUT, 0x06, last);
-    c.put3(MPSSE_TMS_OUT, (unsigned char)(clocks - 1),
-           (unsigned char)((last & 0x80) | tms));
+    c.put3(MPSSE_TMS_OUT, (unsigned char)(moves.clocks - 1),
+           (unsigned char)((last & 0x80) | moves.levels));
 }
 
 // From Shift-IR: five instruction bits, the sixth (0) into Exit1-IR, then
@@ -159,16 +170,15 @@ void put_zero_bits(Command &c, unsigned bits)
         c.put3(MPSSE_BITS_OUT, (unsigned char)(bits % 8 - 1), 0x00);
 }
 
-size_t build_read(unsigned char *buf, const StatFamily &f, unsigned pad_bits)
+void build_read(Command &c, const StatFamily &f, unsigned pad_bits)
 {
-    Command c = {buf, 0};
     c.put3(MPSSE_TMS_OUT, 0x05, 0x1F); // TMS 1 x5, 0: Run-Test/Idle
     c.put3(MPSSE_TMS_OUT, 0x03, 0x03); // TMS 1, 1, 0, 0: Shift-IR
     put_instruction_to_shift_dr(c, INSN_CFG_IN);
     put_zero_bits(c, pad_bits);
     // Exit1-DR, then Update-DR, Select-DR, Select-IR, Capture-IR, Shift-IR:
     // resting in Run-Test/Idle here makes a Spartan-6 read back zeros.
-    put_words(c, f.request, f.request_words, f.word_bits, 0x0F, 6);
+    put_words(c, f.request, f.request_words, f, TmsMoves{0x0F, 6});
     put_instruction_to_shift_dr(c, INSN_CFG_OUT);
     const unsigned n = f.word_bits / 8;
     c.put3(MPSSE_BYTES_IO, (unsigned char)(n - 1), 0x00);
@@ -178,9 +188,8 @@ size_t build_read(unsigned char *buf, const StatFamily &f, unsigned pad_bits)
     c.put3(MPSSE_TMS_OUT, 0x05, 0x0F); // 1, 1, 1, 1, 0, 0: Shift-IR
     put_instruction_to_shift_dr(c, INSN_CFG_IN);
     // Exit1-DR, five more TMS high to Test-Logic-Reset, then Run-Test/Idle.
-    put_words(c, f.desync, count(desync32), f.word_bits, 0x3F, 7);
+    put_words(c, f.desync, count(desync32), f, TmsMoves{0x3F, 7});
     c.put(MPSSE_SEND_IMMEDIATE);
-    return c.size;
 }
 
 } // namespace
@@ -198,7 +207,9 @@ enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
     const StatFamily *f = stat_family(family);
     if (!f)
         return STAT_READ_ERROR;
-    int size = (int)build_read(buf, *f, pad_bits % 32);
+    Command c = {buf, 0};
+    build_read(c, *f, pad_bits % 32);
+    const int size = (int)c.size;
     if (ftdi_write_data(ftdi, buf, size) != size)
         return STAT_READ_WRITE_FAILED;
     const unsigned n = f->word_bits / 8;
