@@ -200,8 +200,8 @@ TEST_P(NotConfigured, StatusAndTheLoadNameTheCause)
         jtag_load_ir(&ftdi_, INSN_JPROGRAM);
         break;
     case Left::Corrupted:
-        stream[stream.size() / 2] ^= 0x08; // inside the frame data
-        loaded = load(stream);
+        plan.flip_bit = 8 * 2048 + 3; // inside the frame data
+        loaded = load(bitgen::family_stream(plan));
         break;
     case Left::WaitingForClock:
         loaded = load(stream);
