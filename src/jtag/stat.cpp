@@ -54,8 +54,10 @@ const uint32_t request_spartan6[] = {0xFFFF, 0xAA99, 0x5566, 0x2000,
 const uint32_t request_spartan3a[] = {0xFFFF, 0xAA99, 0x2000,
                                       0x2901, 0x2000, 0x2000};
 // DESYNC (0xD) written to the command register, then two no-ops.
-const uint32_t desync32[] = {0x30008001, 0x0000000D, 0x20000000, 0x20000000};
-const uint32_t desync16[] = {0x30A1, 0x000D, 0x2000, 0x2000};
+const size_t desync_words = 4;
+const uint32_t desync32[desync_words] = {0x30008001, 0x0000000D, 0x20000000,
+                                         0x20000000};
+const uint32_t desync16[desync_words] = {0x30A1, 0x000D, 0x2000, 0x2000};
 
 struct StatFamily {
     PartFamily family;
@@ -131,7 +133,7 @@ struct TmsMoves {
 void put_words(Command &c, const uint32_t *words, size_t n_words,
                const StatFamily &f, TmsMoves moves)
 {
-    unsigned char data[32] = {};
+    unsigned char data[32] = {}; // the longest request is 20 bytes
     size_t n = 0;
     for (size_t w = 0; w < n_words; w++)
         for (int shift = (int)f.word_bits - 8; shift >= 0; shift -= 8)
@@ -188,7 +190,7 @@ void build_read(Command &c, const StatFamily &f, unsigned pad_bits)
     c.put3(MPSSE_TMS_OUT, 0x05, 0x0F); // 1, 1, 1, 1, 0, 0: Shift-IR
     put_instruction_to_shift_dr(c, INSN_CFG_IN);
     // Exit1-DR, five more TMS high to Test-Logic-Reset, then Run-Test/Idle.
-    put_words(c, f.desync, count(desync32), f, TmsMoves{0x3F, 7});
+    put_words(c, f.desync, desync_words, f, TmsMoves{0x3F, 7});
     c.put(MPSSE_SEND_IMMEDIATE);
 }
 
