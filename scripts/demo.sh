@@ -67,14 +67,14 @@ run load "$ROOT/README.md"
 echo
 echo "status names the FPGA, reads DONE, INIT and its status register, and says"
 echo "why it is not configured (exit status 2). The bench keeps nothing between"
-echo "runs: first a board whose FPGA powered up blank, the load on it, then a"
-echo "board whose FPGA is configured, as the load leaves it:"
+echo "runs: first a board whose FPGA powered up blank, the load on it (its header"
+echo "left out), then a board whose FPGA is configured, as the load leaves it:"
 run TAPSIM_CONFIGURED=0 TAPSIM_IDCODE=0x0362D093 status
 run_no_header TAPSIM_CONFIGURED=0 TAPSIM_IDCODE=0x0362D093 load "$WORK/a35t.bit"
 run TAPSIM_IDCODE=0x0362D093 status
 echo
 echo "A load whose bitstream has one bit flipped, and one whose start-up waits"
 echo "for a clock that never locks, end with the cause the FPGA reports:"
-"$BUILD/tests/make_bitfile" "$WORK/flipped.bit" 262144 --family=7 --flip=100000
+"$BUILD/tests/make_bitfile" "$WORK/flipped.bit" 262144 --family=7 --flip 800000
 run_no_header TAPSIM_IDCODE=0x0362D093 load "$WORK/flipped.bit"
 run_no_header TAPSIM_IDCODE=0x0362D093 TAPSIM_STARTUP_CLOCKS=5000 load "$WORK/a35t.bit"

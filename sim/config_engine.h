@@ -67,7 +67,6 @@ class ConfigEngine {
     uint32_t stat_bits(bool init_b) const;
     void word32(uint32_t w);
     void half(uint16_t h);
-    void header(uint32_t type, uint32_t op, uint32_t reg, uint32_t count);
     void write(uint32_t data);
     void end_of_payload();
     void auto_crc(uint32_t w);

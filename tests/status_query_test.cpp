@@ -203,8 +203,8 @@ TEST_P(NotConfigured, StatusAndTheLoadNameTheCause)
         jtag_load_ir(&ftdi_, INSN_JPROGRAM);
         break;
     case Left::Corrupted:
-        stream[stream.size() / 2] ^= 0x08; // inside the frame data
-        loaded = load(stream);
+        plan.flip_bit = 8 * 2048 + 3; // inside the frame data
+        loaded = load(bitgen::family_stream(plan));
         break;
     case Left::WaitingForClock:
         loaded = load(stream);
@@ -252,17 +252,27 @@ INSTANTIATE_TEST_SUITE_P(
                       "ID code error: the bitstream is for another part"})),
     cause_case_name);
 
-TEST_F(StatusTest, AnUnknownFamilyGetsNoStatusRead)
+TEST_F(StatusTest, AnUnknownFamilyOrAMultiDiePartGetsNoStatusRead)
 {
-    tapsim::Scenario s;
-    s.idcode = 0x0A001093;
-    start(s);
-    open_adapter();
-    Captured got = status();
-    EXPECT_EQ(got.result, 0) << got.err;
-    EXPECT_EQ(got.out, "FPGA: unknown part (ID code 0a001093)\n"
-                       "DONE high, INIT high (IR capture 35)\n"
-                       "Status register: not read (unknown family)\n"
-                       "Configured\n");
-    EXPECT_EQ(instructions(), std::vector<uint8_t>{0x09});
+    struct Case {
+        uint32_t idcode;
+        const char *out;
+    } cases[] = {{0x0A001093, "FPGA: unknown part (ID code 0a001093)\n"
+                              "DONE high, INIT high (IR capture 35)\n"
+                              "Status register: not read (unknown family)\n"
+                              "Configured\n"},
+                 {0x136D5093, "FPGA: XC7VX1140T (ID code 136d5093)\n"
+                              "DONE high, INIT high (IR capture 35)\n"
+                              "Status register: not read (multi-die part)\n"
+                              "Configured\n"}};
+    for (const Case &c : cases) {
+        tapsim::Scenario s;
+        s.idcode = c.idcode;
+        start(s);
+        open_adapter();
+        Captured got = status();
+        EXPECT_EQ(got.result, 0) << got.err;
+        EXPECT_EQ(got.out, c.out);
+        EXPECT_EQ(instructions(), std::vector<uint8_t>{0x09});
+    }
 }

@@ -33,6 +33,8 @@ void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
     if (stat_read(ftdi, buf, family, pad_bits(length, sync_end, bits),
                   &value) != STAT_READ_OK)
         return;
-    fprintf(stderr, "Cause: %s (status register %0*lx)\n",
-            stat_cause(family, value), (int)(bits / 4), (unsigned long)value);
+    char hex[9];
+    stat_hex(family, value, hex);
+    fprintf(stderr, "Cause: %s (status register %s)\n",
+            stat_cause(family, value), hex);
 }

@@ -58,10 +58,11 @@ int print_stat(struct ftdi_context *ftdi, unsigned char *buf, uint32_t code,
         fputs("Ftdi read timed out\n", stderr);
         return -1;
     }
+    char hex[9];
     char names[256];
+    stat_hex(*family, *value, hex);
     stat_describe(*family, *value, names, sizeof names);
-    printf("Status register: %0*lx (%s)\n", (int)(stat_word_bits(*family) / 4),
-           (unsigned long)*value, names);
+    printf("Status register: %s (%s)\n", hex, names);
     return 0;
 }
 

@@ -1,25 +1,26 @@
 #include "jtag/parts.h"
 
-#include <stddef.h>
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
 // ID code bits 27:21 to family. Spartan-3A DSP's code is also used by
 // later families, which is why it needs a known part.
 struct FamilyRow {
-    unsigned char id;
     const char *name;
     PartFamily logic;
+    unsigned char id;
     bool needs_known_part;
 };
 
 const FamilyRow families[] = {
-    {0x0E, "Spartan-3E", FAMILY_SPARTAN3E, false},
-    {0x11, "Spartan-3A", FAMILY_SPARTAN3A, false},
-    {0x13, "Spartan-3AN", FAMILY_SPARTAN3A, false},
-    {0x1C, "Spartan-3A DSP", FAMILY_SPARTAN3A, true},
-    {0x20, "Spartan-6", FAMILY_SPARTAN6, false},
-    {0x1B, "7-series", FAMILY_SERIES7, false},
+    {"Spartan-3E", FAMILY_SPARTAN3E, 0x0E, false},
+    {"Spartan-3A", FAMILY_SPARTAN3A, 0x11, false},
+    {"Spartan-3AN", FAMILY_SPARTAN3A, 0x13, false},
+    {"Spartan-3A DSP", FAMILY_SPARTAN3A, 0x1C, true},
+    {"Spartan-6", FAMILY_SPARTAN6, 0x20, false},
+    {"7-series", FAMILY_SERIES7, 0x1B, false},
 };
 
 // Bits 27:0 of revision 0. XA, XQ and low-power variants share the XC
@@ -112,21 +113,24 @@ const Part parts[] = {
 
 const FamilyRow *family_row(uint32_t idcode)
 {
-    unsigned id = (idcode >> 21) & 0x7F;
-    for (const FamilyRow &row : families)
-        if (row.id == id)
-            return row.needs_known_part && !parts_find(idcode) ? nullptr : &row;
-    return nullptr;
+    const unsigned id = (idcode >> 21) & 0x7F;
+    const FamilyRow *row =
+        std::find_if(std::begin(families), std::end(families),
+                     [id](const FamilyRow &r) { return r.id == id; });
+    if (row == std::end(families) ||
+        (row->needs_known_part && !parts_find(idcode)))
+        return nullptr;
+    return row;
 }
 
 } // namespace
 
 const struct Part *parts_find(uint32_t idcode)
 {
-    for (const Part &part : parts)
-        if (((idcode ^ part.code) & part.mask) == 0)
-            return &part;
-    return nullptr;
+    const Part *part = std::find_if(
+        std::begin(parts), std::end(parts),
+        [idcode](const Part &p) { return ((idcode ^ p.code) & p.mask) == 0; });
+    return part == std::end(parts) ? nullptr : part;
 }
 
 enum PartFamily parts_family(uint32_t idcode)

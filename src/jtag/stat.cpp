@@ -3,6 +3,9 @@
 #include <ftdi.h>
 #include <stdio.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "jtag/adapter.h"
 #include "jtag/constants.h"
 
@@ -51,8 +54,10 @@ const uint32_t request_spartan6[] = {0xFFFF, 0xAA99, 0x5566, 0x2000,
 const uint32_t request_spartan3a[] = {0xFFFF, 0xAA99, 0x2000,
                                       0x2901, 0x2000, 0x2000};
 // DESYNC (0xD) written to the command register, then two no-ops.
-const uint32_t desync32[] = {0x30008001, 0x0000000D, 0x20000000, 0x20000000};
-const uint32_t desync16[] = {0x30A1, 0x000D, 0x2000, 0x2000};
+const size_t desync_words = 4;
+const uint32_t desync32[desync_words] = {0x30008001, 0x0000000D, 0x20000000,
+                                         0x20000000};
+const uint32_t desync16[desync_words] = {0x30A1, 0x000D, 0x2000, 0x2000};
 
 struct StatFamily {
     PartFamily family;
@@ -66,7 +71,7 @@ struct StatFamily {
     uint32_t crc_error, id_error, dec_error, lock, dci_match, done;
 };
 
-template <typename T, size_t N> constexpr size_t count(const T (&)[N])
+template <typename T, size_t N> constexpr size_t count(const T (&/*array*/)[N])
 {
     return N;
 }
@@ -90,10 +95,10 @@ const StatFamily stat_families[] = {
 
 const StatFamily *stat_family(PartFamily family)
 {
-    for (const StatFamily &f : stat_families)
-        if (f.family == family)
-            return &f;
-    return nullptr;
+    const StatFamily *f = std::find_if(
+        std::begin(stat_families), std::end(stat_families),
+        [family](const StatFamily &r) { return r.family == family; });
+    return f == std::end(stat_families) ? nullptr : f;
 }
 
 unsigned char reverse_bits(unsigned char b)
@@ -115,18 +120,26 @@ struct Command {
     }
 };
 
+// TMS levels (bit 0 first) and their count, for one TMS command.
+struct TmsMoves {
+    unsigned char levels;
+    unsigned char clocks;
+};
+
 // From Shift-DR: the words, each most significant bit first, the last bit
-// on the first of the TMS clocks (tms bit 0 first, its bit 0 high: into
-// Exit1-DR). The data shifters go least significant bit first, so
-// each byte goes bit-reversed; the last bit rides on the TMS command's TDI.
+// on the first of the moves (which leaves Shift-DR: its level is high). The
+// data shifters go least significant bit first, so each byte goes
+// bit-reversed; the last bit rides on the TMS command's TDI.
 void put_words(Command &c, const uint32_t *words, size_t n_words,
-               unsigned word_bits, unsigned char tms, unsigned clocks)
+               const StatFamily &f, TmsMoves moves)
 {
-    unsigned char data[32];
+    unsigned char data[32] = {}; // the longest request is 20 bytes
     size_t n = 0;
     for (size_t w = 0; w < n_words; w++)
-        for (int shift = (int)word_bits - 8; shift >= 0; shift -= 8)
+        for (int shift = (int)f.word_bits - 8; shift >= 0; shift -= 8)
             data[n++] = reverse_bits((unsigned char)(words[w] >> shift));
+    if (n == 0)
+        return;
     if (n > 1) {
         c.put3(MPSSE_BYTES_OUT, (unsigned char)(n - 2), 0x00);
         for (size_t i = 0; i + 1 < n; i++)
@@ -134,8 +147,8 @@ void put_words(Command &c, const uint32_t *words, size_t n_words,
     }
     const unsigned char last = data[n - 1];
     c.put3(MPSSE_BITS_OUT, 0x06, last);
-    c.put3(MPSSE_TMS_OUT, (unsigned char)(clocks - 1),
-           (unsigned char)((last & 0x80) | tms));
+    c.put3(MPSSE_TMS_OUT, (unsigned char)(moves.clocks - 1),
+           (unsigned char)((last & 0x80) | moves.levels));
 }
 
 // From Shift-IR: five instruction bits, the sixth (0) into Exit1-IR, then
@@ -159,16 +172,15 @@ void put_zero_bits(Command &c, unsigned bits)
         c.put3(MPSSE_BITS_OUT, (unsigned char)(bits % 8 - 1), 0x00);
 }
 
-size_t build_read(unsigned char *buf, const StatFamily &f, unsigned pad_bits)
+void build_read(Command &c, const StatFamily &f, unsigned pad_bits)
 {
-    Command c = {buf, 0};
     c.put3(MPSSE_TMS_OUT, 0x05, 0x1F); // TMS 1 x5, 0: Run-Test/Idle
     c.put3(MPSSE_TMS_OUT, 0x03, 0x03); // TMS 1, 1, 0, 0: Shift-IR
     put_instruction_to_shift_dr(c, INSN_CFG_IN);
     put_zero_bits(c, pad_bits);
     // Exit1-DR, then Update-DR, Select-DR, Select-IR, Capture-IR, Shift-IR:
     // resting in Run-Test/Idle here makes a Spartan-6 read back zeros.
-    put_words(c, f.request, f.request_words, f.word_bits, 0x0F, 6);
+    put_words(c, f.request, f.request_words, f, TmsMoves{0x0F, 6});
     put_instruction_to_shift_dr(c, INSN_CFG_OUT);
     const unsigned n = f.word_bits / 8;
     c.put3(MPSSE_BYTES_IO, (unsigned char)(n - 1), 0x00);
@@ -178,9 +190,8 @@ size_t build_read(unsigned char *buf, const StatFamily &f, unsigned pad_bits)
     c.put3(MPSSE_TMS_OUT, 0x05, 0x0F); // 1, 1, 1, 1, 0, 0: Shift-IR
     put_instruction_to_shift_dr(c, INSN_CFG_IN);
     // Exit1-DR, five more TMS high to Test-Logic-Reset, then Run-Test/Idle.
-    put_words(c, f.desync, count(desync32), f.word_bits, 0x3F, 7);
+    put_words(c, f.desync, desync_words, f, TmsMoves{0x3F, 7});
     c.put(MPSSE_SEND_IMMEDIATE);
-    return c.size;
 }
 
 } // namespace
@@ -198,7 +209,9 @@ enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
     const StatFamily *f = stat_family(family);
     if (!f)
         return STAT_READ_ERROR;
-    int size = (int)build_read(buf, *f, pad_bits % 32);
+    Command c = {buf, 0};
+    build_read(c, *f, pad_bits % 32);
+    const int size = (int)c.size;
     if (ftdi_write_data(ftdi, buf, size) != size)
         return STAT_READ_WRITE_FAILED;
     const unsigned n = f->word_bits / 8;
@@ -217,6 +230,15 @@ enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
         v = v << 8 | reverse_bits(buf[i]);
     *value = v;
     return STAT_READ_OK;
+}
+
+void stat_hex(enum PartFamily family, uint32_t value, char out[9])
+{
+    static const char digit[] = "0123456789abcdef";
+    const unsigned n = stat_word_bits(family) / 4;
+    for (unsigned i = 0; i < n; i++)
+        out[i] = digit[(value >> (4 * (n - 1 - i))) & 0xF];
+    out[n] = '\0';
 }
 
 void stat_describe(enum PartFamily family, uint32_t value, char *out,

@@ -32,6 +32,9 @@ enum StatRead stat_read(struct ftdi_context *ftdi, unsigned char *buf,
                         enum PartFamily family, unsigned pad_bits,
                         uint32_t *value);
 
+// The value in hexadecimal, as many digits as the family's word has.
+void stat_hex(enum PartFamily family, uint32_t value, char out[9]);
+
 // The names of the set bits, most significant first, separated by single
 // spaces; a field of several bits as NAME=value when not zero. "none" when
 // no named bit is set.
