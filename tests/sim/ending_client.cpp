@@ -1,7 +1,6 @@
 // A libftdi client over the system's shared libftdi that opens the adapter
 // and then ends as told, for running under the preloaded simulator:
 //   ending_client exit          returns from main
-//   ending_client sleep US      sleeps US microseconds, then returns
 //   ending_client raise SIG     raises signal SIG
 //   ending_client fault         writes through a null pointer
 //   ending_client throw         leaves an exception uncaught
@@ -25,9 +24,7 @@ namespace {
 
 int end_as_told(const char *how, int n)
 {
-    if (std::strcmp(how, "sleep") == 0) {
-        usleep(static_cast<useconds_t>(n));
-    } else if (std::strcmp(how, "raise") == 0) {
+    if (std::strcmp(how, "raise") == 0) {
         raise(n);
     } else if (std::strcmp(how, "fault") == 0) {
         *static_cast<volatile int *>(nullptr) = n;

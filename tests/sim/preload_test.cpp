@@ -240,18 +240,3 @@ INSTANTIATE_TEST_SUITE_P(
         // leaves without exit hooks here.
         EndCase{"child_killed", {"child", std::to_string(SIGTERM)}, 0, -1}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(Preload, ASleepPassesModelTimeByWhatWasAsked)
-{
-    uint64_t time_us[2] = {};
-    const char *sleeps[2] = {"0", "1234567"};
-    for (int i = 0; i < 2; ++i) {
-        const ProbeRun run = run_program(TAPSIM_ENDING_CLIENT_PATH,
-                                         {"sleep", sleeps[i]}, {record_var()});
-        ASSERT_EQ(run.status, 0) << run.err;
-        tapsim::Record r;
-        ASSERT_TRUE(tapsim::read_record_file(path_, r));
-        time_us[i] = r.time_us;
-    }
-    EXPECT_EQ(time_us[1] - time_us[0], 1234567u);
-}
