@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
             "sigterm", {"raise", std::to_string(SIGTERM)}, SIGTERM, SIGTERM},
         EndCase{"sigint", {"raise", std::to_string(SIGINT)}, SIGINT, SIGINT},
         EndCase{"sighup", {"raise", std::to_string(SIGHUP)}, SIGHUP, SIGHUP},
-        EndCase{"null_write", {"fault"}, SIGSEGV, SIGSEGV},
+        EndCase{"read_only_write", {"fault"}, SIGSEGV, SIGSEGV},
         EndCase{"uncaught_exception", {"throw"}, SIGABRT, SIGABRT},
         // Not ended by it: the record comes at exit.
         EndCase{"ignored_sigterm", {"ignore", std::to_string(SIGTERM)}, 0, 0},
