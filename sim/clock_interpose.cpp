@@ -18,7 +18,8 @@ namespace {
 using tapsim::kTicksPerUs;
 
 constexpr uint64_t kTicksPerS = 1000000 * kTicksPerUs;
-// A sleep of ~3,000 years stands for "forever" and keeps clear of overflow.
+// A sleep of over 2,000 years stands for "forever" and keeps clear of
+// overflow.
 constexpr uint64_t kMaxSeconds = uint64_t{1} << 36;
 // Every reading moves the clock on, so a loop that only watches the clock
 // still ends.

@@ -1,9 +1,8 @@
 // A libftdi client over the system's shared libftdi that opens the adapter
 // and then ends as told, for running under the preloaded simulator:
 //   ending_client exit          returns from main
-//   ending_client sleep US      sleeps US microseconds, then returns
 //   ending_client raise SIG     raises signal SIG
-//   ending_client fault         writes through a null pointer
+//   ending_client fault         writes to a read-only page
 //   ending_client throw         leaves an exception uncaught
 //   ending_client ignore SIG    ignores SIG, raises it, returns
 //   ending_client child SIG     a forked child raises SIG; the parent
@@ -13,6 +12,7 @@
 // simulator.
 #include <ftdi.h>
 
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,12 +25,13 @@ namespace {
 
 int end_as_told(const char *how, int n)
 {
-    if (std::strcmp(how, "sleep") == 0) {
-        usleep(static_cast<useconds_t>(n));
-    } else if (std::strcmp(how, "raise") == 0) {
+    if (std::strcmp(how, "raise") == 0) {
         raise(n);
     } else if (std::strcmp(how, "fault") == 0) {
-        *static_cast<volatile int *>(nullptr) = n;
+        void *page =
+            mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (page != MAP_FAILED)
+            *static_cast<volatile int *>(page) = n;
     } else if (std::strcmp(how, "throw") == 0) {
         throw std::runtime_error("uncaught");
     } else if (std::strcmp(how, "ignore") == 0) {

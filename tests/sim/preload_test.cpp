@@ -197,8 +197,12 @@ class RecordAtEnd : public Preload,
 TEST_P(RecordAtEnd, EveryWayTheClientEndsLeavesItsRecord)
 {
     const EndCase &c = GetParam();
-    const ProbeRun run =
-        run_program(TAPSIM_ENDING_CLIENT_PATH, c.args, {record_var()});
+    std::vector<std::string> env = {record_var()};
+#ifdef TAPLINE_ASAN_RUNTIME
+    // Else the sanitizer takes the crash signals for a report of its own.
+    env.push_back("ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0");
+#endif
+    const ProbeRun run = run_program(TAPSIM_ENDING_CLIENT_PATH, c.args, env);
     // The signal took its course, as without the simulator.
     EXPECT_EQ(run.signal, c.signal) << run.err;
     if (c.signal == 0) {
@@ -232,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
             "sigterm", {"raise", std::to_string(SIGTERM)}, SIGTERM, SIGTERM},
         EndCase{"sigint", {"raise", std::to_string(SIGINT)}, SIGINT, SIGINT},
         EndCase{"sighup", {"raise", std::to_string(SIGHUP)}, SIGHUP, SIGHUP},
-        EndCase{"null_write", {"fault"}, SIGSEGV, SIGSEGV},
+        EndCase{"read_only_write", {"fault"}, SIGSEGV, SIGSEGV},
         EndCase{"uncaught_exception", {"throw"}, SIGABRT, SIGABRT},
         // Not ended by it: the record comes at exit.
         EndCase{"ignored_sigterm", {"ignore", std::to_string(SIGTERM)}, 0, 0},
@@ -240,18 +244,3 @@ INSTANTIATE_TEST_SUITE_P(
         // leaves without exit hooks here.
         EndCase{"child_killed", {"child", std::to_string(SIGTERM)}, 0, -1}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(Preload, ASleepPassesModelTimeByWhatWasAsked)
-{
-    uint64_t time_us[2] = {};
-    const char *sleeps[2] = {"0", "1234567"};
-    for (int i = 0; i < 2; ++i) {
-        const ProbeRun run = run_program(TAPSIM_ENDING_CLIENT_PATH,
-                                         {"sleep", sleeps[i]}, {record_var()});
-        ASSERT_EQ(run.status, 0) << run.err;
-        tapsim::Record r;
-        ASSERT_TRUE(tapsim::read_record_file(path_, r));
-        time_us[i] = r.time_us;
-    }
-    EXPECT_EQ(time_us[1] - time_us[0], 1234567u);
-}

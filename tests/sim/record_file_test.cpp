@@ -69,22 +69,6 @@ TEST(RecordFile, RunSurvivesTheRoundTrip)
     EXPECT_EQ(back.states.size(), r.states.size());
     EXPECT_EQ(back.tck_cycles, r.tck_cycles);
     EXPECT_TRUE(back.done);
-    EXPECT_EQ(back.end_signal, 0);
-}
-
-TEST(RecordFile, EndLineNamesTheSignal)
-{
-    tapsim::Record r = busy_run();
-    r.end_signal = 15;
-    const std::string text = to_text(r);
-    const std::string last = "\nend signal=15\n";
-    ASSERT_GT(text.size(), last.size());
-    EXPECT_EQ(text.substr(text.size() - last.size()), last);
-    tapsim::Record back;
-    std::istringstream is(text);
-    std::string error;
-    ASSERT_TRUE(tapsim::parse_record(is, back, &error)) << error;
-    EXPECT_EQ(back.end_signal, 15);
 }
 
 TEST(RecordFile, DamagedFilesAreTurnedDown)
