@@ -92,7 +92,9 @@ fi
 
 # --- without udev (Buildroot with mdev, OpenWrt) the rule stays out
 no_udev=$work/target-no-udev
-if (cd "$build" && $isolate cmake -DTAPLINE_INSTALL_UDEV_RULE=OFF . &&
+if (cd "$build" && PKG_CONFIG_SYSROOT_DIR=$staging \
+    PKG_CONFIG_LIBDIR=$staging/usr/lib/pkgconfig:$staging/usr/share/pkgconfig \
+    $isolate cmake -DTAPLINE_INSTALL_UDEV_RULE=OFF . &&
     $isolate make DESTDIR="$no_udev" install/fast) >"$work/no-udev.log" 2>&1; then
     found=$(cd "$no_udev" && find . ! -type d | sort)
     [ "$found" = "./usr/bin/tapline
