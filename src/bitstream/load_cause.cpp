@@ -15,8 +15,11 @@ unsigned pad_bits(uint32_t length, uint32_t sync_end, unsigned word_bits)
 {
     if (sync_end == 0)
         return 0;
-    uint64_t sent = (uint64_t)(length - sync_end) * 8 + 1;
-    return (unsigned)((word_bits - sent % word_bits) % word_bits);
+    // Words are 16 or 32 bits, which divide 2^32: the count may wrap in
+    // 32 bits without changing its remainder, and 32-bit arithmetic keeps
+    // the 64-bit division helpers of libgcc_s out of the MIPS build.
+    const unsigned sent = (length - sync_end) * 8U + 1U;
+    return (word_bits - sent % word_bits) % word_bits;
 }
 
 } // namespace
