@@ -49,7 +49,7 @@ dist_build() {
 
 glibc() {
     mkdir -p "$build/glibc"
-    "$root/scripts/target-staging.sh" "$build/glibc/target-libs" "$build/glibc/staging" >&2
+    "$root/scripts/target-staging.sh" "$build/glibc/target-libs" "$build/glibc/staging" real >&2
     dist_build glibc "$root/cmake/mips-linux-gnu.cmake" "$build/glibc/staging"
 }
 

@@ -25,10 +25,16 @@ staging=$BUILD_MIPS/staging
 "$ROOT/scripts/target-staging.sh" "$BUILD_MIPS/target-libs" "$staging"
 export PKG_CONFIG_SYSROOT_DIR=$staging
 export PKG_CONFIG_LIBDIR=$staging/usr/lib/pkgconfig
+# The distribution-style build links against what a distribution stages:
+# the real libusb, not the simulator, which also stands in for the C
+# library's clocks and would be linked for them.
+dist_staging=$BUILD_MIPS/staging-dist
+"$ROOT/scripts/target-staging.sh" "$BUILD_MIPS/target-libs-dist" "$dist_staging" real
 
 cmake -S "$ROOT" -B "$BUILD_MIPS" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mips-linux-gnu.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPLINE_WERROR=ON \
+    -DTAPLINE_TARGET_STAGING_DIR="$dist_staging" \
     "${host_build[@]}" >/dev/null
 cmake --build "$BUILD_MIPS" -j2
 ctest --test-dir "$BUILD_MIPS" --output-on-failure -j2
