@@ -173,8 +173,7 @@ int submit(World &w, const Transfer &t)
     Entry e;
     e.t = t;
     if (t.timeout_ms != 0)
-        e.deadline =
-            model_now() + uint64_t{t.timeout_ms} * 1000 * kTicksPerUs;
+        e.deadline = model_now() + uint64_t{t.timeout_ms} * 1000 * kTicksPerUs;
     q.entries.push_back(e);
     return 0;
 }

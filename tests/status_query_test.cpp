@@ -99,7 +99,7 @@ class StatusTest : public ToolTest {
         static const int to_idle[] = {1, 1, 0};
         jtag_clock_tms_sequence(&ftdi_, to_idle);
         jtag_load_ir(&ftdi_, INSN_JSTART);
-        JtagBatch idle = {buf_, 0};
+        JtagBatch idle = jtag_batch_start(buf_);
         jtag_batch_idle(&idle, 250);
         jtag_batch_write(&ftdi_, &idle, "clock start-up cycles");
         jtag_reset_to_idle(&ftdi_);

@@ -234,10 +234,10 @@ TEST_F(ToolTest, ABatchClocksWhatTheSingleWritesWouldInOneWrite)
     ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
     write_log().clear();
     const uint64_t before = rec().tck_cycles;
-    JtagBatch batch = {buf_, 0};
+    JtagBatch batch = jtag_batch_start(buf_);
     jtag_batch_load_ir(&batch, 0x0C);
     jtag_batch_idle(&batch, 250);
-    jtag_batch_tms(&batch, 0x1F, 6);
+    jtag_batch_tms(&batch, "111110");
     ASSERT_EQ(jtag_batch_write(&ftdi_, &batch, "test"), 0);
     EXPECT_EQ(written().size(), 1u);
     // 4 + 5 + 3 for the instruction, 2,000 idle, 6 to reset and idle.

@@ -11,21 +11,21 @@ namespace {
 // bits after its last whole word (and the one the load adds leaving
 // Shift-DR) waiting for more: zeros up to the next word boundary keep the
 // read request from arriving shifted.
-unsigned pad_bits(uint32_t length, uint32_t sync_end, unsigned word_bits)
+unsigned pad_bits(const struct SentStream *sent, unsigned word_bits)
 {
-    if (sync_end == 0)
+    if (sent->sync_end == 0)
         return 0;
     // Words are 16 or 32 bits, which divide 2^32: the count may wrap in
     // 32 bits without changing its remainder, and 32-bit arithmetic keeps
     // the 64-bit division helpers of libgcc_s out of the MIPS build.
-    const unsigned sent = (length - sync_end) * 8U + 1U;
-    return (word_bits - sent % word_bits) % word_bits;
+    const unsigned bits = (sent->length - sent->sync_end) * 8U + 1U;
+    return (word_bits - bits % word_bits) % word_bits;
 }
 
 } // namespace
 
 void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
-                       uint32_t idcode, uint32_t length, uint32_t sync_end)
+                       uint32_t idcode, const struct SentStream *sent)
 {
     const Part *part = parts_find(idcode);
     const PartFamily family = parts_family(idcode);
@@ -33,8 +33,8 @@ void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
         return;
     uint32_t value = 0;
     const unsigned bits = stat_word_bits(family);
-    if (stat_read(ftdi, buf, family, pad_bits(length, sync_end, bits),
-                  &value) != STAT_READ_OK)
+    if (stat_read(ftdi, buf, family, pad_bits(sent, bits), &value) !=
+        STAT_READ_OK)
         return;
     char hex[9];
     stat_hex(family, value, hex);

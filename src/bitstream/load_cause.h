@@ -6,12 +6,18 @@
 
 struct ftdi_context;
 
-// Reads the status register of the device with this ID code, after a
-// bitstream of length bytes whose sync word ends at byte sync_end (0: none
-// found) went in, and prints the cause line on standard error. Prints
+// A bitstream as it went in: its length in bytes, and where its sync word
+// ends (0: none found).
+struct SentStream {
+    uint32_t length;
+    uint32_t sync_end;
+};
+
+// Reads the status register of the device with this ID code, after the
+// stream sent went in, and prints the cause line on standard error. Prints
 // nothing when the family has no known register or the read fails: the
 // load has said what failed already.
 void load_report_cause(struct ftdi_context *ftdi, unsigned char *buf,
-                       uint32_t idcode, uint32_t length, uint32_t sync_end);
+                       uint32_t idcode, const struct SentStream *sent);
 
 #endif

@@ -242,7 +242,7 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         return -1;
     uint32_t length = info.info->length;
     // Where the stream's words start, for the status read after a failure.
-    uint32_t sync_end = bitstream_sync_end(info.info, device);
+    const SentStream sent = {length, bitstream_sync_end(info.info, device)};
     loader_mirror(info.info->data, info.info->data, length);
     // Without a cleared device the bitstream would be lost: send none.
     if (prepare_target(ftdi, buf) != 0)
@@ -254,6 +254,6 @@ int load_command(struct ftdi_context *ftdi, unsigned char *buf, int argc,
         return -1;
     int result = status_confirm_done(ftdi, buf);
     if (result == STATUS_NOT_STARTED)
-        load_report_cause(ftdi, buf, device, length, sync_end);
+        load_report_cause(ftdi, buf, device, &sent);
     return result == 0 ? 0 : -1;
 }

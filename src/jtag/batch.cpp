@@ -22,21 +22,33 @@ void put_length(struct JtagBatch *batch, unsigned count)
 
 } // namespace
 
-void jtag_batch_tms(struct JtagBatch *batch, unsigned bits, int count)
+struct JtagBatch jtag_batch_start(unsigned char *buf)
 {
-    // Bit 7 of the data byte is held on TDI: kept 0, as in every TMS clock.
+    return JtagBatch{buf, 0};
+}
+
+void jtag_batch_tms(struct JtagBatch *batch, const char *levels)
+{
+    // Levels go out from bit 0; bit 7 of the data byte is held on TDI:
+    // kept 0, as in every TMS clock.
+    unsigned bits = 0;
+    unsigned count = 0;
+    for (; levels[count] != '\0' && count < 7; count++) {
+        if (levels[count] == '1')
+            bits |= 1U << count;
+    }
     put(batch, MPSSE_TMS_OUT);
     put(batch, (unsigned char)(count - 1));
-    put(batch, (unsigned char)(bits & 0x7F));
+    put(batch, (unsigned char)bits);
 }
 
 void jtag_batch_load_ir(struct JtagBatch *batch, unsigned char code)
 {
-    jtag_batch_tms(batch, 0x3, 4); // 1, 1, 0, 0: to Shift-IR
+    jtag_batch_tms(batch, "1100"); // to Shift-IR
     put(batch, MPSSE_BITS_OUT);
     put(batch, 0x04); // five bits; the sixth, 0, goes with Exit1-IR
     put(batch, code);
-    jtag_batch_tms(batch, 0x3, 3); // 1, 1, 0: Exit1-IR, Update-IR, idle
+    jtag_batch_tms(batch, "110"); // Exit1-IR, Update-IR, Run-Test/Idle
 }
 
 void jtag_batch_idle(struct JtagBatch *batch, unsigned bytes)

@@ -14,8 +14,12 @@ struct JtagBatch {
     unsigned len;
 };
 
-// count (1..7) TMS clocks, levels from bit 0 of bits, TDI low.
-void jtag_batch_tms(struct JtagBatch *batch, unsigned bits, int count);
+// An empty batch building in buf.
+struct JtagBatch jtag_batch_start(unsigned char *buf);
+
+// One TMS clock per character of levels ('1' high, '0' low; 1 to 7 of
+// them), in order, TDI low.
+void jtag_batch_tms(struct JtagBatch *batch, const char *levels);
 
 // Run-Test/Idle -> shifts code bits 0..4 and a sixth bit 0 into the
 // instruction register -> Run-Test/Idle: the clocks of jtag_load_ir.

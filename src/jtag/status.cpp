@@ -29,10 +29,10 @@ int capture_checked(struct ftdi_context *ftdi, unsigned char code,
 // write.
 int restart_longer(struct ftdi_context *ftdi, unsigned char *buf)
 {
-    JtagBatch batch = {buf, 0};
+    JtagBatch batch = jtag_batch_start(buf);
     jtag_batch_load_ir(&batch, INSN_JSTART);
     jtag_batch_idle(&batch, STARTUP_RETRY_BYTES);
-    jtag_batch_tms(&batch, 0x1F, 6); // 1, 1, 1, 1, 1, 0: reset, idle
+    jtag_batch_tms(&batch, "111110"); // reset, Run-Test/Idle
     return jtag_batch_write(ftdi, &batch, "clock start-up cycles");
 }
 
@@ -58,9 +58,9 @@ int status_read_idcode(struct ftdi_context *ftdi, unsigned char *buf,
 int status_read_idcode_batched(struct ftdi_context *ftdi, unsigned char *buf,
                                uint32_t *code)
 {
-    JtagBatch batch = {buf, 0};
-    jtag_batch_tms(&batch, 0x1F, 6); // 1, 1, 1, 1, 1, 0: reset, idle
-    jtag_batch_tms(&batch, 0x01, 3); // 1, 0, 0: to Shift-DR
+    JtagBatch batch = jtag_batch_start(buf);
+    jtag_batch_tms(&batch, "111110"); // reset, Run-Test/Idle
+    jtag_batch_tms(&batch, "100");    // to Shift-DR
     jtag_batch_read(&batch, 4);
     if (jtag_batch_write(ftdi, &batch, "read the ID code") != 0 ||
         jtag_read_answer(ftdi, buf, 4) != 0)
