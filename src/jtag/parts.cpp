@@ -1,8 +1,5 @@
 #include "jtag/parts.h"
 
-#include <algorithm>
-#include <iterator>
-
 namespace {
 
 // ID code bits 27:21 to family. Spartan-3A DSP's code is also used by
@@ -114,23 +111,22 @@ const Part parts[] = {
 const FamilyRow *family_row(uint32_t idcode)
 {
     const unsigned id = (idcode >> 21) & 0x7F;
-    const FamilyRow *row =
-        std::find_if(std::begin(families), std::end(families),
-                     [id](const FamilyRow &r) { return r.id == id; });
-    if (row == std::end(families) ||
-        (row->needs_known_part && !parts_find(idcode)))
-        return nullptr;
-    return row;
+    for (const FamilyRow &row : families) {
+        if (row.id == id)
+            return row.needs_known_part && !parts_find(idcode) ? nullptr : &row;
+    }
+    return nullptr;
 }
 
 } // namespace
 
 const struct Part *parts_find(uint32_t idcode)
 {
-    const Part *part = std::find_if(
-        std::begin(parts), std::end(parts),
-        [idcode](const Part &p) { return ((idcode ^ p.code) & p.mask) == 0; });
-    return part == std::end(parts) ? nullptr : part;
+    for (const Part &part : parts) {
+        if (((idcode ^ part.code) & part.mask) == 0)
+            return &part;
+    }
+    return nullptr;
 }
 
 enum PartFamily parts_family(uint32_t idcode)

@@ -3,9 +3,6 @@
 #include <ftdi.h>
 #include <stdio.h>
 
-#include <algorithm>
-#include <iterator>
-
 #include "jtag/adapter.h"
 #include "jtag/constants.h"
 
@@ -95,10 +92,11 @@ const StatFamily stat_families[] = {
 
 const StatFamily *stat_family(PartFamily family)
 {
-    const StatFamily *f = std::find_if(
-        std::begin(stat_families), std::end(stat_families),
-        [family](const StatFamily &r) { return r.family == family; });
-    return f == std::end(stat_families) ? nullptr : f;
+    for (const StatFamily &f : stat_families) {
+        if (f.family == family)
+            return &f;
+    }
+    return nullptr;
 }
 
 unsigned char reverse_bits(unsigned char b)
