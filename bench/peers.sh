@@ -8,9 +8,12 @@
 # bulk transfers, TCK cycles, peak RSS (the same simulator in every
 # process), exit status, and what the FPGA was left with. Prints only.
 #   bench/peers.sh [BUILD_DIR]    (scripts/bench.sh runs it too)
+# PEER_PARTS (e.g. "xc7a35t") limits the table to those parts.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
+# A tool that spins for ever shows as exit 124 after this long.
+export PEER_TIMEOUT=${PEER_TIMEOUT:-30}
 . "$ROOT/scripts/peer-tools.sh"
 ensure_packages "${HOST_PACKAGES[@]}" "${LIBFTDI1_PACKAGES[@]}" "${FIELD_TOOL_PACKAGES[@]}"
 BUILD=${1:-${BUILD:-$ROOT/build-bench}}
@@ -19,8 +22,6 @@ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTAPLINE_WERROR=ON >/de
 cmake --build "$BUILD" -j2 --target tapline tapsim_preload tapsim_preload1 make_bitfile measure >/dev/null
 export PEER_SIM0=$BUILD/sim/libtapsim.so PEER_SIM1=$BUILD/sim/libtapsim1.so
 export PEER_TAPLINE=$BUILD/src/tapline PEER_WRAP=$BUILD/bench/measure
-# A tool that spins for ever shows as exit 124 after this long.
-export PEER_TIMEOUT=${PEER_TIMEOUT:-30}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
@@ -80,6 +81,7 @@ echo "| tool | file | chip | trial | model time | / TCK time | bulk transfers | 
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for p in "${PARTS[@]}"; do
     read -r name family id size part <<<"$p"
+    [ -z "${PEER_PARTS:-}" ] || [[ " $PEER_PARTS " == *" $name "* ]] || continue
     for chip in fs hs; do
         for tool in tapline openocd openfpgaloader xc3sprog urjtag; do
             # The same part for every tool: one that clears in 500 us, as

@@ -9,7 +9,8 @@
 # PEER_SIM1 (libusb-1.0 front), with the bench taken from the TAPSIM_*
 # variables already exported, and the command prefixed by PEER_WRAP (for
 # example a measuring program). Prints the tool's output on standard error;
-# returns its exit status, 124 when it had to be stopped.
+# returns its exit status, 124 when it had to be stopped (a tool that
+# ignores SIGTERM is killed 5 s later, 137).
 
 
 # Wall-clock bound of one run: virtual time makes every wait instant, so
@@ -71,7 +72,7 @@ peer_run() {
     local status=0
     # The wrapper (a measuring program) outside the time limit, so that the
     # limit stops the tool itself.
-    env LD_PRELOAD="$preload" ${PEER_WRAP:-} timeout --signal=TERM "$PEER_TIMEOUT" \
+    env LD_PRELOAD="$preload" ${PEER_WRAP:-} timeout --signal=TERM --kill-after=5 "$PEER_TIMEOUT" \
         "${cmd[@]}" </dev/null >&2 || status=$?
     return "$status"
 }
