@@ -33,9 +33,10 @@ void jtag_batch_tms(struct JtagBatch *batch, const char *levels)
     // kept 0, as in every TMS clock.
     unsigned bits = 0;
     unsigned count = 0;
-    for (; levels[count] != '\0' && count < 7; count++) {
-        if (levels[count] == '1')
+    for (const char *level = levels; *level != '\0' && count < 7; level++) {
+        if (*level == '1')
             bits |= 1U << count;
+        count++;
     }
     put(batch, MPSSE_TMS_OUT);
     put(batch, (unsigned char)(count - 1));

@@ -1,5 +1,7 @@
 #include "jtag/parts.h"
 
+#include <algorithm>
+
 namespace {
 
 // ID code bits 27:21 to family. Spartan-3A DSP's code is also used by
@@ -111,22 +113,25 @@ const Part parts[] = {
 const FamilyRow *family_row(uint32_t idcode)
 {
     const unsigned id = (idcode >> 21) & 0x7F;
-    for (const FamilyRow &row : families) {
-        if (row.id == id)
-            return row.needs_known_part && !parts_find(idcode) ? nullptr : &row;
-    }
-    return nullptr;
+    // Plain pointers: <iterator> would pull in the threads layer, which a
+    // uClibc-ng root without threads has no header for.
+    const FamilyRow *end = families + sizeof families / sizeof families[0];
+    const FamilyRow *row = std::find_if(
+        families, end, [id](const FamilyRow &r) { return r.id == id; });
+    if (row == end || (row->needs_known_part && !parts_find(idcode)))
+        return nullptr;
+    return row;
 }
 
 } // namespace
 
 const struct Part *parts_find(uint32_t idcode)
 {
-    for (const Part &part : parts) {
-        if (((idcode ^ part.code) & part.mask) == 0)
-            return &part;
-    }
-    return nullptr;
+    const Part *end = parts + sizeof parts / sizeof parts[0];
+    const Part *part = std::find_if(parts, end, [idcode](const Part &p) {
+        return ((idcode ^ p.code) & p.mask) == 0;
+    });
+    return part == end ? nullptr : part;
 }
 
 enum PartFamily parts_family(uint32_t idcode)

@@ -3,6 +3,8 @@
 #include <ftdi.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "jtag/adapter.h"
 #include "jtag/constants.h"
 
@@ -92,11 +94,12 @@ const StatFamily stat_families[] = {
 
 const StatFamily *stat_family(PartFamily family)
 {
-    for (const StatFamily &f : stat_families) {
-        if (f.family == family)
-            return &f;
-    }
-    return nullptr;
+    const StatFamily *end = stat_families + count(stat_families);
+    const StatFamily *f =
+        std::find_if(stat_families, end, [family](const StatFamily &r) {
+            return r.family == family;
+        });
+    return f == end ? nullptr : f;
 }
 
 unsigned char reverse_bits(unsigned char b)
