@@ -69,13 +69,9 @@ int check_part(struct ftdi_context *ftdi, unsigned char *buf,
                uint32_t *idcode)
 {
     uint32_t device = 0;
-    if (status_read_idcode_batched(ftdi, buf, &device) != 0)
+    if (status_read_idcode_batched(ftdi, buf, &device) != 0 ||
+        status_require_device(device) != 0)
         return -1;
-    if (!status_idcode_possible(device)) {
-        fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
-                (unsigned long)device);
-        return -1;
-    }
     uint32_t wanted = 0;
     if (bitstream_find_idcode(info, device, &wanted) &&
         !status_same_part(wanted, device)) {

@@ -71,13 +71,9 @@ int print_stat(struct ftdi_context *ftdi, unsigned char *buf, uint32_t code,
 int query_status(struct ftdi_context *ftdi, unsigned char *buf)
 {
     uint32_t code = 0;
-    if (status_read_idcode(ftdi, buf, &code) != 0)
+    if (status_read_idcode(ftdi, buf, &code) != 0 ||
+        status_require_device(code) != 0)
         return -1;
-    if (!status_idcode_possible(code)) {
-        fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
-                (unsigned long)code);
-        return -1;
-    }
     print_part(code);
 
     // IDCODE, which Test-Logic-Reset selected already: capturing with it

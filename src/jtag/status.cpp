@@ -74,6 +74,15 @@ bool status_idcode_possible(uint32_t code)
     return (code & 1U) != 0 && code != 0xFFFFFFFFU;
 }
 
+int status_require_device(uint32_t code)
+{
+    if (status_idcode_possible(code))
+        return 0;
+    fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
+            (unsigned long)code);
+    return -1;
+}
+
 bool status_same_part(uint32_t a, uint32_t b)
 {
     return ((a ^ b) & 0x0FFFFFFFU) == 0;

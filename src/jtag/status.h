@@ -22,6 +22,10 @@ int status_read_idcode_batched(struct ftdi_context *ftdi, unsigned char *buf,
 // ones): a TDO line stuck low or high, or no device at all.
 bool status_idcode_possible(uint32_t code);
 
+// 0 for an ID code some device can have; otherwise -1 after "No FPGA
+// answers on JTAG" with the code on standard error.
+int status_require_device(uint32_t code);
+
 // Same part, whatever the silicon revision (bits 31:28).
 bool status_same_part(uint32_t a, uint32_t b);
 
