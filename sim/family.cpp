@@ -97,7 +97,10 @@ constexpr SlrCodes kStacked[] = {
     {3, {0x04B31093, 0x04B22093, 0x04B24093, 0}}, // VU9P
 };
 
-uint32_t part_of(uint32_t idcode) { return (idcode >> 12) & 0xFFFF; }
+uint32_t part_of(uint32_t idcode)
+{
+    return (idcode >> 12) & 0xFFFF;
+}
 
 } // namespace
 

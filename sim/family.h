@@ -58,9 +58,9 @@ struct FamilyRow {
     bool init_low_on_crc_error;
     // A read is lost when the TAP rests in Run-Test/Idle before CFG_OUT.
     bool read_lost_in_idle;
-    uint8_t frame_words;  // words of one configuration frame (0: per part)
-    uint8_t forward_reg;  // writes here go to the next SLR (kNoReg: none)
-    uint32_t clear_us;    // JPROGRAM to INIT high on the bench by default
+    uint8_t frame_words; // words of one configuration frame (0: per part)
+    uint8_t forward_reg; // writes here go to the next SLR (kNoReg: none)
+    uint32_t clear_us;   // JPROGRAM to INIT high on the bench by default
 };
 
 constexpr uint8_t kNoReg = 0xFF;

@@ -378,8 +378,9 @@ void frame_group(Packets &p, uint32_t far, size_t frames, size_t frame_words,
     }
 }
 
-// One SLR's stream; `level` counts the SLRs before it.
-Bytes ultrascale_slr(const StreamPlan &plan, size_t level)
+// One SLR's stream of n frames (plan.frames, if given); `level` counts the
+// SLRs before it.
+Bytes ultrascale_slr(const StreamPlan &plan, size_t level, size_t n)
 {
     const Layout l = layout_of(plan.family);
     const size_t frame_words = plan.family == Family::UltraScale ? 123 : 93;
@@ -406,14 +407,9 @@ Bytes ultrascale_slr(const StreamPlan &plan, size_t level)
     p.reg(kMask, 0);
     p.reg(kCtl1, 0);
     noops(p, 8);
-    // About 100 words of packets around the frames.
-    size_t frames = plan.frames;
-    if (frames == 0) {
-        const size_t room = plan.size > 400 ? plan.size - 400 : 0;
-        frames = std::max<size_t>(2, room / (frame_words * 4));
-    }
-    // Most frames in one type-2 write, the rest in type-1 writes of one.
-    const size_t first = std::max<size_t>(1, frames - frames / 3);
+    // Most frames in one type-2 write, up to two in type-1 writes of one.
+    const size_t frames = plan.frames ? plan.frames : std::max<size_t>(2, n);
+    const size_t first = frames - std::min<size_t>(2, frames / 3);
     uint32_t seed = 0x5A5A0000u + static_cast<uint32_t>(level);
     frame_group(p, 0, first, frame_words, true, seed);
     for (size_t g = first; g < frames; g++)
@@ -439,7 +435,7 @@ Bytes ultrascale_slr(const StreamPlan &plan, size_t level)
     p.command(kDesync);
     noops(p, 16);
     if (level < plan.slaves.size()) {
-        const Bytes next = ultrascale_slr(plan, level + 1);
+        const Bytes next = ultrascale_slr(plan, level + 1, n);
         put_word(out, 0xFFFFFFFF);
         put_word(out, 0xAA995566); // sync
         noops(p, 1);
@@ -472,7 +468,16 @@ Bytes family_stream(const StreamPlan &plan)
 {
     if (plan.family == Family::UltraScale ||
         plan.family == Family::UltraScalePlus) {
-        Bytes out = ultrascale_slr(plan, 0);
+        // As many frames as keep each SLR's stream within plan.size.
+        const size_t frame_bytes =
+            plan.family == Family::UltraScale ? 123 * 4 : 93 * 4;
+        size_t n = plan.size > 1000 ? (plan.size - 1000) / frame_bytes : 0;
+        StreamPlan one = plan;
+        one.slaves.clear();
+        while (!plan.frames && n > 2 &&
+               ultrascale_slr(one, 0, n).size() > plan.size)
+            n--;
+        Bytes out = ultrascale_slr(plan, 0, n);
         if (plan.flip_bit >= 0)
             flip_bit(out, static_cast<uint64_t>(plan.flip_bit));
         return out;
