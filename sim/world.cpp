@@ -63,7 +63,9 @@ void World::reset(const Scenario &scenario)
     fc.tdo_stuck = scenario.tdo_stuck;
     fc.engine.idcode = scenario.idcode;
     fc.engine.configured = scenario.configured;
-    fc.engine.clear_ticks = uint64_t{scenario.clear_us} * kTicksPerUs;
+    fc.engine.clear_ticks =
+        uint64_t{scenario.clear_us.value_or(clear_us_of(scenario.idcode))} *
+        kTicksPerUs;
     fc.engine.startup_clocks = scenario.startup_clocks;
     fpga_ = std::make_unique<Fpga>(fc, record_);
     record_.config_kept = scenario.keep_config;
