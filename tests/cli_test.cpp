@@ -24,7 +24,8 @@ const std::vector<std::string> all_words = {
     "idcode", "reset", "load",   "user1",        "user2", "user3",
     "user4",  "user5", "IDCODE", "--frobnicate", "",      "status"};
 
-// Bulk writes to the adapter after set-up and probe, whole.
+// Bulk writes to the adapter after set-up, probe and the chain detection
+// (checked here byte for byte), whole.
 std::vector<Bytes> command_writes(const ToolRun &run)
 {
     std::vector<Bytes> out;
@@ -35,9 +36,25 @@ std::vector<Bytes> command_writes(const ToolRun &run)
             out.push_back(b.data.head);
         }
     }
-    if (out.size() >= 2)
-        out.erase(out.begin(), out.begin() + 2);
+    if (out.size() >= 3) {
+        EXPECT_EQ(out[2], detect_write());
+        out.erase(out.begin(), out.begin() + 3);
+    } else {
+        out.clear();
+    }
     return out;
+}
+
+// Instructions after the detection's BYPASS.
+std::vector<uint8_t> command_instructions(const ToolRun &run)
+{
+    std::vector<uint8_t> insns = run.record.instructions;
+    EXPECT_FALSE(insns.empty());
+    if (!insns.empty()) {
+        EXPECT_EQ(insns[0], 0x3F);
+        insns.erase(insns.begin());
+    }
+    return insns;
 }
 
 // Every bulk write to the adapter as its length and hash, large ones too.
@@ -92,9 +109,11 @@ TEST(Cli, HelpAndVersionAnswerWithoutTouchingUsb)
                 EXPECT_EQ(run.out, "tapline " TAPLINE_VERSION "\n");
                 continue;
             }
-            EXPECT_EQ(run.out.rfind("Usage: tapline COMMAND [FILE]\n", 0), 0u);
-            for (const char *command : {"idcode", "reset", "load FILE", "user1",
-                                        "user2", "user3", "user4", "status"})
+            EXPECT_EQ(
+                run.out.rfind("Usage: tapline [-d N] COMMAND [FILE]\n", 0), 0u);
+            for (const char *command :
+                 {"idcode", "reset", "load FILE", "user1", "user2", "user3",
+                  "user4", "status", "detect"})
                 EXPECT_NE(run.out.find(std::string("\n  ") + command + " "),
                           std::string::npos)
                     << command;
@@ -157,8 +176,8 @@ TEST(Cli, IdcodeWritesTheQueryAndPrintsTheTargetsCode)
                                            to_shift_dr_writes(),
                                            {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(last_state(run), TapState::ShiftDR);
-    EXPECT_TRUE(
-        run.record.instructions.empty()); // IDCODE from Test-Logic-Reset
+    // IDCODE from Test-Logic-Reset
+    EXPECT_TRUE(command_instructions(run).empty());
     EXPECT_EQ(adapter(run).opened, adapter(run).closed);
 }
 
@@ -174,20 +193,24 @@ TEST(Cli, UserWordsPrintTheirRegistersLowByte)
                  {"user3", 0x1A, "0x7A", "7a:z\n"},
                  {"user4", 0x1B, "0x00", std::string("00:\0\n", 5)}};
     for (const Case &c : cases) {
-        // The other registers hold a value that would show if read.
-        EnvList env;
+        // The other registers hold a value that would show if read. A
+        // Spartan-6: its USER3 and USER4 are 0x1A and 0x1B.
+        EnvList env = {{"TAPSIM_IDCODE", "0x04001093"}};
         for (char n : {'1', '2', '3', '4'})
             env.push_back({std::string("TAPSIM_USER") + n,
                            n == c.word[4] ? c.value : "0xEE"});
         ToolRun run = run_tool({c.word, "ignored"}, env);
         EXPECT_EQ(run.status, 0) << c.word;
         EXPECT_EQ(run.out, c.line) << c.word;
-        EXPECT_EQ(command_writes(run), concat({reset_writes(),
+        // DONE read first: a user register needs a running design.
+        EXPECT_EQ(command_writes(run), concat({{capture_write(0x09)},
+                                               reset_writes(),
                                                ir_writes(c.code),
                                                to_shift_dr_writes(),
                                                {{0x39, 0x00, 0x00, 0x00}}}))
             << c.word;
-        EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{c.code})
+        EXPECT_EQ(command_instructions(run),
+                  (std::vector<uint8_t>{0x09, c.code}))
             << c.word;
         EXPECT_EQ(last_state(run), TapState::ShiftDR) << c.word;
     }
@@ -201,7 +224,7 @@ TEST(Cli, ResetClearsAStartedConfiguration)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(command_writes(run),
               concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
-    EXPECT_EQ(run.record.instructions, std::vector<uint8_t>{0x0B});
+    EXPECT_EQ(command_instructions(run), std::vector<uint8_t>{0x0B});
     EXPECT_FALSE(run.record.done);
     EXPECT_EQ(run.record.config_bits, 0u);
     EXPECT_EQ(last_state(run), TapState::RunTestIdle);
@@ -256,10 +279,15 @@ TEST(Cli, FailuresInsideACommandReleaseTheAdapterAndExitOne)
         {"reset",
          {{"TAPSIM_SHORT_WRITE", "3"}},
          "",
+         "Can't detect the JTAG chain: write failed\n"},
+        {"reset",
+         {{"TAPSIM_SHORT_WRITE", "4"}},
+         "",
          "Can't reset TAP: write failed\n"},
-        {"reset", {{"TAPSIM_SHORT_WRITE", "13"}}, "Write loop failed\n", ""},
+        {"reset", {{"TAPSIM_SHORT_WRITE", "14"}}, "Write loop failed\n", ""},
         {"idcode", {{"TAPSIM_ERROR_READ", "2"}}, "", "Ftdi read failed\n"},
-        {"user1", {{"TAPSIM_ERROR_WRITE", "20"}}, "", "Ftdi write failed\n"},
+        {"idcode", {{"TAPSIM_ERROR_READ", "3"}}, "", "Ftdi read failed\n"},
+        {"user1", {{"TAPSIM_ERROR_WRITE", "22"}}, "", "Ftdi write failed\n"},
     };
     for (const Case &c : cases) {
         ToolRun run = run_tool({c.word}, c.env);
@@ -282,11 +310,12 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     EXPECT_TRUE(run.record.done);
     // Clear, CFG_IN while polling INIT and for the data, start-up, DONE read.
     const std::vector<uint8_t> &insns = run.record.instructions;
-    ASSERT_GE(insns.size(), 5u);
-    EXPECT_EQ(insns.front(), 0x0B);
+    ASSERT_GE(insns.size(), 6u);
+    EXPECT_EQ(insns[0], 0x3F); // the detection's BYPASS
+    EXPECT_EQ(insns[1], 0x0B);
     EXPECT_EQ(std::vector<uint8_t>(insns.end() - 2, insns.end()),
               (std::vector<uint8_t>{0x0C, 0x09}));
-    for (size_t i = 1; i + 2 < insns.size(); i++)
+    for (size_t i = 2; i + 2 < insns.size(); i++)
         EXPECT_EQ(insns[i], 0x05);
     bitgen::Bytes expect = stream;
     expect.push_back(0); // the bit shifted by the clock that leaves Shift-DR
@@ -297,12 +326,12 @@ TEST(Cli, LoadProgramsTheFpgaOnlyFromAValidFile)
     TempBit twin(bitgen::make_bitfile({}, bitgen::mirrored(stream)));
     ToolRun mirrored = run_tool({"load", twin.path});
     EXPECT_EQ(mirrored.status, 1);
-    // Never synchronised: no error, nothing after the clearing.
-    EXPECT_EQ(mirrored.err,
-              "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
-              "Cause: no bitstream was received since it was cleared (status "
-              "register 00000d0c)\n");
-    EXPECT_FALSE(mirrored.record.done);
+    // No ID code in any family's packets: refused before the adapter is
+    // asked anything, the running design untouched.
+    EXPECT_EQ(mirrored.err, twin.path + " writes no ID code before its frame "
+                                        "data; nothing was sent\n");
+    EXPECT_TRUE(command_writes(mirrored).empty());
+    EXPECT_TRUE(mirrored.record.done);
 
     bitgen::Bytes bad = bitgen::make_bitfile({}, stream);
     bad[0] = 0x01;
@@ -333,7 +362,8 @@ TEST(Cli, AStuckTdoLineIsNoDevice)
         EXPECT_EQ(load.err, std::string("No FPGA answers on JTAG (ID code ") +
                                 c.code + ")\n")
             << c.level;
-        EXPECT_TRUE(load.record.instructions.empty()) << "no JPROGRAM";
+        EXPECT_EQ(load.record.instructions, std::vector<uint8_t>{0x3F})
+            << "no JPROGRAM";
         EXPECT_TRUE(load.record.done);
         EXPECT_EQ(adapter(load).opened, adapter(load).closed);
     }

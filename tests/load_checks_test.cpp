@@ -94,9 +94,9 @@ TEST_P(PartCheck, OnlyAFileForThisPartClearsTheDevice)
     EXPECT_EQ(got.err, path() + " is for ID code " + hex8(c.file) +
                            ", the FPGA is " + hex8(c.device) +
                            "; nothing was sent\n");
-    // Nothing after the ID code read; the running design is untouched.
-    EXPECT_EQ(written(), Writes{idcode_check_write()});
-    EXPECT_TRUE(rec().instructions.empty());
+    // Nothing after the detection; the running design is untouched.
+    EXPECT_EQ(written(), Writes{detect_write()});
+    EXPECT_EQ(rec().instructions, std::vector<uint8_t>{0x3F});
     EXPECT_TRUE(rec().done);
 }
 
@@ -194,9 +194,10 @@ TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
 
 TEST_F(LoadChecks, AnErrorTheDeviceFindsItselfGetsNoRetry)
 {
-    // The ID code write comes after frame data, where the tool stops
-    // looking; the device still checks it.
-    const uint32_t sync[] = {0xFFFFFFFF, 0xAA995566, 0x20000000};
+    // The tool checks the first ID code write; a second one after frame
+    // data, for another part, only the device checks.
+    const uint32_t sync[] = {0xFFFFFFFF, 0xAA995566, 0x20000000, 0x30018001,
+                             0x0362D093};
     const uint32_t body[] = {0x30004002, 0x12345678, 0x9ABCDEF0, 0x30018001,
                              0x03631093, 0x30008001, 0x00000005, 0x30008001,
                              0x0000000D, 0x20000000, 0x20000000};
@@ -233,7 +234,8 @@ TEST_F(LoadChecks, StuckTdoStopsTheLoadBeforeJprogram)
             load(s, bitgen::make_bitfile({}, bitgen::config_stream(1000)));
         EXPECT_EQ(c.result, -1);
         EXPECT_EQ(c.err, k.err);
-        EXPECT_TRUE(rec().instructions.empty());
+        // The detection's BYPASS, and nothing after it.
+        EXPECT_EQ(rec().instructions, std::vector<uint8_t>{0x3F});
         EXPECT_TRUE(rec().done);
     }
 }

@@ -32,43 +32,74 @@ TEST_F(QueryTest, IdcodePrintsTheCodeMostSignificantByteFirst)
     Captured c = run({"idcode"});
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "34 00 80 93\n");
-    EXPECT_EQ(written(), concat({reset_writes(),
+    EXPECT_EQ(written(), concat({{detect_write()},
+                                 reset_writes(),
                                  to_shift_dr_writes(),
                                  {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(final_state(), TapState::ShiftDR);
-    EXPECT_TRUE(instructions().empty()); // Test-Logic-Reset selected IDCODE
+    // The detection leaves BYPASS; Test-Logic-Reset selected IDCODE again.
+    EXPECT_EQ(instructions(), std::vector<uint8_t>{0x3F});
 }
 
-TEST_F(QueryTest, UserWordsLoadTheirInstructionAndPrintOneByte)
+// Each family's user instructions: the Spartan-3 generation has two user
+// registers, Spartan-6 four with USER3 and USER4 at 0x1A and 0x1B,
+// 7-series four at 0x22 and 0x23; a device no table knows keeps 0x1A and
+// 0x1B.
+TEST_F(QueryTest, UserWordsLoadTheirFamilysInstructionAndPrintOneByte)
 {
     struct Case {
-        const char *word;
-        uint8_t code;
-        uint32_t value;
-        std::string line;
+        uint32_t idcode;
+        unsigned reg; // 1..4
+        uint8_t code; // 0: the family has no such register
+        const char *refusal;
     } cases[] = {
-        {"user1", 0x02, 0x12345661, "61:a\n"},
-        {"user2", 0x03, 0x41, "41:A\n"},
-        {"user3", 0x1A, 0xFFFFFF7E, "7e:~\n"},
-        {"user4", 0x1B, 0x00, std::string("00:\0\n", 5)},
+        {0x01C22093, 1, 0x02, nullptr},
+        {0x01C22093, 2, 0x03, nullptr},
+        {0x01C22093, 3, 0, "XC3S500E has no user data register 3\n"},
+        {0x02218093, 4, 0, "XC3S200A has no user data register 4\n"},
+        {0x04001093, 3, 0x1A, nullptr},
+        {0x04001093, 4, 0x1B, nullptr},
+        {0x0362D093, 1, 0x02, nullptr},
+        {0x0362D093, 3, 0x22, nullptr},
+        {0x0362D093, 4, 0x23, nullptr},
+        {0x03727093, 3, 0x22, nullptr},
+        {0x0A001093, 3, 0x1A, nullptr},
     };
+    const uint32_t values[4] = {0x12345661, 0x41, 0xFFFFFF7E, 0x00};
+    const std::string lines[4] = {"61:a\n", "41:A\n", "7e:~\n",
+                                  std::string("00:\0\n", 5)};
     for (const Case &c : cases) {
         Scenario s;
+        s.idcode = c.idcode;
         for (uint32_t &u : s.user)
             u = 0xEEEEEEEE; // a wrong register would show
-        s.user[&c - cases] = c.value;
+        s.user[c.reg - 1] = values[c.reg - 1];
         start(s);
         open_adapter();
-        Captured got = run({c.word});
-        EXPECT_EQ(got.result, 0) << c.word;
-        EXPECT_EQ(got.out, c.line) << c.word;
-        EXPECT_EQ(written(), concat({reset_writes(),
+        const std::string word = "user" + std::to_string(c.reg);
+        const std::string what = word + " on " + std::to_string(c.idcode);
+        Captured got = run({word});
+        if (!c.code) {
+            EXPECT_EQ(got.result, -1) << what;
+            EXPECT_EQ(got.err, c.refusal) << what;
+            EXPECT_EQ(written(), Writes{detect_write()}) << what;
+            continue;
+        }
+        EXPECT_EQ(got.result, 0) << what;
+        EXPECT_EQ(got.out, lines[c.reg - 1]) << what;
+        // Known families get DONE checked first.
+        const bool known = c.idcode != 0x0A001093;
+        Writes expected = {detect_write()};
+        if (known)
+            expected.push_back(capture_write(0x09));
+        EXPECT_EQ(written(), concat({expected,
+                                     reset_writes(),
                                      ir_writes(c.code),
                                      to_shift_dr_writes(),
                                      {{0x39, 0x00, 0x00, 0x00}}}))
-            << c.word;
-        EXPECT_EQ(instructions(), std::vector<uint8_t>{c.code}) << c.word;
-        EXPECT_EQ(final_state(), TapState::ShiftDR) << c.word;
+            << what;
+        EXPECT_EQ(instructions().back(), c.code) << what;
+        EXPECT_EQ(final_state(), TapState::ShiftDR) << what;
     }
 }
 
@@ -79,9 +110,11 @@ TEST_F(QueryTest, ResetClearsTheConfigurationAndPrintsNothing)
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "");
     EXPECT_EQ(c.err, "");
-    EXPECT_EQ(written(),
-              concat({reset_writes(), ir_writes(0x0B), reset_writes()}));
-    EXPECT_EQ(instructions(), std::vector<uint8_t>{0x0B});
+    EXPECT_EQ(written(), concat({{detect_write()},
+                                 reset_writes(),
+                                 ir_writes(0x0B),
+                                 reset_writes()}));
+    EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x3F, 0x0B}));
     EXPECT_FALSE(rec().done);
     EXPECT_EQ(final_state(), TapState::RunTestIdle);
 }
@@ -108,11 +141,12 @@ TEST_F(QueryTest, AFailedReadOrStepPrintsNoResultLine)
     } cases[4] = {{"idcode", {}, "", "Ftdi read failed\n"},
                   {"user1", {}, "", "Ftdi read failed\n"},
                   {"idcode", {}, "", "Can't reset TAP: write failed\n"},
-                  {"user3", {}, "Write loop failed\n", ""}};
-    cases[0].scenario.faults.error_read = 2; // the first read is the probe's
-    cases[1].scenario.faults.error_read = 2;
-    cases[2].scenario.faults.short_write = 2 + 1;  // first reset clock
-    cases[3].scenario.faults.short_write = 2 + 11; // instruction shift
+                  {"user2", {}, "Write loop failed\n", ""}};
+    // The first read is the probe's, the second the detection's.
+    cases[0].scenario.faults.error_read = 3;
+    cases[1].scenario.faults.error_read = 3;
+    cases[2].scenario.faults.short_write = 2 + 2;  // first reset clock
+    cases[3].scenario.faults.short_write = 2 + 13; // instruction shift
     for (const Case &c : cases) {
         start(c.scenario);
         open_adapter();

@@ -125,7 +125,7 @@ TEST_P(StreamIdcode, FindsTheIdCodeWriteOfTheDevicesFamilyOnly)
 INSTANTIATE_TEST_SUITE_P(Families, StreamIdcode, ::testing::ValuesIn(cases()),
                          [](const auto &info) { return info.param.name; });
 
-TEST(StreamIdcode, GivesUpAfterAFewHundredWordsOfPackets)
+TEST(StreamIdcode, FindsTheIdCodeHoweverManyNoOpsComeFirst)
 {
     Bytes far = preamble;
     for (int i = 0; i < 600; i++) {
@@ -139,5 +139,5 @@ TEST(StreamIdcode, GivesUpAfterAFewHundredWordsOfPackets)
     far.insert(far.end(), id.begin(), id.end());
     uint32_t code = 0;
     EXPECT_EQ(find(near, xc3s500e, &code), 1);
-    EXPECT_EQ(find(far, xc3s500e, &code), 0);
+    EXPECT_EQ(find(far, xc3s500e, &code), 1);
 }

@@ -39,7 +39,7 @@ std::map<TapState, std::vector<int>> paths_from_reset()
 
 } // namespace
 
-TEST_F(ToolTest, LoadIrWritesEightCommandsAndLoadsTheLowFiveBits)
+TEST_F(ToolTest, LoadIrWritesEightCommandsAndLoadsAllSixBits)
 {
     open_adapter();
     ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
@@ -48,10 +48,11 @@ TEST_F(ToolTest, LoadIrWritesEightCommandsAndLoadsTheLowFiveBits)
     EXPECT_EQ(written(), ir_writes(0x0B));
     EXPECT_EQ(final_state(), TapState::RunTestIdle);
 
-    // Bits 5..7 of the code are never shifted: the sixth bit is always 0.
+    // The sixth bit goes with the clock into Exit1-IR (7-series USER3 is
+    // 0x22); bits 6 and 7 are never shifted.
     struct Case {
         uint8_t code, loaded;
-    } cases[] = {{0x1B, 0x1B}, {0x02, 0x02}, {0x3B, 0x1B}, {0xE5, 0x05}};
+    } cases[] = {{0x1B, 0x1B}, {0x02, 0x02}, {0x3B, 0x3B}, {0xE5, 0x25}};
     for (const Case &c : cases) {
         ASSERT_EQ(jtag_load_ir(&jtag_, &chain_lone_fpga, c.code), 0);
         EXPECT_EQ(instructions().back(), c.loaded) << int(c.code);

@@ -8,12 +8,17 @@
 namespace {
 
 const char help_head[] =
-    "Usage: tapline COMMAND [FILE]\n"
+    "Usage: tapline [-d N] COMMAND [FILE]\n"
     "Reads and programs a Xilinx FPGA through a USB JTAG adapter.\n"
     "\n"
     "Commands:\n";
 
 const char help_tail[] =
+    "\n"
+    "Options, before the command:\n"
+    "  -d, --device N  the device at position N of the JTAG chain, as\n"
+    "                  detect numbers it (0 nearest TDI); needed when the\n"
+    "                  chain holds several FPGAs\n"
     "\n"
     "Options, instead of a command:\n"
     "  -h, --help     print this help\n"

@@ -3,9 +3,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "cli/detect_command.h"
 #include "cli/load_command.h"
 #include "cli/query_commands.h"
 #include "cli/status_command.h"
+#include "xilinx/target.h"
 
 namespace {
 
@@ -29,6 +31,9 @@ const CommandRow commands[] = {
      "print the FPGA's part, DONE and INIT, its status register,\n"
      "              and why it is not configured",
      nullptr, command_status, 0},
+    {"detect", "detect",
+     "list the devices on the JTAG chain, nearest TDI first", nullptr,
+     command_detect, 0},
 };
 
 const CommandRow *commands_end =
@@ -62,6 +67,15 @@ void print_command_help()
             putchar(' ');
         printf("%s\n", c->help);
     }
+}
+
+int command_target(struct ToolRun *run, uint32_t stream_idcode,
+                   const char *file, struct Target *target)
+{
+    struct Chain chain;
+    if (chain_identify(run->jtag, &chain) != 0)
+        return -1;
+    return target_choose(&chain, run->device, stream_idcode, file, target);
 }
 
 int dispatch_command(struct ToolRun *run)

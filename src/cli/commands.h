@@ -4,15 +4,22 @@
 #ifndef TAPLINE_CLI_COMMANDS_H
 #define TAPLINE_CLI_COMMANDS_H
 
+#include <stdint.h>
+
 #include "jtag/tap.h"
 
+struct Target;
+
 // What a command gets for the run: the JTAG queue over the opened adapter
-// and the transfer buffer, and the arguments (argv[1] is the word).
+// and the transfer buffer, the arguments from the command word on (argv[1]
+// is the word) and the options before it.
 struct ToolRun {
     struct Jtag *jtag;
     unsigned char *buf;
     int argc;
     char **argv;
+    const char *device; // --device, or null
+    const char *serial; // --serial, or null
 };
 
 struct CommandRow {
@@ -28,6 +35,12 @@ struct CommandRow {
 // names no command prints the usage line. Returns 0, -1 if the command
 // failed or did not run, or a positive exit status the command chose.
 int dispatch_command(struct ToolRun *run);
+
+// Detects the chain and picks the command's device (for a load, the one
+// with the stream's ID code; file names the input). Returns 0, or -1
+// after one line on standard error with nothing sent past the detection.
+int command_target(struct ToolRun *run, uint32_t stream_idcode,
+                   const char *file, struct Target *target);
 
 // The usage line on standard output.
 void print_usage();

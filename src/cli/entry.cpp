@@ -4,16 +4,19 @@
 
 #include "cli/about.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "link/adapter.h"
 
 int tapline_main(int argc, char **argv)
 {
-    if (argc < 2) {
+    struct ToolOptions options;
+    const int word = options_parse(argc, argv, &options);
+    if (word < 0 || word >= argc) {
         print_usage();
         return 1;
     }
     // Help and version answer without touching USB.
-    if (print_about(argv[1]))
+    if (print_about(argv[word]))
         return 0;
 
     // Owned for the whole run; every operation borrows them.
@@ -24,8 +27,11 @@ int tapline_main(int argc, char **argv)
     struct ToolRun run;
     run.jtag = &jtag;
     run.buf = transfer;
-    run.argc = argc;
-    run.argv = argv;
+    // The command sees its word as argv[1], whatever options came first.
+    run.argc = argc - word + 1;
+    run.argv = argv + word - 1;
+    run.device = options.device;
+    run.serial = options.serial;
 
     // A failed open has printed its message. It is not released: the
     // process exit closes a device that was left open.

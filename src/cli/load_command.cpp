@@ -14,6 +14,7 @@
 #include "xilinx/idcode.h"
 #include "xilinx/parts.h"
 #include "xilinx/stream.h"
+#include "xilinx/target.h"
 
 namespace {
 
@@ -62,26 +63,49 @@ void report_read_failure(const char *filename, int err)
         fprintf(stderr, "Can't read %s: %s\n", filename, strerror(err));
 }
 
-// Before anything that clears the running design: a device must answer,
-// and a file that names its part must name this one.
-int check_part(struct Jtag *j, const char *filename,
-               const struct BitstreamInfo *info, uint32_t *idcode)
+// Before the adapter is asked anything: the stream must say, in its own
+// packets, which part it is for.
+int check_stream(const char *filename, const struct BitstreamInfo *info,
+                 uint32_t *code, const XilinxFamily **family)
 {
-    uint32_t device = 0;
-    if (idcode_read_batched(j, &device) != 0 ||
-        idcode_require_device(device) != 0)
+    switch (stream_own_idcode(info->data, info->length, code, family)) {
+    case STREAM_IDCODE:
+        return 0;
+    case STREAM_NO_SYNC:
+        fprintf(stderr, "%s holds no configuration stream (no sync word)\n",
+                filename);
         return -1;
-    uint32_t wanted = 0;
-    if (stream_find_idcode(info->data, info->length, parts_family(device),
-                           &wanted) &&
-        !idcode_same_part(wanted, device)) {
+    case STREAM_NO_IDCODE:
+        fprintf(stderr,
+                "%s writes no ID code before its frame data; nothing was "
+                "sent\n",
+                filename);
+        return -1;
+    }
+    return -1;
+}
+
+// Before anything that clears the running design: a device must answer,
+// and it must be the part the stream is for.
+int choose_device(struct ToolRun *run, const char *filename, uint32_t wanted,
+                  struct Target *t)
+{
+    struct Chain chain;
+    if (chain_identify(run->jtag, &chain) != 0 ||
+        target_choose(&chain, run->device, wanted, filename, t) != 0)
+        return -1;
+    if (chain.count == 0) {
+        fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
+                (unsigned long)chain.first_word);
+        return -1;
+    }
+    if (!idcode_same_part(wanted, t->idcode)) {
         fprintf(stderr,
                 "%s is for ID code %08lx, the FPGA is %08lx; nothing was "
                 "sent\n",
-                filename, (unsigned long)wanted, (unsigned long)device);
+                filename, (unsigned long)wanted, (unsigned long)t->idcode);
         return -1;
     }
-    *idcode = device;
     return 0;
 }
 
@@ -162,17 +186,20 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
     }
     load_print_header(info.info);
 
-    // The part check reads the stream as the file has it; then the bits
-    // are mirrored in place, so the bitstream is held once.
-    uint32_t device = 0;
-    if (check_part(j, name, info.info, &device) != 0)
+    uint32_t wanted = 0;
+    const XilinxFamily *stream_family = nullptr;
+    struct Target t;
+    if (check_stream(name, info.info, &wanted, &stream_family) != 0 ||
+        choose_device(run, name, wanted, &t) != 0)
         return -1;
-    const struct ChainPosition *pos = &chain_lone_fpga;
-    const FamilyInstructions *insn = family_instructions(parts_family(device));
+    const struct ChainPosition *pos = &t.pos;
+    const uint32_t device = t.idcode;
+    const FamilyInstructions *insn = family_instructions(t.family);
     const uint32_t length = info.info->length;
     // Where the stream's words start, for the status read after a failure.
     const SentStream sent = {
-        length, stream_sync_end(info.info->data, length, parts_family(device))};
+        length, stream_sync_end(info.info->data, length, stream_family)};
+    // The bits are mirrored in place, so the bitstream is held once.
     bitstream_mirror(info.info->data, info.info->data, length);
     // Without a cleared device the bitstream would be lost: send none.
     if (configure_begin(j, pos, insn) != 0)

@@ -3,17 +3,48 @@
 #include <stdio.h>
 
 #include "cli/commands.h"
-#include "xilinx/family.h"
+#include "xilinx/capture.h"
 #include "xilinx/idcode.h"
+#include "xilinx/target.h"
 
 // After a failed write the TAP may not have held the register we meant, so
 // a failed step anywhere means no result line: nothing is made up.
 
+namespace {
+
+// On a chain the ID code register is read through IDCODE in the target and
+// BYPASS elsewhere; alone, Test-Logic-Reset has selected it.
+int read_target_idcode(struct ToolRun *run, const struct Target *t,
+                       uint32_t *code)
+{
+    if (t->count == 1)
+        return idcode_read(run->jtag, run->buf, code);
+    int result = jtag_reset_to_idle(run->jtag);
+    if (jtag_load_ir(run->jtag, &t->pos,
+                     family_instructions(t->family)->idcode) != 0)
+        result = -1;
+    unsigned char *b = run->buf;
+    if (jtag_read_dr(run->jtag, &t->pos, nullptr, b, 4) != 0 || result != 0)
+        return -1;
+    *code = (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 |
+            (uint32_t)b[3] << 24;
+    return 0;
+}
+
+const char *target_name(const struct Target *t)
+{
+    return t->part ? t->part->name : t->family ? t->family->name : "The device";
+}
+
+} // namespace
+
 int command_idcode(struct ToolRun *run, const struct CommandRow * /*row*/)
 {
-    // Test-Logic-Reset selects the identification register; no instruction.
+    struct Target t;
+    if (command_target(run, 0, nullptr, &t) != 0)
+        return -1;
     uint32_t code = 0;
-    if (idcode_read(run->jtag, run->buf, &code) != 0)
+    if (read_target_idcode(run, &t, &code) != 0)
         return -1;
     printf("%02lx %02lx %02lx %02lx\n", (unsigned long)(code >> 24),
            (unsigned long)(code >> 16 & 0xFF),
@@ -27,9 +58,12 @@ int command_idcode(struct ToolRun *run, const struct CommandRow * /*row*/)
 
 int command_reset(struct ToolRun *run, const struct CommandRow * /*row*/)
 {
-    const FamilyInstructions *insn = family_instructions(nullptr);
+    struct Target t;
+    if (command_target(run, 0, nullptr, &t) != 0)
+        return -1;
+    const FamilyInstructions *insn = family_instructions(t.family);
     int result = jtag_reset_to_idle(run->jtag);
-    if (jtag_load_ir(run->jtag, &chain_lone_fpga, insn->jprogram) != 0)
+    if (jtag_load_ir(run->jtag, &t.pos, insn->jprogram) != 0)
         result = -1;
     if (jtag_reset_to_idle(run->jtag) != 0)
         result = -1;
@@ -38,14 +72,39 @@ int command_reset(struct ToolRun *run, const struct CommandRow * /*row*/)
 
 int command_user(struct ToolRun *run, const struct CommandRow *row)
 {
-    const FamilyInstructions *insn = family_instructions(nullptr);
+    struct Target t;
+    struct Chain chain;
+    if (chain_identify(run->jtag, &chain) != 0 ||
+        target_choose(&chain, run->device, 0, nullptr, &t) != 0)
+        return -1;
+    // A stuck TDO reads as a value no register holds.
+    if (chain.count == 0) {
+        idcode_require_device(chain.first_word);
+        return -1;
+    }
+    const FamilyInstructions *insn = family_instructions(t.family);
+    const unsigned char code = insn->user[row->user - 1];
+    if (code == 0) {
+        fprintf(stderr, "%s has no user data register %u\n", target_name(&t),
+                row->user);
+        return -1;
+    }
+    // The design's registers exist only while it runs: DONE high.
+    if (t.family) {
+        unsigned char capture = 0;
+        if (capture_read(run->jtag, &t.pos, insn->idcode, &capture) != 0)
+            return -1;
+        if (!(capture & CAPTURE_DONE)) {
+            fputs("The FPGA is not configured: it has no user registers\n",
+                  stderr);
+            return -1;
+        }
+    }
     unsigned char *buf = run->buf;
     int result = jtag_reset_to_idle(run->jtag);
-    if (jtag_load_ir(run->jtag, &chain_lone_fpga, insn->user[row->user - 1]) !=
-        0)
+    if (jtag_load_ir(run->jtag, &t.pos, code) != 0)
         result = -1;
-    if (jtag_read_dr(run->jtag, &chain_lone_fpga, nullptr, buf, 1) != 0 ||
-        result != 0)
+    if (jtag_read_dr(run->jtag, &t.pos, nullptr, buf, 1) != 0 || result != 0)
         return -1;
     printf("%02x:%c\n", buf[0], buf[0]);
     return 0;

@@ -8,20 +8,27 @@
 #include "xilinx/parts.h"
 #include "xilinx/stat.h"
 #include "xilinx/stat_read.h"
+#include "xilinx/target.h"
 
 namespace {
 
-void print_part(uint32_t code)
+// The part, and on a chain where it sits.
+void print_part(uint32_t code, const struct Target *t)
 {
     const Part *part = parts_find(code);
     const char *family = parts_family_name(code);
+    char name[48];
     if (part)
-        printf("FPGA: %s (ID code %08lx)\n", part->name, (unsigned long)code);
+        snprintf(name, sizeof name, "%s", part->name);
     else if (family)
-        printf("FPGA: unknown %s part (ID code %08lx)\n", family,
-               (unsigned long)code);
+        snprintf(name, sizeof name, "unknown %s part", family);
     else
-        printf("FPGA: unknown part (ID code %08lx)\n", (unsigned long)code);
+        snprintf(name, sizeof name, "unknown part");
+    if (t->count > 1)
+        printf("FPGA: %s (ID code %08lx), position %u of %u\n", name,
+               (unsigned long)code, t->index, t->count);
+    else
+        printf("FPGA: %s (ID code %08lx)\n", name, (unsigned long)code);
 }
 
 const char *level(unsigned char capture, unsigned char bit)
@@ -31,8 +38,8 @@ const char *level(unsigned char capture, unsigned char bit)
 
 // Reads and prints the status register; *family stays null when the
 // device gets no read.
-int print_stat(struct Jtag *j, uint32_t code, const XilinxFamily **family,
-               uint32_t *value)
+int print_stat(struct Jtag *j, const struct Target *t, uint32_t code,
+               const XilinxFamily **family, uint32_t *value)
 {
     const Part *part = parts_find(code);
     *family = parts_family(code);
@@ -41,13 +48,12 @@ int print_stat(struct Jtag *j, uint32_t code, const XilinxFamily **family,
         return 0;
     }
     // A longer instruction register: the 6-bit sequences would go astray.
-    if (part && part->multi_die) {
+    if (part && part->multi_die_ir) {
         *family = nullptr;
         puts("Status register: not read (multi-die part)");
         return 0;
     }
-    const enum QueueResult r =
-        stat_read(j, &chain_lone_fpga, *family, 0, value);
+    const enum QueueResult r = stat_read(j, &t->pos, *family, 0, value);
     if (r != QUEUE_OK) {
         queue_report(STEP_READ_STAT, r, 0);
         return -1;
@@ -55,6 +61,12 @@ int print_stat(struct Jtag *j, uint32_t code, const XilinxFamily **family,
     char hex[9];
     char names[256];
     stat_hex(*family, *value, hex);
+    // No family's register reads all zeros or all ones: that is the wire.
+    if (!stat_readable(*family, *value)) {
+        printf("Status register: could not be read (it reads %s)\n", hex);
+        *family = nullptr;
+        return 0;
+    }
     stat_describe(*family, *value, names, sizeof names);
     printf("Status register: %s (%s)\n", hex, names);
     return 0;
@@ -65,18 +77,22 @@ int print_stat(struct Jtag *j, uint32_t code, const XilinxFamily **family,
 int command_status(struct ToolRun *run, const struct CommandRow * /*row*/)
 {
     struct Jtag *j = run->jtag;
-    uint32_t code = 0;
-    if (idcode_read(j, run->buf, &code) != 0 ||
-        idcode_require_device(code) != 0)
+    struct Target t;
+    if (command_target(run, 0, nullptr, &t) != 0)
         return -1;
-    print_part(code);
+    uint32_t code = t.idcode;
+    // Alone, the ID code is read as idcode reads it; on a chain the
+    // detection has it.
+    if (t.count == 1 && (idcode_read(j, run->buf, &code) != 0 ||
+                         idcode_require_device(code) != 0))
+        return -1;
+    print_part(code, &t);
 
     // IDCODE, which Test-Logic-Reset selected already: capturing with it
     // changes nothing on the device.
     unsigned char capture = 0;
     if (jtag_reset_to_idle(j) != 0 ||
-        capture_read(j, &chain_lone_fpga,
-                     family_instructions(parts_family(code))->idcode,
+        capture_read(j, &t.pos, family_instructions(t.family)->idcode,
                      &capture) != 0)
         return -1;
     printf("DONE %s, INIT %s (IR capture %02x)\n", level(capture, CAPTURE_DONE),
@@ -84,7 +100,7 @@ int command_status(struct ToolRun *run, const struct CommandRow * /*row*/)
 
     const XilinxFamily *family = nullptr;
     uint32_t value = 0;
-    if (print_stat(j, code, &family, &value) != 0)
+    if (print_stat(j, &t, code, &family, &value) != 0)
         return -1;
     if (capture & CAPTURE_DONE) {
         puts("Configured");

@@ -162,8 +162,9 @@ void scan_dr(struct Jtag *j, const struct ChainPosition *pos,
 int jtag_load_ir(struct Jtag *j, const struct ChainPosition *pos, unsigned code)
 {
     unsigned char bits[SCAN_MAX_IR_BITS / 8 + 4];
-    // The instruction register takes code bits 0..4 and a sixth bit 0.
-    const uint32_t total = ir_bits(pos, code & 0x1F, bits);
+    // Every bit of the target's register: 7-series user codes need the
+    // sixth.
+    const uint32_t total = ir_bits(pos, code, bits);
     int tms_result = jtag_walk(j, TAP_IR_SHIFT);
     int result = 0;
     shift_run(&j->queue, bits, BitRange{0, total - 1}, nullptr, 0);

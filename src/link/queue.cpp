@@ -250,55 +250,58 @@ namespace {
 // One row per step: the line for a failed write, a failed read and a read
 // that timed out (null: the common read lines).
 struct StepMessages {
+    QueueStep step;
     const char *write;
     const char *read;
     const char *timeout;
 };
 
 const StepMessages step_messages[] = {
-    /* STEP_CONFIGURE_ADAPTER */ {"Can't configure device %04x:%04x\n", nullptr,
-                                  nullptr},
-    /* STEP_PROBE_POWER */
-    {"Can't send command to device\n", "Can't read pin state from device\n",
+    {STEP_CONFIGURE_ADAPTER, "Can't configure device %04x:%04x\n", nullptr,
+     nullptr},
+    {STEP_PROBE_POWER, "Can't send command to device\n",
+     "Can't read pin state from device\n",
      "No answer from device to pin state request\n"},
-    /* STEP_RESET_TAP */ {"Can't reset TAP: write failed\n", nullptr, nullptr},
-    /* STEP_LOAD_IR */
-    {"Can't load instruction 0x%02x: write failed\n", nullptr, nullptr},
-    /* STEP_SHIFT_IR_BITS */ {"Write loop failed\n", nullptr, nullptr},
-    /* STEP_ENTER_SHIFT_DR */
-    {"Can't move TAP to Shift-DR: write failed\n", nullptr, nullptr},
-    /* STEP_LEAVE_SHIFT_DR */
-    {"Can't leave Shift-DR: write failed\n", nullptr, nullptr},
-    /* STEP_READ_DR */ {"Ftdi write failed\n", nullptr, nullptr},
-    /* STEP_READ_IDCODE */
-    {"Can't read the ID code: write failed\n", nullptr, nullptr},
-    /* STEP_CAPTURE_IR */
-    {"Can't capture instruction register: write failed\n", nullptr, nullptr},
-    /* STEP_STARTUP_CLOCKS */
-    {"Can't clock start-up cycles: write failed\n", nullptr, nullptr},
-    /* STEP_CHUNK */ {"Ftdi write failed %d\n", nullptr, nullptr},
-    /* STEP_LAST_CHUNK */ {"Ftdi write failed last\n", nullptr, nullptr},
-    /* STEP_READ_STAT */
-    {"Can't read the status register: write failed\n", nullptr, nullptr},
+    {STEP_RESET_TAP, "Can't reset TAP: write failed\n", nullptr, nullptr},
+    {STEP_LOAD_IR, "Can't load instruction 0x%02x: write failed\n", nullptr,
+     nullptr},
+    {STEP_SHIFT_IR_BITS, "Write loop failed\n", nullptr, nullptr},
+    {STEP_ENTER_SHIFT_DR, "Can't move TAP to Shift-DR: write failed\n", nullptr,
+     nullptr},
+    {STEP_LEAVE_SHIFT_DR, "Can't leave Shift-DR: write failed\n", nullptr,
+     nullptr},
+    {STEP_READ_DR, "Ftdi write failed\n", nullptr, nullptr},
+    {STEP_CAPTURE_IR, "Can't capture instruction register: write failed\n",
+     nullptr, nullptr},
+    {STEP_STARTUP_CLOCKS, "Can't clock start-up cycles: write failed\n",
+     nullptr, nullptr},
+    {STEP_CHUNK, "Ftdi write failed %d\n", nullptr, nullptr},
+    {STEP_LAST_CHUNK, "Ftdi write failed last\n", nullptr, nullptr},
+    {STEP_READ_STAT, "Can't read the status register: write failed\n", nullptr,
+     nullptr},
+    {STEP_DETECT_CHAIN, "Can't detect the JTAG chain: write failed\n", nullptr,
+     nullptr},
 };
 
 } // namespace
 
 void queue_report(enum QueueStep step, enum QueueResult result, unsigned arg)
 {
-    const StepMessages &m = step_messages[step];
+    const StepMessages *m = step_messages;
+    while (m->step != step)
+        m++;
     const char *text = nullptr;
     switch (result) {
     case QUEUE_OK:
         return;
     case QUEUE_WRITE_FAILED:
-        text = m.write;
+        text = m->write;
         break;
     case QUEUE_READ_FAILED:
-        text = m.read ? m.read : "Ftdi read failed\n";
+        text = m->read ? m->read : "Ftdi read failed\n";
         break;
     case QUEUE_READ_TIMEOUT:
-        text = m.timeout ? m.timeout : "Ftdi read timed out\n";
+        text = m->timeout ? m->timeout : "Ftdi read timed out\n";
         break;
     }
     FILE *to = step == STEP_SHIFT_IR_BITS ? stdout : stderr;

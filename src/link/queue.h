@@ -115,12 +115,12 @@ enum QueueStep {
     STEP_ENTER_SHIFT_DR,
     STEP_LEAVE_SHIFT_DR,
     STEP_READ_DR,
-    STEP_READ_IDCODE,
     STEP_CAPTURE_IR,
     STEP_STARTUP_CLOCKS,
     STEP_CHUNK,
     STEP_LAST_CHUNK,
     STEP_READ_STAT,
+    STEP_DETECT_CHAIN,
 };
 
 // Prints the one line for a failed step (arg: the instruction code, the

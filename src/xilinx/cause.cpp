@@ -30,7 +30,7 @@ void cause_report(struct Jtag *j, const struct ChainPosition *pos,
 {
     const Part *part = parts_find(idcode);
     const XilinxFamily *family = parts_family(idcode);
-    if (!family || (part && part->multi_die))
+    if (!family || (part && part->multi_die_ir))
         return;
     uint32_t value = 0;
     const unsigned bits = family_word_bits(family);
@@ -38,6 +38,11 @@ void cause_report(struct Jtag *j, const struct ChainPosition *pos,
         return;
     char hex[9];
     stat_hex(family, value, hex);
+    if (!stat_readable(family, value)) {
+        fprintf(stderr, "Status register: could not be read (it reads %s)\n",
+                hex);
+        return;
+    }
     fprintf(stderr, "Cause: %s (status register %s)\n",
             stat_cause(family, value), hex);
 }

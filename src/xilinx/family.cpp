@@ -67,10 +67,13 @@ const struct FamilyInstructions family_default_instructions =
 // frame data at 0x02; the 16-bit families ID code 0x0E, frame data 0x03.
 // Register 0x0E of a 7-series stream is COR1: the device's family picks
 // the row, never the stream's contents.
+// User registers: two on the Spartan-3 generation, USER3 and USER4 at 0x1A
+// and 0x1B on Spartan-6 and at 0x22 and 0x23 on 7-series, where 0x1A and
+// 0x1B select nothing (BYPASS).
 const struct XilinxFamily family_spartan3e = {
     "Spartan-3E",
     6,
-    six_bit(0x1A, 0x1B),
+    six_bit(0, 0),
     4,
     4,
     0x0E,
@@ -92,7 +95,7 @@ const struct XilinxFamily family_spartan3e = {
 const struct XilinxFamily family_spartan3a = {
     "Spartan-3A",
     6,
-    six_bit(0x1A, 0x1B),
+    six_bit(0, 0),
     2,
     2,
     0x0E,
@@ -136,7 +139,7 @@ const struct XilinxFamily family_spartan6 = {
 const struct XilinxFamily family_series7 = {
     "7-series",
     6,
-    six_bit(0x1A, 0x1B),
+    six_bit(0x22, 0x23),
     4,
     4,
     0x0C,
@@ -154,6 +157,10 @@ const struct XilinxFamily family_series7 = {
     1U << 3,
     1U << 14,
 };
+
+const struct XilinxFamily *const family_rows[] = {
+    &family_spartan3e, &family_spartan3a, &family_spartan6, &family_series7,
+    nullptr};
 
 const struct FamilyInstructions *
 family_instructions(const struct XilinxFamily *family)

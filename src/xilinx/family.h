@@ -47,6 +47,9 @@ extern const struct XilinxFamily family_spartan3a;
 extern const struct XilinxFamily family_spartan6;
 extern const struct XilinxFamily family_series7;
 
+// Every row, null last.
+extern const struct XilinxFamily *const family_rows[];
+
 // The instruction codes a lone device of no known family gets.
 extern const struct FamilyInstructions family_default_instructions;
 

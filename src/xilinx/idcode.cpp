@@ -22,22 +22,6 @@ int idcode_read(struct Jtag *j, unsigned char *buf, uint32_t *code)
     return 0;
 }
 
-int idcode_read_batched(struct Jtag *j, uint32_t *code)
-{
-    unsigned char bytes[4] = {};
-    jtag_queue_reset_to_idle(j);
-    jtag_goto(j, TAP_DR_SHIFT);
-    jtag_shift(j, nullptr, bytes, 32, TAP_DR_SHIFT);
-    queue_answer_now(&j->queue);
-    const enum QueueResult r = queue_run(&j->queue);
-    if (r != QUEUE_OK) {
-        queue_report(STEP_READ_IDCODE, r, 0);
-        return -1;
-    }
-    *code = little_endian_word(bytes);
-    return 0;
-}
-
 bool idcode_possible(uint32_t code)
 {
     return (code & 1U) != 0 && code != 0xFFFFFFFFU;

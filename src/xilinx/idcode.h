@@ -11,10 +11,6 @@
 // the TAP in Shift-DR. Returns 0, or -1 after a line on standard error.
 int idcode_read(struct Jtag *j, unsigned char *buf, uint32_t *code);
 
-// The same clocks and read in one write and one read: for the tool's own
-// checks, whose writes are not fixed one by one.
-int idcode_read_batched(struct Jtag *j, uint32_t *code);
-
 // False for what no device shifts out as an ID code (bit 0 clear, or all
 // ones): a TDO line stuck low or high, or no device at all.
 bool idcode_possible(uint32_t code);

@@ -11,10 +11,10 @@ struct Part {
     uint32_t code; // ID code bits 27:0
     const char *name;
     const struct XilinxFamily *family;
-    // Multi-die parts: several TAPs in one package behind a longer
-    // instruction register, which the tool's 6-bit sequences do not fit.
-    bool multi_die = false;
     uint32_t mask = 0x0FFFFFFFU; // bits compared
+    // Multi-die parts: several dies behind one longer instruction register,
+    // which the family's sequences do not fit. 0: one die, the family's.
+    unsigned multi_die_ir = 0;
 };
 
 // The part of an ID code, whatever its revision; null when not in the table.

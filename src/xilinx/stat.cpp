@@ -37,6 +37,13 @@ void stat_describe(const struct XilinxFamily *f, uint32_t value, char *out,
         snprintf(out, size, "none");
 }
 
+bool stat_readable(const struct XilinxFamily *family, uint32_t value)
+{
+    const unsigned bits = family_word_bits(family);
+    const uint32_t all = bits >= 32 ? 0xFFFFFFFFU : (1U << bits) - 1;
+    return value != 0 && value != all;
+}
+
 const char *stat_cause(const struct XilinxFamily *f, uint32_t value)
 {
     if (f) {

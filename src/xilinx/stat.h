@@ -17,6 +17,10 @@ void stat_hex(const struct XilinxFamily *family, uint32_t value, char out[9]);
 void stat_describe(const struct XilinxFamily *family, uint32_t value, char *out,
                    size_t size);
 
+// False for a value no family's register holds (all zeros, all ones): a
+// read that did not reach the register.
+bool stat_readable(const struct XilinxFamily *family, uint32_t value);
+
 // Why a device whose DONE stays low is not configured: the first of the
 // errors the register holds, else what start-up waits for, else that no
 // bitstream came.

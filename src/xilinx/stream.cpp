@@ -1,14 +1,12 @@
 #include "xilinx/stream.h"
 
+#include "xilinx/parts.h"
+
 #include <stddef.h>
 
 #include <algorithm>
 
 namespace {
-
-// Past the sync word, the ID code write comes within a few dozen words in
-// every bitstream the vendor tools write.
-const uint32_t walk_limit_words = 512;
 
 struct Header {
     unsigned type;
@@ -63,7 +61,9 @@ int stream_find_idcode(const unsigned char *data, uint32_t length,
         return 0;
     const unsigned size = f->word_bytes;
     const uint32_t id_words = 4 / size;
-    for (uint32_t walked = 0; walked < walk_limit_words; walked++) {
+    // Every step moves on by a word at least, so the walk ends with the
+    // stream however many no-ops come first.
+    for (;;) {
         if (length - pos < size)
             return 0;
         Header h = decode(word_at(data + pos, size), *f);
@@ -85,4 +85,26 @@ int stream_find_idcode(const unsigned char *data, uint32_t length,
         pos += (size_t)h.count * size;
     }
     return 0;
+}
+
+enum StreamCheck stream_own_idcode(const unsigned char *data, uint32_t length,
+                                   uint32_t *code,
+                                   const struct XilinxFamily **family)
+{
+    bool synced = false;
+    for (const XilinxFamily *const *f = family_rows; *f; f++) {
+        if (after_sync(data, length, (*f)->sync_bytes) == 0)
+            continue;
+        synced = true;
+        uint32_t found = 0;
+        // A code of this family read in its packets: the walk of another
+        // family's format can land on a register that is no ID code there.
+        if (stream_find_idcode(data, length, *f, &found) &&
+            parts_family(found) == *f) {
+            *code = found;
+            *family = *f;
+            return STREAM_IDCODE;
+        }
+    }
+    return synced ? STREAM_NO_IDCODE : STREAM_NO_SYNC;
 }

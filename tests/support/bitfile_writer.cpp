@@ -104,7 +104,7 @@ Bytes config_stream(size_t size)
         return (1u << 29) | (2u << 27) | (reg << 13) | words;
     };
     const uint32_t noop = 0x20000000;
-    const uint32_t reg_cmd = 4, reg_idcode = 12, reg_fdri = 2;
+    const uint32_t reg_cmd = 4, reg_idcode = 14, reg_fdri = 2;
 
     Bytes out;
     put_preamble(out);

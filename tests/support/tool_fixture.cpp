@@ -70,7 +70,7 @@ ToolRun ToolTest::tool_run(std::vector<std::string> &args,
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    ToolRun run;
+    ToolRun run{};
     run.jtag = &jtag_;
     run.buf = buf_;
     run.argc = (int)args.size();

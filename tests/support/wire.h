@@ -36,11 +36,18 @@ inline Writes to_shift_dr_writes()
     return {tms(1), tms(0), tms(0)};
 }
 
-// Run-Test/Idle -> Shift-IR, five instruction bits, -> Run-Test/Idle.
+// Run-Test/Idle -> Shift-IR, five instruction bits, the sixth with the
+// clock into Exit1-IR, -> Run-Test/Idle.
 inline Writes ir_writes(uint8_t code)
 {
-    return {tms(1), tms(1), tms(0), tms(0), {0x1B, 0x04, code},
-            tms(1), tms(1), tms(0)};
+    return {tms(1),
+            tms(1),
+            tms(0),
+            tms(0),
+            {0x1B, 0x04, uint8_t(code & 0x1F)},
+            {0x4B, 0x00, uint8_t(code & 0x20 ? 0x81 : 0x01)},
+            tms(1),
+            tms(0)};
 }
 
 // Run-Test/Idle -> Shift-IR, code out while the capture comes back ->
@@ -51,12 +58,23 @@ inline Bytes capture_write(uint8_t code)
             0x00, 0x01, 0x4B, 0x01, 0x01, 0x87};
 }
 
-// The load's own ID code check: reset, idle, to Shift-DR, four bytes read,
-// answers sent at once: one write.
-inline Bytes idcode_check_write()
+// The chain detection every command but help and version starts with, one
+// write: reset and idle; to Shift-DR, 33 words of ones while the ID codes
+// come back, the last bit on the way out to Shift-IR; a 0 then 519 ones
+// while the captures come back, on to Shift-DR; 40 ones while the BYPASS
+// bits come back, out through reset to idle; answers at once. Bit shifts
+// carry only their bits (seven ones: 0x7F).
+inline Bytes detect_write()
 {
-    return {0x4B, 0x05, 0x1F, 0x4B, 0x02, 0x01, 0x39,
-            0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x87};
+    Bytes w = {0x4B, 0x05, 0x1F, 0x4B, 0x02, 0x01, 0x39, 0x82, 0x00};
+    w.insert(w.end(), 131, 0xFF);
+    w.insert(w.end(), {0x3B, 0x06, 0x7F, 0x6B, 0x00, 0x81, 0x4B, 0x04, 0x87,
+                       0x39, 0x3F, 0x00, 0xFE});
+    w.insert(w.end(), 63, 0xFF);
+    w.insert(w.end(), {0x3B, 0x06, 0x7F, 0x6B, 0x00, 0x81, 0x4B, 0x03, 0x83,
+                       0x39, 0x03, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x3B, 0x06,
+                       0x7F, 0x6B, 0x00, 0x81, 0x4B, 0x05, 0x9F, 0x87});
+    return w;
 }
 
 // The status register read, one write: reset to idle, CFG_IN, the request
@@ -87,10 +105,20 @@ inline const Bytes stat_read16 = {0x39, 0x01, 0x00, 0x00, 0x00};
 inline const Bytes stat_desync16 = {0x19, 0x06, 0x00, 0x0C, 0x85,
                                     0x00, 0xB0, 0x04, 0x00, 0x04};
 
-inline Bytes stat_read_write(const Bytes &request, bool wide)
+// pad: zero bits ahead of the request that finish a word a cut stream left
+// open (whole bytes, then the rest).
+inline Bytes stat_read_write(const Bytes &request, bool wide, unsigned pad = 0)
 {
+    Bytes zeros;
+    if (pad >= 8) {
+        zeros = {0x19, uint8_t(pad / 8 - 1), 0x00};
+        zeros.resize(3 + pad / 8, 0x00);
+    }
+    if (pad % 8)
+        zeros.insert(zeros.end(), {0x1B, uint8_t(pad % 8 - 1), 0x00});
     Bytes all;
-    for (const Bytes *p : {&stat_head, &request, &stat_to_cfg_out,
+    const Bytes *padding = &zeros;
+    for (const Bytes *p : {&stat_head, padding, &request, &stat_to_cfg_out,
                            wide ? &stat_read32 : &stat_read16, &stat_to_cfg_in,
                            wide ? &stat_desync32 : &stat_desync16, &stat_tail})
         all.insert(all.end(), p->begin(), p->end());
