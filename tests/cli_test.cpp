@@ -543,6 +543,8 @@ TEST(Cli, LoadShowsProgressOnlyOnATerminal)
     ASSERT_EQ(chunks.size(), 3u);
     const EnvList fail_chunk_2 = {
         {"TAPSIM_SHORT_WRITE", std::to_string(chunks[2])}};
+    const std::string cut =
+        "Cause: the bitstream was cut after 131064 of 200000 bytes\n";
     const std::string first_two = "\rLoading  32%  65.5 of 200.0 kB  R kB/s"
                                   "\rLoading  65%  131.0 of 200.0 kB  R kB/s";
     struct Case {
@@ -554,8 +556,8 @@ TEST(Cli, LoadShowsProgressOnlyOnATerminal)
          true,
          first_two + "\rLoading  98%  196.5 of 200.0 kB  R kB/s"
                      "\rLoading 100%  200.0 of 200.0 kB  R kB/s\n"},
-        {fail_chunk_2, true, first_two + "\nFtdi write failed 2\n"},
-        {fail_chunk_2, false, "Ftdi write failed 2\n"},
+        {fail_chunk_2, true, first_two + "\nFtdi write failed 2\n" + cut},
+        {fail_chunk_2, false, "Ftdi write failed 2\n" + cut},
     };
     for (const Case &c : cases) {
         ToolRun run = run_tool({"load", file.path}, c.env, {{}, c.tty});

@@ -47,7 +47,9 @@ struct LoadWrites {
     Writes chunks;
 };
 
-LoadWrites split_load(const Writes &w, bool retry, unsigned pad = 0)
+// retry: DONE stayed low, and the status read follows (stat_writes).
+LoadWrites split_load(const Writes &w, bool retry,
+                      const Writes &stat_writes = {})
 {
     LoadWrites out;
     size_t at = 0;
@@ -70,9 +72,7 @@ LoadWrites split_load(const Writes &w, bool retry, unsigned pad = 0)
     Writes tail = concat({start_writes(), {capture_write(0x09)}});
     // A device that did not start gets its status register read.
     if (retry)
-        tail = concat({tail,
-                       retry_writes(),
-                       {stat_read_write(stat_request32, true, pad)}});
+        tail = concat({tail, retry_writes(), stat_writes});
     size_t chunks =
         w.size() >= at + tail.size() ? w.size() - at - tail.size() : 0;
     out.chunks.assign(w.begin() + at, w.begin() + at + chunks);
@@ -159,14 +159,21 @@ TEST_F(LoadTest, SendsMirroredBytesAndReportsAStreamThatNeverStarts)
     EXPECT_EQ(c.err, "FPGA did not start: DONE low, INIT high (IR capture "
                      "11)\nCause: no bitstream was received since it was "
                      "cleared (status register 00000d0c)\n");
-    // The stream's words end on a word boundary; the clock out of Shift-DR
-    // adds one bit, and 31 zeros finish that word before the request.
-    LoadWrites w = split_load(written(), true, 31);
+    // The stream ends without its DESYNC: the load sends one after it, so
+    // the logic is left unsynchronised. Its words end on a word boundary;
+    // the clock out of Shift-DR adds one bit, and 31 zeros finish that word
+    // ahead of the first read, which the logic ignores; then the whole one.
+    LoadWrites w = split_load(
+        written(), true,
+        {stat_probe_write(true, 31), stat_read_write(stat_request32, true)});
     Bytes chunk = {0x19, uint8_t((stream.size() - 1) & 0xFF),
                    uint8_t((stream.size() - 1) >> 8)};
     const Bytes mirrored = bitgen::mirrored(stream);
     chunk.insert(chunk.end(), mirrored.begin(), mirrored.end());
-    EXPECT_EQ(w.chunks, Writes({chunk}));
+    const Bytes desync = {0x19, 0x0F, 0x00, 0x0C, 0x00, 0x01, 0x80,
+                          0x00, 0x00, 0x00, 0xB0, 0x04, 0x00, 0x00,
+                          0x00, 0x04, 0x00, 0x00, 0x00};
+    EXPECT_EQ(w.chunks, Writes({chunk, desync}));
 }
 
 TEST_F(LoadTest, PrintsTheHeaderAndStartsTheFpga)
@@ -262,8 +269,12 @@ TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
         size_t length, index;
         bool error;
         const char *err;
-    } cases[] = {{3 * chunk + 10, 2, false, "Ftdi write failed 2\n"},
-                 {chunk + 5, 1, true, "Ftdi write failed last\n"}};
+    } cases[] = {{3 * chunk + 10, 2, false,
+                  "Ftdi write failed 2\nCause: the bitstream was cut after "
+                  "131064 of 196606 bytes\n"},
+                 {chunk + 5, 1, true,
+                  "Ftdi write failed last\nCause: the bitstream was cut "
+                  "after 65532 of 65537 bytes\n"}};
     for (const Case &k : cases) {
         Scenario s = quick;
         (k.error ? s.faults.error_write : s.faults.short_write) =
@@ -274,8 +285,11 @@ TEST_F(LoadTest, AFailedChunkStopsBeforeStartUp)
         Captured c = load(file.path.c_str());
         EXPECT_EQ(c.result, -1);
         EXPECT_EQ(c.err, k.err);
-        EXPECT_EQ(instructions().back(), 0x05) << "no start-up";
-        EXPECT_EQ(final_state(), TapState::ShiftDR);
+        // No start-up: the half-fed device is cleared, the TAP reset.
+        const std::vector<uint8_t> insns = instructions();
+        EXPECT_EQ(insns.back(), 0x0B);
+        EXPECT_EQ(std::count(insns.begin(), insns.end(), 0x0C), 0);
+        EXPECT_EQ(final_state(), TapState::RunTestIdle);
         EXPECT_FALSE(rec().done);
     }
 }

@@ -110,15 +110,19 @@ class StatusFamily : public StatusTest,
 
 } // namespace
 
-TEST_P(StatusFamily, OneWriteOfTheFamilysRequestReadAndDesync)
+// An unsynchronised logic ignores the first request, which has no sync
+// word; the whole request follows, and a DESYNC.
+TEST_P(StatusFamily, FirstWithoutSyncThenTheFamilysRequestReadAndDesync)
 {
     const FamilyCase &f = GetParam();
     begin(f);
     uint32_t value = 0;
     ASSERT_EQ(stat_read(&jtag_, &chain_lone_fpga, f.logic, 0, &value),
               QUEUE_OK);
-    EXPECT_EQ(written(), Writes{stat_read_write(f.request, f.wide)});
-    EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x05, 0x04, 0x05}));
+    EXPECT_EQ(written(), (Writes{stat_probe_write(f.wide),
+                                 stat_read_write(f.request, f.wide)}));
+    EXPECT_EQ(instructions(),
+              (std::vector<uint8_t>{0x05, 0x04, 0x05, 0x04, 0x05}));
     EXPECT_EQ(final_state(), tapsim::TapState::RunTestIdle);
 }
 

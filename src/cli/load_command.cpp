@@ -109,11 +109,12 @@ int choose_device(struct ToolRun *run, const char *filename, uint32_t wanted,
     return 0;
 }
 
-// The mirrored bitstream in chunks of one write each. A failed chunk
-// leaves the device cleared, not started.
+// The mirrored bitstream in chunks of one write each. On a failed chunk
+// *sent holds the bytes of the chunks that went out whole.
 int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
-                   uint32_t length)
+                   uint32_t length, uint32_t *sent)
 {
+    *sent = 0;
     ProgressLine progress(length);
     const uint32_t full_chunks = length / CONFIGURE_CHUNK_SIZE;
     const uint32_t last = length % CONFIGURE_CHUNK_SIZE;
@@ -127,7 +128,8 @@ int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
             queue_report(STEP_CHUNK, r, i);
             return -1;
         }
-        progress.update((i + 1) * CONFIGURE_CHUNK_SIZE);
+        *sent = (i + 1) * CONFIGURE_CHUNK_SIZE;
+        progress.update(*sent);
     }
     // A length that is a multiple of the chunk size has no final chunk.
     if (last == 0)
@@ -140,6 +142,7 @@ int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
         queue_report(STEP_LAST_CHUNK, r, 0);
         return -1;
     }
+    *sent = length;
     progress.update(length);
     return 0;
 }
@@ -199,12 +202,27 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
     // Where the stream's words start, for the status read after a failure.
     const SentStream sent = {
         length, stream_sync_end(info.info->data, length, stream_family)};
+    // A stream that ends synchronised would take the next reader's words as
+    // packets. Only whole words can be closed.
+    const bool close_stream =
+        sent.sync_end &&
+        (length - sent.sync_end) % stream_family->word_bytes == 0 &&
+        !stream_ends_desynced(info.info->data, length, stream_family);
     // The bits are mirrored in place, so the bitstream is held once.
     bitstream_mirror(info.info->data, info.info->data, length);
     // Without a cleared device the bitstream would be lost: send none.
     if (configure_begin(j, pos, insn) != 0)
         return -1;
-    if (send_bitstream(j, info.info->data, length) != 0)
+    uint32_t sent_bytes = 0;
+    if (send_bitstream(j, info.info->data, length, &sent_bytes) != 0) {
+        // A cut stream leaves the logic waiting inside a packet, where any
+        // later request would be taken as its data: clear it.
+        fprintf(stderr, "Cause: the bitstream was cut after %lu of %lu bytes\n",
+                (unsigned long)sent_bytes, (unsigned long)length);
+        configure_abandon(j, pos, insn);
+        return -1;
+    }
+    if (close_stream && configure_send_desync(j, stream_family) != 0)
         return -1;
     if (configure_start(j, pos, insn) != 0)
         return -1;

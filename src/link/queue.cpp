@@ -234,6 +234,15 @@ enum QueueResult queue_receive(struct MpsseQueue *q)
     return QUEUE_OK;
 }
 
+void queue_purge(struct MpsseQueue *q)
+{
+    q->len = 0;
+    q->n_reads = 0;
+    q->answers = 0;
+    q->failed = false;
+    ftdi_usb_purge_buffers(q->ftdi);
+}
+
 enum QueueResult queue_run(struct MpsseQueue *q)
 {
     enum QueueResult r = queue_send(q);
@@ -281,6 +290,8 @@ const StepMessages step_messages[] = {
      nullptr},
     {STEP_DETECT_CHAIN, "Can't detect the JTAG chain: write failed\n", nullptr,
      nullptr},
+    {STEP_CLOSING_DESYNC, "Can't end the stream with a DESYNC: write failed\n",
+     nullptr, nullptr},
 };
 
 } // namespace

@@ -101,6 +101,10 @@ enum QueueResult queue_send(struct MpsseQueue *q);
 // arrive or the idle limit passes, and puts their bits in place. Silent.
 enum QueueResult queue_receive(struct MpsseQueue *q);
 
+// Drops what the chip holds in both directions, a half-received command
+// included, and what the queue has not sent. Silent.
+void queue_purge(struct MpsseQueue *q);
+
 // queue_send, then queue_receive when answers are owed.
 enum QueueResult queue_run(struct MpsseQueue *q);
 
@@ -121,6 +125,7 @@ enum QueueStep {
     STEP_LAST_CHUNK,
     STEP_READ_STAT,
     STEP_DETECT_CHAIN,
+    STEP_CLOSING_DESYNC,
 };
 
 // Prints the one line for a failed step (arg: the instruction code, the

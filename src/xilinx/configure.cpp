@@ -48,6 +48,38 @@ enum QueueResult configure_send_chunk(struct Jtag *j)
     return queue_send(&j->queue);
 }
 
+int configure_send_desync(struct Jtag *j, const struct XilinxFamily *family)
+{
+    // Words go most significant bit first, each byte bit-mirrored.
+    unsigned char bytes[16];
+    unsigned n = 0;
+    for (size_t w = 0; w < family->desync_words; w++) {
+        for (int shift = (int)family->word_bytes * 8 - 8; shift >= 0;
+             shift -= 8) {
+            unsigned char b = (unsigned char)(family->desync[w] >> shift);
+            unsigned char m = 0;
+            for (int k = 0; k < 8; k++)
+                m = (unsigned char)(m | (((b >> k) & 1) << (7 - k)));
+            bytes[n++] = m;
+        }
+    }
+    queue_bytes(&j->queue, bytes, n, nullptr, 0);
+    const enum QueueResult r = queue_send(&j->queue);
+    queue_report(STEP_CLOSING_DESYNC, r, 0);
+    return r == QUEUE_OK ? 0 : -1;
+}
+
+void configure_abandon(struct Jtag *j, const struct ChainPosition *pos,
+                       const struct FamilyInstructions *insn)
+{
+    queue_purge(&j->queue);
+    j->state = TAP_UNKNOWN;
+    jtag_queue_reset_to_idle(j);
+    scan_ir(j, pos, insn->jprogram, TAP_IDLE, nullptr);
+    jtag_queue_reset_to_idle(j);
+    queue_send(&j->queue);
+}
+
 int configure_start(struct Jtag *j, const struct ChainPosition *pos,
                     const struct FamilyInstructions *insn)
 {

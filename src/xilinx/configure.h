@@ -33,6 +33,19 @@ unsigned char *configure_chunk(struct Jtag *j, uint32_t n);
 // first, then reports a failure as STEP_CHUNK or STEP_LAST_CHUNK.
 enum QueueResult configure_send_chunk(struct Jtag *j);
 
+// For a stream that ends without its DESYNC: the family's DESYNC after it,
+// still in Shift-DR, so the configuration logic is not left synchronised
+// to take the next reader's words as packets. Returns 0, or -1 after a
+// line on standard error.
+int configure_send_desync(struct Jtag *j, const struct XilinxFamily *family);
+
+// After the tool cut its own stream: the chip's half-received command
+// dropped, the TAP reset from wherever it is and the device cleared, so no
+// half-fed configuration logic stays behind. Silent, best effort: the
+// adapter may be gone.
+void configure_abandon(struct Jtag *j, const struct ChainPosition *pos,
+                       const struct FamilyInstructions *insn);
+
 // Leave Shift-DR (one more 0 bit goes in, after the bits that push the
 // stream through the devices nearer TDI), load the start-up instruction
 // and give it 32 clocks in Run-Test/Idle, then reset the TAP. Returns 0,

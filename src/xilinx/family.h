@@ -34,6 +34,9 @@ struct XilinxFamily {
     // several bits repeat one name at each of their bits).
     const uint32_t *stat_request;
     size_t stat_request_words;
+    // Its leading dummy and sync words: a logic still synchronised takes
+    // what follows them as packets, and would misread them.
+    size_t stat_sync_words;
     const uint32_t *desync;
     size_t desync_words;
     const char *const *stat_names;

@@ -9,12 +9,14 @@
 #include "xilinx/family.h"
 
 // Any state -> Test-Logic-Reset -> Run-Test/Idle, then the family's read
-// request through CFG_IN, the word through CFG_OUT and a DESYNC through
-// CFG_IN, so the configuration logic is left unsynchronised as it was
-// found; ends in Run-Test/Idle. pad_bits (0..31) zero bits go ahead of the
-// request: they finish the word a stream left incomplete in logic that is
-// still synchronised. One write and one read; silent (the caller reports
-// through queue_report with STEP_READ_STAT).
+// request through CFG_IN and the word through CFG_OUT; ends in
+// Run-Test/Idle. First without the request's sync word, which a logic
+// still synchronised would misread: a synchronised logic answers, and is
+// left so. When nothing answers, the whole request with its sync word, then
+// a DESYNC that leaves the logic unsynchronised as it was found. pad_bits
+// (0..31) zero bits go ahead of the first request: they finish the word a
+// stream left incomplete. One or two writes and reads; silent (the caller
+// reports through queue_report with STEP_READ_STAT).
 enum QueueResult stat_read(struct Jtag *j, const struct ChainPosition *pos,
                            const struct XilinxFamily *family, unsigned pad_bits,
                            uint32_t *value);

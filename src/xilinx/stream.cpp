@@ -108,3 +108,22 @@ enum StreamCheck stream_own_idcode(const unsigned char *data, uint32_t length,
     }
     return synced ? STREAM_NO_IDCODE : STREAM_NO_SYNC;
 }
+
+bool stream_ends_desynced(const unsigned char *data, uint32_t length,
+                          const struct XilinxFamily *f)
+{
+    // The command write and its DESYNC word, as the stream stores them.
+    unsigned char pattern[8];
+    const unsigned size = f->word_bytes;
+    for (unsigned w = 0; w < 2; w++)
+        for (unsigned i = 0; i < size; i++)
+            pattern[w * size + i] =
+                (unsigned char)(f->desync[w] >> (8 * (size - 1 - i)));
+    // Vendor streams end with it and a few dozen no-ops at most.
+    const uint32_t tail = 256;
+    const uint32_t from = length > tail ? length - tail : 0;
+    for (uint32_t i = from; i + 2 * size <= length; i++)
+        if (std::equal(pattern, pattern + 2 * size, data + i))
+            return true;
+    return false;
+}

@@ -27,6 +27,10 @@ enum StreamCheck stream_own_idcode(const unsigned char *data, uint32_t length,
                                    uint32_t *code,
                                    const struct XilinxFamily **family);
 
+// Whether the stream's last words hold the family's DESYNC command write.
+bool stream_ends_desynced(const unsigned char *data, uint32_t length,
+                          const struct XilinxFamily *family);
+
 // Offset just past the family's first sync word, or 0 when there is none
 // or family is null: where that device's word alignment starts.
 uint32_t stream_sync_end(const unsigned char *data, uint32_t length,

@@ -107,7 +107,7 @@ inline const Bytes stat_desync16 = {0x19, 0x06, 0x00, 0x0C, 0x85,
 
 // pad: zero bits ahead of the request that finish a word a cut stream left
 // open (whole bytes, then the rest).
-inline Bytes stat_read_write(const Bytes &request, bool wide, unsigned pad = 0)
+inline Bytes pad_bits(unsigned pad)
 {
     Bytes zeros;
     if (pad >= 8) {
@@ -116,13 +116,43 @@ inline Bytes stat_read_write(const Bytes &request, bool wide, unsigned pad = 0)
     }
     if (pad % 8)
         zeros.insert(zeros.end(), {0x1B, uint8_t(pad % 8 - 1), 0x00});
+    return zeros;
+}
+
+inline Bytes cat(std::initializer_list<const Bytes *> parts)
+{
     Bytes all;
-    const Bytes *padding = &zeros;
-    for (const Bytes *p : {&stat_head, padding, &request, &stat_to_cfg_out,
-                           wide ? &stat_read32 : &stat_read16, &stat_to_cfg_in,
-                           wide ? &stat_desync32 : &stat_desync16, &stat_tail})
+    for (const Bytes *p : parts)
         all.insert(all.end(), p->begin(), p->end());
     return all;
+}
+
+inline Bytes stat_read_write(const Bytes &request, bool wide, unsigned pad = 0)
+{
+    const Bytes zeros = pad_bits(pad);
+    return cat({&stat_head, &zeros, &request, &stat_to_cfg_out,
+                wide ? &stat_read32 : &stat_read16, &stat_to_cfg_in,
+                wide ? &stat_desync32 : &stat_desync16, &stat_tail});
+}
+
+// The request past its sync words, for a logic still synchronised (all but
+// its last byte): no-op, the read, two no-ops.
+inline const Bytes stat_probe32 = {0x19, 0x0E, 0x00, 0x04, 0x00, 0x00,
+                                   0x00, 0x14, 0x00, 0x07, 0x80, 0x04,
+                                   0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
+inline const Bytes stat_probe16 = {0x19, 0x06, 0x00, 0x04, 0x00,
+                                   0x94, 0x80, 0x04, 0x00, 0x04};
+// After the read, out through reset to idle; answers at once.
+inline const Bytes stat_probe_tail = {0x4B, 0x05, 0x1F, 0x87};
+
+// The first read, which a synchronised logic answers and an unsynchronised
+// one ignores: no sync word, no DESYNC.
+inline Bytes stat_probe_write(bool wide, unsigned pad = 0)
+{
+    const Bytes zeros = pad_bits(pad);
+    return cat({&stat_head, &zeros, wide ? &stat_probe32 : &stat_probe16,
+                &stat_to_cfg_out, wide ? &stat_read32 : &stat_read16,
+                &stat_probe_tail});
 }
 
 #endif
