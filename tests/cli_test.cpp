@@ -257,7 +257,10 @@ TEST(Cli, FailuresInsideACommandReleaseTheAdapterAndExitOne)
          {{"TAPSIM_SHORT_WRITE", "3"}},
          "",
          "Can't reset TAP: write failed\n"},
-        {"reset", {{"TAPSIM_SHORT_WRITE", "13"}}, "Write loop failed\n", ""},
+        {"reset",
+         {{"TAPSIM_SHORT_WRITE", "13"}},
+         "Write loop failed\n",
+         "Write loop failed\n"},
         {"idcode", {{"TAPSIM_ERROR_READ", "2"}}, "", "Ftdi read failed\n"},
         {"user1", {{"TAPSIM_ERROR_WRITE", "20"}}, "", "Ftdi write failed\n"},
     };

@@ -108,7 +108,7 @@ TEST_F(QueryTest, AFailedReadOrStepPrintsNoResultLine)
     } cases[4] = {{"idcode", {}, "", "Ftdi read failed\n"},
                   {"user1", {}, "", "Ftdi read failed\n"},
                   {"idcode", {}, "", "Can't reset TAP: write failed\n"},
-                  {"user3", {}, "Write loop failed\n", ""}};
+                  {"user3", {}, "Write loop failed\n", "Write loop failed\n"}};
     cases[0].scenario.faults.error_read = 2; // the first read is the probe's
     cases[1].scenario.faults.error_read = 2;
     cases[2].scenario.faults.short_write = 2 + 1;  // first reset clock
