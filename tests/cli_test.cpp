@@ -545,3 +545,29 @@ TEST(Cli, LoadShowsProgressOnlyOnATerminal)
     ASSERT_GE(err.size(), end.size());
     EXPECT_EQ(err.substr(err.size() - end.size()), end);
 }
+
+TEST(Cli, AnAnswerStandardOutputCannotTakeIsAFailure)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(1000)));
+    const char *const outputs[][2] = {{"/dev/full", "No space left on device"},
+                                      {"", "Bad file descriptor"}}; // closed
+    for (const auto &o : outputs) {
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"idcode"},
+              {"status"},
+              {"user1"},
+              {"user4"},
+              {"--version"},
+              {"--help"},
+              {"load", file.path}}) {
+            ToolRun run = run_tool(args, {}, {{}, false, o[0]});
+            EXPECT_EQ(run.status, 1) << args[0] << o[1];
+            EXPECT_EQ(run.err, std::string("Can't write standard output: ") +
+                                   o[1] + "\n");
+            // The load stops at its header: the running design stays.
+            EXPECT_TRUE(run.record.instructions.empty() || args[0] != "load");
+        }
+        // Nothing to say, nothing lost.
+        EXPECT_EQ(run_tool({"reset"}, {}, {{}, false, o[0]}).status, 0);
+    }
+}

@@ -1,21 +1,37 @@
 #include "cli/entry.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <ftdi.h>
 
 #include "cli/about.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "link/adapter.h"
 
-int tapline_main(int argc, char **argv)
-{
-    if (argc < 2) {
-        print_usage();
-        return 1;
-    }
-    // Help and version answer without touching USB.
-    if (print_about(argv[1]))
-        return 0;
+namespace {
 
+// A standard descriptor the caller closed is held by /dev/null, open the
+// other way: the run's own opens (the bit file, the USB device) cannot take
+// its number, and writes to it still fail as on a closed one.
+void hold_closed_descriptors()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+}
+
+// An answer that never reached standard output is a failure, whatever the
+// command made of it.
+int finish(int status)
+{
+    if (output_flush() != 0)
+        status = 1;
+    return status;
+}
+
+int run_command(int argc, char **argv)
+{
     // Owned for the whole run; every operation borrows them.
     struct ftdi_context ftdi;
     unsigned char transfer[QUEUE_BUFFER_SIZE];
@@ -34,4 +50,19 @@ int tapline_main(int argc, char **argv)
     int result = dispatch_command(&run);
     adapter_release(&jtag.queue);
     return result < 0 ? 1 : result;
+}
+
+} // namespace
+
+int tapline_main(int argc, char **argv)
+{
+    hold_closed_descriptors();
+    if (argc < 2) {
+        print_usage();
+        return finish(1);
+    }
+    // Help and version answer without touching USB.
+    if (print_about(argv[1]))
+        return finish(0);
+    return finish(run_command(argc, argv));
 }

@@ -8,6 +8,7 @@
 #include "bitstream/bitfile.h"
 #include "bitstream/mirror.h"
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "cli/progress.h"
 #include "xilinx/cause.h"
 #include "xilinx/configure.h"
@@ -122,7 +123,7 @@ int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
 
 } // namespace
 
-void load_print_header(const struct BitstreamInfo *info)
+int load_print_header(const struct BitstreamInfo *info)
 {
     puts("Bitstream information:");
     printf("\tDesign: %s\n", text_or_empty(info->design));
@@ -130,8 +131,10 @@ void load_print_header(const struct BitstreamInfo *info)
     printf("\tDate: %s\n", text_or_empty(info->date));
     printf("\tTime: %s\n", text_or_empty(info->time));
     printf("\tBitstream length: %lu\n", (unsigned long)info->length);
-    // Out before any message on standard error, also in a shared log.
-    fflush(stdout);
+    // Out before any message on standard error, also in a shared log; a
+    // header that cannot be delivered stops the load before the running
+    // design is touched.
+    return output_flush();
 }
 
 int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
@@ -160,7 +163,8 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
         report_read_failure(name, errno);
         return -1;
     }
-    load_print_header(info.info);
+    if (load_print_header(info.info) != 0)
+        return -1;
 
     // The part check reads the stream as the file has it; then the bits
     // are mirrored in place, so the bitstream is held once.

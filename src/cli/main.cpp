@@ -1,6 +1,10 @@
 #include "cli/entry.h"
+#include "cli/output.h"
 
 int main(int argc, char **argv)
 {
-    return tapline_main(argc, argv);
+    int status = tapline_main(argc, argv);
+    if (output_close() != 0)
+        status = 1;
+    return status;
 }

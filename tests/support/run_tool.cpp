@@ -138,7 +138,10 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string out_file = streams.output_to.value_or(out_path);
+        int out = out_file.empty() ? dup(0)
+                                   : open(out_file.c_str(),
+                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = tty_slave >= 0 ? tty_slave
                                  : open(err_path.c_str(),
                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -148,6 +151,8 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (out_file.empty())
+            close(1);
         // Only the child's ends: its input must see end of file.
         if (in_pipe[1] >= 0)
             close(in_pipe[1]);

@@ -26,6 +26,8 @@ using EnvList = std::vector<std::pair<std::string, std::string>>;
 struct Streams {
     std::optional<std::string> input; // written to a pipe on standard input
     bool error_on_tty = false; // standard error on a pseudo-terminal (raw)
+    // Standard output goes to this device instead of a file; "": closed.
+    std::optional<std::string> output_to = std::nullopt;
 };
 
 // args excludes the program name. env adds TAPSIM_* settings.
