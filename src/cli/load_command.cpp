@@ -48,9 +48,32 @@ FILE *open_input(const char *filename, const char **name)
     return fopen(filename, "r");
 }
 
-const char *text_or_empty(const char *text)
+struct HeaderLine {
+    const char *label;
+    const char *text; // null: the file lacked it
+};
+
+// One header line with every byte outside printable ASCII shown as \xNN:
+// the texts are the file's, and a control byte would reach the terminal. A
+// backslash stays as it is, so a path reads as written; the escapes are for
+// the terminal's safety, not a reversible encoding.
+void print_header_line(const HeaderLine &line)
 {
-    return text ? text : "";
+    static const char hex[] = "0123456789abcdef";
+    fputs(line.label, stdout);
+    for (const unsigned char *p =
+             (const unsigned char *)(line.text ? line.text : "");
+         *p; p++) {
+        if (*p >= 0x20 && *p <= 0x7E) {
+            putchar(*p);
+            continue;
+        }
+        putchar('\\');
+        putchar('x');
+        putchar(hex[*p >> 4]);
+        putchar(hex[*p & 0x0F]);
+    }
+    putchar('\n');
 }
 
 void report_read_failure(const char *filename, int err)
@@ -126,10 +149,12 @@ int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
 int load_print_header(const struct BitstreamInfo *info)
 {
     puts("Bitstream information:");
-    printf("\tDesign: %s\n", text_or_empty(info->design));
-    printf("\tPart name: %s\n", text_or_empty(info->part_name));
-    printf("\tDate: %s\n", text_or_empty(info->date));
-    printf("\tTime: %s\n", text_or_empty(info->time));
+    const HeaderLine lines[] = {{"\tDesign: ", info->design},
+                                {"\tPart name: ", info->part_name},
+                                {"\tDate: ", info->date},
+                                {"\tTime: ", info->time}};
+    for (const HeaderLine &line : lines)
+        print_header_line(line);
     printf("\tBitstream length: %lu\n", (unsigned long)info->length);
     // Out before any message on standard error, also in a shared log; a
     // header that cannot be delivered stops the load before the running

@@ -14,8 +14,9 @@ struct BitstreamInfo;
 int command_load(struct ToolRun *run, const struct CommandRow *row);
 
 // Prints the header lines on standard output and flushes them; a text the
-// file lacked prints as empty. Returns 0, or -1 after a line on standard
-// error when standard output cannot be written.
+// file lacked prints as empty, a byte outside printable ASCII as \xNN.
+// Returns 0, or -1 after a line on standard error when standard output
+// cannot be written.
 int load_print_header(const struct BitstreamInfo *info);
 
 #endif
