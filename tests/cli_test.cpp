@@ -571,3 +571,24 @@ TEST(Cli, AnAnswerStandardOutputCannotTakeIsAFailure)
         EXPECT_EQ(run_tool({"reset"}, {}, {{}, false, o[0]}).status, 0);
     }
 }
+
+TEST(Cli, LoadRefusesTheLargestDeclaredLengthsBeforeSendingAnything)
+{
+    const bitgen::Bytes stream = bitgen::config_stream(1000);
+    bitgen::Bytes bytes = bitgen::make_bitfile({}, stream);
+    const size_t at = bytes.size() - stream.size() - 4; // e's length
+    for (uint32_t length :
+         {0xFFFFFFFCu, 0xFFFFFFFDu, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        for (int i = 0; i < 4; i++)
+            bytes[at + i] = (uint8_t)(length >> (24 - 8 * i));
+        // Sparse: the file holds all the length claims.
+        TempBit file(bytes);
+        ASSERT_EQ(truncate(file.path.c_str(), (off_t)(at + 4) + length), 0);
+        ToolRun run = run_tool({"load", file.path});
+        EXPECT_EQ(run.status, 1) << length;
+        EXPECT_EQ(run.out, "") << length;
+        EXPECT_EQ(run.err,
+                  file.path + " declares a bitstream longer than 1 GiB\n");
+        EXPECT_TRUE(command_writes(run).empty()) << length;
+    }
+}

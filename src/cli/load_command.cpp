@@ -80,6 +80,9 @@ void report_read_failure(const char *filename, int err)
 {
     if (err == ENOMEM)
         fputs("Can't malloc memory\n", stderr);
+    else if (err == EFBIG)
+        fprintf(stderr, "%s declares a bitstream longer than 1 GiB\n",
+                filename);
     else if (err == EINVAL)
         fprintf(stderr, "%s is not a valid bit file\n", filename);
     else
@@ -110,37 +113,31 @@ int check_part(struct Jtag *j, const char *filename,
 }
 
 // The mirrored bitstream in chunks of one write each. A failed chunk
-// leaves the device cleared, not started.
+// leaves the device cleared, not started. sent + n never passes length,
+// so no sum wraps whatever the length.
 int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
                    uint32_t length)
 {
     ProgressLine progress(length);
-    const uint32_t full_chunks = length / CONFIGURE_CHUNK_SIZE;
-    const uint32_t last = length % CONFIGURE_CHUNK_SIZE;
-    for (uint32_t i = 0; i < full_chunks; i++) {
-        memcpy(configure_chunk(j, CONFIGURE_CHUNK_SIZE),
-               mirrored + (size_t)i * CONFIGURE_CHUNK_SIZE,
-               CONFIGURE_CHUNK_SIZE);
+    uint32_t sent = 0;
+    for (unsigned index = 0; sent < length; index++) {
+        // A length that is a multiple of the chunk size has no final,
+        // shorter chunk.
+        const bool last = length - sent < CONFIGURE_CHUNK_SIZE;
+        const uint32_t n = last ? length - sent : CONFIGURE_CHUNK_SIZE;
+        memcpy(configure_chunk(j, n), mirrored + sent, n);
         const enum QueueResult r = configure_send_chunk(j);
         if (r != QUEUE_OK) {
             progress.end();
-            queue_report(STEP_CHUNK, r, i);
+            if (last)
+                queue_report(STEP_LAST_CHUNK, r, 0);
+            else
+                queue_report(STEP_CHUNK, r, index);
             return -1;
         }
-        progress.update((i + 1) * CONFIGURE_CHUNK_SIZE);
+        sent += n;
+        progress.update(sent);
     }
-    // A length that is a multiple of the chunk size has no final chunk.
-    if (last == 0)
-        return 0;
-    memcpy(configure_chunk(j, last),
-           mirrored + (size_t)full_chunks * CONFIGURE_CHUNK_SIZE, last);
-    const enum QueueResult r = configure_send_chunk(j);
-    if (r != QUEUE_OK) {
-        progress.end();
-        queue_report(STEP_LAST_CHUNK, r, 0);
-        return -1;
-    }
-    progress.update(length);
     return 0;
 }
 

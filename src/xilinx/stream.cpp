@@ -39,7 +39,7 @@ Header decode(uint32_t w, const XilinxFamily &f)
 size_t after_sync(const unsigned char *data, uint32_t length, unsigned size)
 {
     static const unsigned char sync[] = {0xAA, 0x99, 0x55, 0x66};
-    for (size_t i = 0; i + size <= length; i++)
+    for (size_t i = 0; size <= length && i <= length - size; i++)
         if (std::equal(sync, sync + size, data + i))
             return i + size;
     return 0;
