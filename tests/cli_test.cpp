@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdio>
@@ -590,5 +591,33 @@ TEST(Cli, LoadRefusesTheLargestDeclaredLengthsBeforeSendingAnything)
         EXPECT_EQ(run.err,
                   file.path + " declares a bitstream longer than 1 GiB\n");
         EXPECT_TRUE(command_writes(run).empty()) << length;
+    }
+}
+
+TEST(Cli, ASignalMidLoadStopsAtTheNextChunkAndEndsTheProcessByIt)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(200000)));
+    const std::vector<size_t> chunks =
+        full_chunk_writes(run_tool({"load", file.path}));
+    ASSERT_EQ(chunks.size(), 3u);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // Raised while the second chunk goes out.
+        ToolRun run =
+            run_tool({"load", file.path},
+                     {{"TAPSIM_SIGNAL_AT",
+                       std::to_string(chunks[1]) + ":" + std::to_string(sig)}});
+        EXPECT_EQ(run.status, 128 + sig);
+        EXPECT_EQ(run.signal, sig);
+        EXPECT_EQ(run.err, "Interrupted: the FPGA is not configured\n");
+        // Two chunks and the bit of the clock that left Shift-DR; no data
+        // command after the signal.
+        EXPECT_EQ(run.record.config_bits, 8ull * 2 * 65532 + 1) << sig;
+        size_t n = 0;
+        for (const auto &b : run.record.bulk)
+            EXPECT_TRUE(b.in || ++n <= chunks[1] || b.data.head.at(0) != 0x19);
+        EXPECT_FALSE(run.record.done);
+        EXPECT_TRUE(last_state(run) == TapState::RunTestIdle ||
+                    last_state(run) == TapState::TestLogicReset);
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed);
     }
 }

@@ -6,6 +6,7 @@
 
 #include "cli/about.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "link/adapter.h"
 
@@ -22,11 +23,13 @@ void hold_closed_descriptors()
 }
 
 // An answer that never reached standard output is a failure, whatever the
-// command made of it.
+// command made of it; a signal that stopped a load outranks both.
 int finish(int status)
 {
     if (output_flush() != 0)
         status = 1;
+    if (interrupt_pending())
+        status = 128 + interrupt_pending();
     return status;
 }
 

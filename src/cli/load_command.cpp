@@ -8,6 +8,7 @@
 #include "bitstream/bitfile.h"
 #include "bitstream/mirror.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "xilinx/cause.h"
@@ -112,6 +113,18 @@ int check_part(struct Jtag *j, const char *filename,
     return 0;
 }
 
+// A signal stopped the load with the device cleared and part fed: out of
+// Shift-DR and through reset, so the adapter is released with nothing half
+// shifted.
+int stop_interrupted(struct Jtag *j)
+{
+    if (jtag_walk(j, TAP_IDLE) != 0)
+        queue_report(STEP_LEAVE_SHIFT_DR, QUEUE_WRITE_FAILED, 0);
+    jtag_reset_to_idle(j);
+    fputs("Interrupted: the FPGA is not configured\n", stderr);
+    return -1;
+}
+
 // The mirrored bitstream in chunks of one write each. A failed chunk
 // leaves the device cleared, not started. sent + n never passes length,
 // so no sum wraps whatever the length.
@@ -121,6 +134,10 @@ int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
     ProgressLine progress(length);
     uint32_t sent = 0;
     for (unsigned index = 0; sent < length; index++) {
+        if (interrupt_pending()) {
+            progress.end();
+            return stop_interrupted(j);
+        }
         // A length that is a multiple of the chunk size has no final,
         // shorter chunk.
         const bool last = length - sent < CONFIGURE_CHUNK_SIZE;
@@ -200,6 +217,8 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
     const SentStream sent = {
         length, stream_sync_end(info.info->data, length, parts_family(device))};
     bitstream_mirror(info.info->data, info.info->data, length);
+    // From the clearing on, a signal stops the load at a chunk boundary.
+    interrupt_catch();
     // Without a cleared device the bitstream would be lost: send none.
     if (configure_begin(j, pos, insn) != 0)
         return -1;

@@ -170,8 +170,14 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
              tty_master, &tty);
     signal(SIGPIPE, old_sigpipe);
     int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
-        run.status = WEXITSTATUS(wstatus);
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
+        if (WIFEXITED(wstatus))
+            run.status = WEXITSTATUS(wstatus);
+        if (WIFSIGNALED(wstatus)) {
+            run.signal = WTERMSIG(wstatus);
+            run.status = 128 + run.signal; // as a shell reports it
+        }
+    }
     run.out = slurp(out_path);
     run.err = streams.error_on_tty ? tty : slurp(err_path);
     if (access(record.c_str(), F_OK) == 0) {

@@ -11,7 +11,8 @@
 #include "tapsim.h"
 
 struct ToolRun {
-    int status = -1; // exit status; -1 when it did not exit normally
+    int status = -1; // exit status, 128 + N when signal N ended it
+    int signal = 0;  // the signal that ended it
     std::string out;
     std::string err;
     bool has_record = false; // false: the tool never touched USB
