@@ -591,6 +591,7 @@ TEST(Cli, LoadRefusesTheLargestDeclaredLengthsBeforeSendingAnything)
         EXPECT_EQ(run.err,
                   file.path + " declares a bitstream longer than 1 GiB\n");
         EXPECT_TRUE(command_writes(run).empty()) << length;
+        EXPECT_EQ(run.record.tck_cycles, 0u) << length;
     }
 }
 
