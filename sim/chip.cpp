@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 
 #include "model_clock.h"
 #include "mpsse.h"
@@ -277,6 +278,8 @@ int Chip::bulk_write(int channel, const uint8_t *data, size_t n,
         *outcome = WriteOutcome{take, full};
     const int result = t.result;
     record_.keep(record_.bulk, std::move(t));
+    if (faults_.signal_at != 0 && faults_.signal_at == writes_)
+        std::raise(faults_.signal_number);
     return result;
 }
 
@@ -343,6 +346,8 @@ int Chip::bulk_read(int channel, uint8_t *buf, size_t n)
     }
     const int result = t.result;
     record_.keep(record_.bulk, std::move(t));
+    if (faults_.signal_at != 0 && faults_.signal_at == writes_)
+        std::raise(faults_.signal_number);
     return result;
 }
 

@@ -165,6 +165,19 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
             complain("TAPSIM_PARTIAL_WRITE", v, "N or N:K");
         }
     }
+    if (const char *v = lookup("TAPSIM_SIGNAL_AT")) {
+        const std::string text(v);
+        const size_t colon = text.find(':');
+        uint64_t n = 0, sig = 0;
+        if (colon != std::string::npos &&
+            parse_u64(text.substr(0, colon).c_str(), ~0ull, n) &&
+            parse_u64(text.substr(colon + 1).c_str(), 64, sig) && sig > 0) {
+            s.faults.signal_at = n;
+            s.faults.signal_number = static_cast<int>(sig);
+        } else {
+            complain("TAPSIM_SIGNAL_AT", v, "N:SIGNAL");
+        }
+    }
     number("TAPSIM_ERROR_WRITE", ~0ull, s.faults.error_write);
     number("TAPSIM_SILENT_FROM", ~0ull, s.faults.silent_from);
     number("TAPSIM_ERROR_READ", ~0ull, s.faults.error_read);

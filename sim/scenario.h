@@ -43,6 +43,10 @@ struct Faults {
     // From this bulk transfer on (reads and writes together) the adapter is
     // gone: every call fails with -ENODEV.
     uint64_t unplug = 0;
+    // Once that write has been taken, the process raises signal_number: a
+    // Ctrl-C or a kill that lands while a transfer is under way.
+    uint64_t signal_at = 0;
+    int signal_number = 0;
 };
 
 struct Scenario {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdio>
@@ -284,7 +285,10 @@ TEST(Cli, FailuresInsideACommandReleaseTheAdapterAndExitOne)
          {{"TAPSIM_SHORT_WRITE", "4"}},
          "",
          "Can't reset TAP: write failed\n"},
-        {"reset", {{"TAPSIM_SHORT_WRITE", "14"}}, "Write loop failed\n", ""},
+        {"reset",
+         {{"TAPSIM_SHORT_WRITE", "14"}},
+         "Write loop failed\n",
+         "Write loop failed\n"},
         {"idcode", {{"TAPSIM_ERROR_READ", "2"}}, "", "Ftdi read failed\n"},
         {"idcode", {{"TAPSIM_ERROR_READ", "3"}}, "", "Ftdi read failed\n"},
         {"user1", {{"TAPSIM_ERROR_WRITE", "22"}}, "", "Ftdi write failed\n"},
@@ -573,4 +577,83 @@ TEST(Cli, LoadShowsProgressOnlyOnATerminal)
     const std::string end = "\rLoading 100%  1.1 of 1.1 MB  R kB/s\n";
     ASSERT_GE(err.size(), end.size());
     EXPECT_EQ(err.substr(err.size() - end.size()), end);
+}
+
+TEST(Cli, AnAnswerStandardOutputCannotTakeIsAFailure)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(1000)));
+    const char *const outputs[][2] = {{"/dev/full", "No space left on device"},
+                                      {"", "Bad file descriptor"}}; // closed
+    for (const auto &o : outputs) {
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"idcode"},
+              {"status"},
+              {"user1"},
+              {"user2"},
+              {"--version"},
+              {"--help"},
+              {"load", file.path}}) {
+            ToolRun run = run_tool(args, {}, {{}, false, o[0]});
+            EXPECT_EQ(run.status, 1) << args[0] << o[1];
+            EXPECT_EQ(run.err, std::string("Can't write standard output: ") +
+                                   o[1] + "\n");
+            // The load stops at its header: the running design stays.
+            EXPECT_TRUE(run.record.instructions.empty() || args[0] != "load");
+        }
+        // Nothing to say, nothing lost.
+        EXPECT_EQ(run_tool({"reset"}, {}, {{}, false, o[0]}).status, 0);
+    }
+}
+
+TEST(Cli, LoadRefusesTheLargestDeclaredLengthsBeforeSendingAnything)
+{
+    const bitgen::Bytes stream = bitgen::config_stream(1000);
+    bitgen::Bytes bytes = bitgen::make_bitfile({}, stream);
+    const size_t at = bytes.size() - stream.size() - 4; // e's length
+    for (uint32_t length :
+         {0xFFFFFFFCu, 0xFFFFFFFDu, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
+        for (int i = 0; i < 4; i++)
+            bytes[at + i] = (uint8_t)(length >> (24 - 8 * i));
+        // Sparse: the file holds all the length claims.
+        TempBit file(bytes);
+        ASSERT_EQ(truncate(file.path.c_str(), (off_t)(at + 4) + length), 0);
+        ToolRun run = run_tool({"load", file.path});
+        EXPECT_EQ(run.status, 1) << length;
+        EXPECT_EQ(run.out, "") << length;
+        EXPECT_EQ(run.err,
+                  file.path + " declares a bitstream longer than 1 GiB\n");
+        EXPECT_TRUE(command_writes(run).empty()) << length;
+        EXPECT_EQ(run.record.tck_cycles, 0u) << length;
+    }
+}
+
+TEST(Cli, ASignalMidLoadStopsAtTheNextChunkAndEndsTheProcessByIt)
+{
+    TempBit file(bitgen::make_bitfile({}, bitgen::config_stream(200000)));
+    const std::vector<size_t> chunks =
+        full_chunk_writes(run_tool({"load", file.path}));
+    ASSERT_EQ(chunks.size(), 3u);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // Raised while the second chunk goes out.
+        ToolRun run =
+            run_tool({"load", file.path},
+                     {{"TAPSIM_SIGNAL_AT",
+                       std::to_string(chunks[1]) + ":" + std::to_string(sig)}});
+        EXPECT_EQ(run.status, 128 + sig);
+        EXPECT_EQ(run.signal, sig);
+        EXPECT_EQ(run.err, "Interrupted: the FPGA is not configured\n"
+                           "Cause: the bitstream was cut after 131064 of "
+                           "200000 bytes\n");
+        // Two chunks went in, then the half-fed device was cleared; no data
+        // command after the signal.
+        EXPECT_EQ(run.record.instructions.back(), 0x0B) << sig;
+        EXPECT_EQ(run.record.config_bits, 0u) << sig;
+        size_t n = 0;
+        for (const auto &b : run.record.bulk)
+            EXPECT_TRUE(b.in || ++n <= chunks[1] || b.data.head.at(0) != 0x19);
+        EXPECT_FALSE(run.record.done);
+        EXPECT_TRUE(last_state(run) == TapState::RunTestIdle ||
+                    last_state(run) == TapState::TestLogicReset);
+        EXPECT_EQ(adapter(run).opened, adapter(run).closed);
+    }
 }

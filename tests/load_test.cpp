@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "bitfile_writer.h"
+#include "bitstream/bitfile.h"
 #include "cli/load_command.h"
 #include "temp_bit.h"
 
@@ -219,6 +220,27 @@ TEST_F(LoadTest, MissingTextsPrintEmpty)
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.out, "Bitstream information:\n\tDesign: \n\tPart name: 7a35t\n"
                      "\tDate: \n\tTime: \n\tBitstream length: 100\n");
+}
+
+TEST(LoadHeader, TextsShowBytesOutsidePrintableAsciiEscaped)
+{
+    // Each text, as the file has it and as shown; a backslash stays.
+    const char *const cases[][2] = {
+        {" ~az09", " ~az09"},
+        {"\x1b]0;owned\x07", "\\x1b]0;owned\\x07"},
+        {"a\nb\rc\td", "a\\x0ab\\x0dc\\x09d"},
+        {"\x01\x1f\x7f\x80\xff", "\\x01\\x1f\\x7f\\x80\\xff"},
+        {"C:\\top\\x41", "C:\\top\\x41"}};
+    for (const auto &c : cases) {
+        BitstreamInfo info = {};
+        info.design = info.part_name = info.date = info.time =
+            const_cast<char *>(c[0]);
+        const std::string s = c[1];
+        EXPECT_EQ(capture([&] { return load_print_header(&info); }).out,
+                  "Bitstream information:\n\tDesign: " + s +
+                      "\n\tPart name: " + s + "\n\tDate: " + s +
+                      "\n\tTime: " + s + "\n\tBitstream length: 0\n");
+    }
 }
 
 TEST_F(LoadTest, EachWriteIsOneBulkTransfer)

@@ -141,7 +141,7 @@ TEST_F(QueryTest, AFailedReadOrStepPrintsNoResultLine)
     } cases[4] = {{"idcode", {}, "", "Ftdi read failed\n"},
                   {"user1", {}, "", "Ftdi read failed\n"},
                   {"idcode", {}, "", "Can't reset TAP: write failed\n"},
-                  {"user2", {}, "Write loop failed\n", ""}};
+                  {"user2", {}, "Write loop failed\n", "Write loop failed\n"}};
     // The first read is the probe's, the second the detection's.
     cases[0].scenario.faults.error_read = 3;
     cases[1].scenario.faults.error_read = 3;

@@ -149,7 +149,7 @@ TEST_F(ToolTest, TapOperationsRunWholeSequencesButReportFailedWrites)
          6, "", "Can't reset TAP: write failed\n"},
         {"load_ir, instruction shift", 5,
          [](Jtag *f) { return jtag_load_ir(f, &chain_lone_fpga, 0x0B); }, 8,
-         "Write loop failed\n", ""},
+         "Write loop failed\n", "Write loop failed\n"},
         {"load_ir, exit clock", 6,
          [](Jtag *f) { return jtag_load_ir(f, &chain_lone_fpga, 0x0B); }, 8, "",
          "Can't load instruction 0x0b: write failed\n"},

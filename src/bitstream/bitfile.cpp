@@ -117,6 +117,10 @@ int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
     *length = n;
     if (n == 0)
         return 0;
+    if (*key == 'e' && n > BITFILE_MAX_BITSTREAM) {
+        errno = EFBIG;
+        return -1;
+    }
     long long left = bytes_left(file);
     if (left >= 0 && (unsigned long long)left < n) {
         errno = EINVAL;

@@ -5,6 +5,12 @@
 #include <stdint.h>
 #include <stdio.h>
 
+// The longest bitstream a file may declare: ten times the largest
+// configuration of any part the tool knows (a Virtex-7 2000T's is under
+// 60 MB). A longer one is a damaged or hostile file, and the bitstream is
+// held in memory whole. The load's refusal names the bound.
+enum : uint32_t { BITFILE_MAX_BITSTREAM = 0x40000000 }; // 1 GiB
+
 // Header texts and configuration bytes of one bit file. Allocate it zeroed;
 // a text whose field the file lacks stays null.
 struct BitstreamInfo {
@@ -19,9 +25,11 @@ struct BitstreamInfo {
 // Reads one key/length/value field: a key byte, a big-endian length (4 bytes
 // for 'e', else 2) and the value, into a buffer of exactly length bytes
 // handed out through value (null for length 0). A length larger than what
-// the file still holds is refused before anything is allocated for it.
-// Returns 0, or -1 with errno EINVAL (field cut short), ENOMEM, or the
-// system's reason for a read error; nothing is handed out on failure.
+// the file still holds is refused before anything is allocated for it, and
+// so is a bitstream longer than BITFILE_MAX_BITSTREAM, from any input.
+// Returns 0, or -1 with errno EINVAL (field cut short), EFBIG (bitstream
+// too long), ENOMEM, or the system's reason for a read error; nothing is
+// handed out on failure.
 int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
                        uint32_t *length);
 

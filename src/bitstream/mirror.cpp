@@ -11,8 +11,9 @@ void bitstream_mirror(unsigned char *dst, const unsigned char *src, uint32_t n)
 {
     // Swap nibbles, then bit pairs, then neighbours: eight bytes per step.
     // Every mask is the same in each byte, so byte order does not matter.
+    // n - i, not i + 8: near 4 GiB the sum would wrap.
     uint32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
+    for (; n - i >= 8; i += 8) {
         uint64_t x;
         memcpy(&x, src + i, 8);
         x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) |

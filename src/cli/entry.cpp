@@ -1,24 +1,41 @@
 #include "cli/entry.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <ftdi.h>
 
 #include "cli/about.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "link/adapter.h"
 
-int tapline_main(int argc, char **argv)
-{
-    struct ToolOptions options;
-    const int word = options_parse(argc, argv, &options);
-    if (word < 0 || word >= argc) {
-        print_usage();
-        return 1;
-    }
-    // Help and version answer without touching USB.
-    if (print_about(argv[word]))
-        return 0;
+namespace {
 
+// A standard descriptor the caller closed is held by /dev/null, open the
+// other way: the run's own opens (the bit file, the USB device) cannot take
+// its number, and writes to it still fail as on a closed one.
+void hold_closed_descriptors()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+}
+
+// An answer that never reached standard output is a failure, whatever the
+// command made of it; a signal that stopped a load outranks both.
+int finish(int status)
+{
+    if (output_flush() != 0)
+        status = 1;
+    if (interrupt_pending())
+        status = 128 + interrupt_pending();
+    return status;
+}
+
+int run_command(int argc, char **argv, const struct ToolOptions *options)
+{
     // Owned for the whole run; every operation borrows them.
     struct ftdi_context ftdi;
     unsigned char transfer[QUEUE_BUFFER_SIZE];
@@ -27,11 +44,10 @@ int tapline_main(int argc, char **argv)
     struct ToolRun run;
     run.jtag = &jtag;
     run.buf = transfer;
-    // The command sees its word as argv[1], whatever options came first.
-    run.argc = argc - word + 1;
-    run.argv = argv + word - 1;
-    run.device = options.device;
-    run.serial = options.serial;
+    run.argc = argc;
+    run.argv = argv;
+    run.device = options->device;
+    run.serial = options->serial;
 
     // A failed open has printed its message. It is not released: the
     // process exit closes a device that was left open.
@@ -40,4 +56,22 @@ int tapline_main(int argc, char **argv)
     int result = dispatch_command(&run);
     adapter_release(&jtag.queue);
     return result < 0 ? 1 : result;
+}
+
+} // namespace
+
+int tapline_main(int argc, char **argv)
+{
+    hold_closed_descriptors();
+    struct ToolOptions options;
+    const int word = options_parse(argc, argv, &options);
+    if (word < 0 || word >= argc) {
+        print_usage();
+        return finish(1);
+    }
+    // Help and version answer without touching USB.
+    if (print_about(argv[word]))
+        return finish(0);
+    // The command sees its word as argv[1], whatever options came first.
+    return finish(run_command(argc - word + 1, argv + word - 1, &options));
 }

@@ -8,6 +8,8 @@
 #include "bitstream/bitfile.h"
 #include "bitstream/mirror.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/output.h"
 #include "cli/progress.h"
 #include "xilinx/cause.h"
 #include "xilinx/configure.h"
@@ -48,15 +50,41 @@ FILE *open_input(const char *filename, const char **name)
     return fopen(filename, "r");
 }
 
-const char *text_or_empty(const char *text)
+struct HeaderLine {
+    const char *label;
+    const char *text; // null: the file lacked it
+};
+
+// One header line with every byte outside printable ASCII shown as \xNN:
+// the texts are the file's, and a control byte would reach the terminal. A
+// backslash stays as it is, so a path reads as written; the escapes are for
+// the terminal's safety, not a reversible encoding.
+void print_header_line(const HeaderLine &line)
 {
-    return text ? text : "";
+    static const char hex[] = "0123456789abcdef";
+    fputs(line.label, stdout);
+    for (const unsigned char *p =
+             (const unsigned char *)(line.text ? line.text : "");
+         *p; p++) {
+        if (*p >= 0x20 && *p <= 0x7E) {
+            putchar(*p);
+            continue;
+        }
+        putchar('\\');
+        putchar('x');
+        putchar(hex[*p >> 4]);
+        putchar(hex[*p & 0x0F]);
+    }
+    putchar('\n');
 }
 
 void report_read_failure(const char *filename, int err)
 {
     if (err == ENOMEM)
         fputs("Can't malloc memory\n", stderr);
+    else if (err == EFBIG)
+        fprintf(stderr, "%s declares a bitstream longer than 1 GiB\n",
+                filename);
     else if (err == EINVAL)
         fprintf(stderr, "%s is not a valid bit file\n", filename);
     else
@@ -109,56 +137,67 @@ int choose_device(struct ToolRun *run, const char *filename, uint32_t wanted,
     return 0;
 }
 
-// The mirrored bitstream in chunks of one write each. On a failed chunk
-// *sent holds the bytes of the chunks that went out whole.
+// A signal stopped the load with the device cleared and part fed: out of
+// Shift-DR and through reset, so the adapter is released with nothing half
+// shifted.
+int stop_interrupted(struct Jtag *j)
+{
+    if (jtag_walk(j, TAP_IDLE) != 0)
+        queue_report(STEP_LEAVE_SHIFT_DR, QUEUE_WRITE_FAILED, 0);
+    jtag_reset_to_idle(j);
+    fputs("Interrupted: the FPGA is not configured\n", stderr);
+    return -1;
+}
+
+// The mirrored bitstream in chunks of one write each; *sent counts the
+// bytes of the chunks that went out whole. sent + n never passes length,
+// so no sum wraps whatever the length.
 int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
                    uint32_t length, uint32_t *sent)
 {
     *sent = 0;
     ProgressLine progress(length);
-    const uint32_t full_chunks = length / CONFIGURE_CHUNK_SIZE;
-    const uint32_t last = length % CONFIGURE_CHUNK_SIZE;
-    for (uint32_t i = 0; i < full_chunks; i++) {
-        memcpy(configure_chunk(j, CONFIGURE_CHUNK_SIZE),
-               mirrored + (size_t)i * CONFIGURE_CHUNK_SIZE,
-               CONFIGURE_CHUNK_SIZE);
+    for (unsigned index = 0; *sent < length; index++) {
+        if (interrupt_pending()) {
+            progress.end();
+            return stop_interrupted(j);
+        }
+        // A length that is a multiple of the chunk size has no final,
+        // shorter chunk.
+        const bool last = length - *sent < CONFIGURE_CHUNK_SIZE;
+        const uint32_t n = last ? length - *sent : CONFIGURE_CHUNK_SIZE;
+        memcpy(configure_chunk(j, n), mirrored + *sent, n);
         const enum QueueResult r = configure_send_chunk(j);
         if (r != QUEUE_OK) {
             progress.end();
-            queue_report(STEP_CHUNK, r, i);
+            if (last)
+                queue_report(STEP_LAST_CHUNK, r, 0);
+            else
+                queue_report(STEP_CHUNK, r, index);
             return -1;
         }
-        *sent = (i + 1) * CONFIGURE_CHUNK_SIZE;
+        *sent += n;
         progress.update(*sent);
     }
-    // A length that is a multiple of the chunk size has no final chunk.
-    if (last == 0)
-        return 0;
-    memcpy(configure_chunk(j, last),
-           mirrored + (size_t)full_chunks * CONFIGURE_CHUNK_SIZE, last);
-    const enum QueueResult r = configure_send_chunk(j);
-    if (r != QUEUE_OK) {
-        progress.end();
-        queue_report(STEP_LAST_CHUNK, r, 0);
-        return -1;
-    }
-    *sent = length;
-    progress.update(length);
     return 0;
 }
 
 } // namespace
 
-void load_print_header(const struct BitstreamInfo *info)
+int load_print_header(const struct BitstreamInfo *info)
 {
     puts("Bitstream information:");
-    printf("\tDesign: %s\n", text_or_empty(info->design));
-    printf("\tPart name: %s\n", text_or_empty(info->part_name));
-    printf("\tDate: %s\n", text_or_empty(info->date));
-    printf("\tTime: %s\n", text_or_empty(info->time));
+    const HeaderLine lines[] = {{"\tDesign: ", info->design},
+                                {"\tPart name: ", info->part_name},
+                                {"\tDate: ", info->date},
+                                {"\tTime: ", info->time}};
+    for (const HeaderLine &line : lines)
+        print_header_line(line);
     printf("\tBitstream length: %lu\n", (unsigned long)info->length);
-    // Out before any message on standard error, also in a shared log.
-    fflush(stdout);
+    // Out before any message on standard error, also in a shared log; a
+    // header that cannot be delivered stops the load before the running
+    // design is touched.
+    return output_flush();
 }
 
 int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
@@ -187,7 +226,8 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
         report_read_failure(name, errno);
         return -1;
     }
-    load_print_header(info.info);
+    if (load_print_header(info.info) != 0)
+        return -1;
 
     uint32_t wanted = 0;
     const XilinxFamily *stream_family = nullptr;
@@ -210,6 +250,8 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
         !stream_ends_desynced(info.info->data, length, stream_family);
     // The bits are mirrored in place, so the bitstream is held once.
     bitstream_mirror(info.info->data, info.info->data, length);
+    // From the clearing on, a signal stops the load at a chunk boundary.
+    interrupt_catch();
     // Without a cleared device the bitstream would be lost: send none.
     if (configure_begin(j, pos, insn) != 0)
         return -1;

@@ -13,8 +13,10 @@ struct BitstreamInfo;
 // error.
 int command_load(struct ToolRun *run, const struct CommandRow *row);
 
-// Prints the header lines on standard output; a text the file lacked
-// prints as empty.
-void load_print_header(const struct BitstreamInfo *info);
+// Prints the header lines on standard output and flushes them; a text the
+// file lacked prints as empty, a byte outside printable ASCII as \xNN.
+// Returns 0, or -1 after a line on standard error when standard output
+// cannot be written.
+int load_print_header(const struct BitstreamInfo *info);
 
 #endif

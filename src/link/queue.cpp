@@ -315,9 +315,12 @@ void queue_report(enum QueueStep step, enum QueueResult result, unsigned arg)
         text = m->timeout ? m->timeout : "Ftdi read timed out\n";
         break;
     }
-    FILE *to = step == STEP_SHIFT_IR_BITS ? stdout : stderr;
+    // Scripts have always read the instruction bits' failure on standard
+    // output; standard error says it too, so no failure leaves it empty.
+    if (step == STEP_SHIFT_IR_BITS)
+        fputs(text, stdout);
     if (step == STEP_CONFIGURE_ADAPTER)
-        fprintf(to, text, ADAPTER_VENDOR_ID, ADAPTER_PRODUCT_ID);
+        fprintf(stderr, text, ADAPTER_VENDOR_ID, ADAPTER_PRODUCT_ID);
     else
-        fprintf(to, text, arg);
+        fprintf(stderr, text, arg);
 }

@@ -129,7 +129,7 @@ enum QueueStep {
 };
 
 // Prints the one line for a failed step (arg: the instruction code, the
-// chunk index): on standard error, but the instruction bits' failure on
+// chunk index) on standard error; the instruction bits' failure also on
 // standard output, where scripts have always read it.
 void queue_report(enum QueueStep step, enum QueueResult result, unsigned arg);
 

@@ -37,7 +37,7 @@ Header decode(uint32_t w, const XilinxFamily &f)
 size_t after_sync(const unsigned char *data, uint32_t length, unsigned size)
 {
     static const unsigned char sync[] = {0xAA, 0x99, 0x55, 0x66};
-    for (size_t i = 0; i + size <= length; i++)
+    for (size_t i = 0; size <= length && i <= length - size; i++)
         if (std::equal(sync, sync + size, data + i))
             return i + size;
     return 0;
@@ -122,8 +122,9 @@ bool stream_ends_desynced(const unsigned char *data, uint32_t length,
     // Vendor streams end with it and a few dozen no-ops at most.
     const uint32_t tail = 256;
     const uint32_t from = length > tail ? length - tail : 0;
-    for (uint32_t i = from; i + 2 * size <= length; i++)
-        if (std::equal(pattern, pattern + 2 * size, data + i))
+    const size_t n = 2 * (size_t)size;
+    for (uint32_t i = from; length - i >= n; i++)
+        if (std::equal(pattern, pattern + n, data + i))
             return true;
     return false;
 }

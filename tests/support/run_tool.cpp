@@ -138,7 +138,10 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGPIPE, SIG_DFL);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string out_file = streams.output_to.value_or(out_path);
+        int out = out_file.empty() ? dup(0)
+                                   : open(out_file.c_str(),
+                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = tty_slave >= 0 ? tty_slave
                                  : open(err_path.c_str(),
                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -148,6 +151,8 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (out_file.empty())
+            close(1);
         // Only the child's ends: its input must see end of file.
         if (in_pipe[1] >= 0)
             close(in_pipe[1]);
@@ -165,8 +170,14 @@ ToolRun run_tool(const std::vector<std::string> &args, const EnvList &env,
              tty_master, &tty);
     signal(SIGPIPE, old_sigpipe);
     int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
-        run.status = WEXITSTATUS(wstatus);
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
+        if (WIFEXITED(wstatus))
+            run.status = WEXITSTATUS(wstatus);
+        if (WIFSIGNALED(wstatus)) {
+            run.signal = WTERMSIG(wstatus);
+            run.status = 128 + run.signal; // as a shell reports it
+        }
+    }
     run.out = slurp(out_path);
     run.err = streams.error_on_tty ? tty : slurp(err_path);
     if (access(record.c_str(), F_OK) == 0) {

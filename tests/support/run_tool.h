@@ -11,7 +11,8 @@
 #include "tapsim.h"
 
 struct ToolRun {
-    int status = -1; // exit status; -1 when it did not exit normally
+    int status = -1; // exit status, 128 + N when signal N ended it
+    int signal = 0;  // the signal that ended it
     std::string out;
     std::string err;
     bool has_record = false; // false: the tool never touched USB
@@ -26,6 +27,8 @@ using EnvList = std::vector<std::pair<std::string, std::string>>;
 struct Streams {
     std::optional<std::string> input; // written to a pipe on standard input
     bool error_on_tty = false; // standard error on a pseudo-terminal (raw)
+    // Standard output goes to this device instead of a file; "": closed.
+    std::optional<std::string> output_to = std::nullopt;
 };
 
 // args excludes the program name. env adds TAPSIM_* settings.
