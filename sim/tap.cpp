@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "model_clock.h"
-#include "record.h"
 
 namespace tapsim {
 namespace {
@@ -56,6 +55,40 @@ struct ReverseTable {
 };
 const ReverseTable kReverse;
 
+constexpr const char *kInstructionNames[kInstructionNameCount] = {
+    "other",  "USER1",    "USER2",  "USER3",  "USER4", "CFG_OUT",
+    "CFG_IN", "IDCODE",   "JPROGRAM", "JSTART", "BYPASS",
+};
+
+InstructionName name_of(uint8_t code)
+{
+    using N = InstructionName;
+    switch (code) {
+    case ir::kUser1:
+        return N::User1;
+    case ir::kUser2:
+        return N::User2;
+    case ir::kCfgOut:
+        return N::CfgOut;
+    case ir::kCfgIn:
+        return N::CfgIn;
+    case ir::kIdcode:
+        return N::Idcode;
+    case ir::kJprogram:
+        return N::Jprogram;
+    case ir::kJstart:
+        return N::Jstart;
+    case ir::kUser3:
+        return N::User3;
+    case ir::kUser4:
+        return N::User4;
+    case ir::kBypass:
+        return N::Bypass;
+    default:
+        return N::Other;
+    }
+}
+
 bool is_user(uint8_t code)
 {
     return code == ir::kUser1 || code == ir::kUser2 || code == ir::kUser3 ||
@@ -85,36 +118,13 @@ bool parse_state_name(const char *name, TapState &out)
     return false;
 }
 
-const char *instruction_name(uint8_t code)
+const char *instruction_name(InstructionName name)
 {
-    switch (code) {
-    case ir::kUser1:
-        return "USER1";
-    case ir::kUser2:
-        return "USER2";
-    case ir::kCfgOut:
-        return "CFG_OUT";
-    case ir::kCfgIn:
-        return "CFG_IN";
-    case ir::kIdcode:
-        return "IDCODE";
-    case ir::kJprogram:
-        return "JPROGRAM";
-    case ir::kJstart:
-        return "JSTART";
-    case ir::kUser3:
-        return "USER3";
-    case ir::kUser4:
-        return "USER4";
-    case ir::kBypass:
-        return "BYPASS";
-    default:
-        return "other";
-    }
+    return kInstructionNames[static_cast<int>(name)];
 }
 
-Fpga::Fpga(const FpgaConfig &config, Record &record)
-    : config_(config), record_(record), engine_(config.engine),
+Fpga::Fpga(const FpgaConfig &config, TapSink &sink, ConfigRecord &config_out)
+    : config_(config), sink_(sink), out_(config_out), engine_(config.engine),
       word_size_(engine_.word_bits()), sync_word_(engine_.sync_word()),
       sync_mask_(static_cast<uint32_t>((1ull << engine_.sync_bits()) - 1)),
       sync_bits_(engine_.sync_bits())
@@ -177,7 +187,7 @@ void Fpga::fall()
 void Fpga::enter(TapState next)
 {
     state_ = next;
-    record_.add_state(next, 1);
+    sink_.state(next, 1);
     if (next == S::UpdateIR) {
         update_ir();
     } else if (next == S::TestLogicReset) {
@@ -189,7 +199,7 @@ void Fpga::enter(TapState next)
 void Fpga::update_ir()
 {
     ir_ = ir_shift_ & ((1u << ir::kLength) - 1);
-    record_.instructions.push_back(ir_);
+    sink_.instruction(0, ir_, name_of(ir_));
     engine_.restart_startup_count();
     if (ir_ == ir::kJprogram) {
         engine_.program(model_now());
@@ -253,7 +263,7 @@ void Fpga::count_idcode_bits(uint64_t bits)
         return;
     idcode_bits_ += bits;
     if (idcode_bits_ >= 32)
-        record_.idcode_reads++;
+        sink_.idcode_read();
 }
 
 void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
@@ -276,7 +286,7 @@ void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
     }
     dr_ = dr;
     count_idcode_bits(8ull * n);
-    record_.add_state(S::ShiftDR, 8ull * n);
+    sink_.state(S::ShiftDR, 8ull * n);
     tdo_pin_ = (dr_ & 1) != 0;
     if (out && config_.tdo_stuck >= 0)
         std::memset(out, config_.tdo_stuck ? 0xFF : 0x00, n);
@@ -291,8 +301,8 @@ void Fpga::clear_config()
     sync_seen_ = false;
     word_bits_ = 0;
     // Packed bits live in the record itself so a big load is kept once.
-    record_.config_data.clear();
-    record_.config_data.shrink_to_fit();
+    out_.config_data.clear();
+    out_.config_data.shrink_to_fit();
 }
 
 void Fpga::append_config_bit(bool bit)
@@ -302,8 +312,8 @@ void Fpga::append_config_bit(bool bit)
         partial_ = static_cast<uint8_t>(partial_ | (0x80u >> pos));
     if (config_.keep_config) {
         if (pos == 0)
-            record_.config_data.push_back(0);
-        record_.config_data.back() = partial_;
+            out_.config_data.push_back(0);
+        out_.config_data.back() = partial_;
     }
     ++config_bits_;
     if (pos == 7) {
@@ -337,7 +347,7 @@ void Fpga::append_config_byte(uint8_t msb_first)
     config_bits_ += 8;
     config_hash_ = (config_hash_ ^ msb_first) * kFnvPrime;
     if (config_.keep_config)
-        record_.config_data.push_back(msb_first);
+        out_.config_data.push_back(msb_first);
     window_ = (window_ << 8) | msb_first;
     if (engine_.synced()) {
         word_acc_ = (word_acc_ << 8) | msb_first;
@@ -404,17 +414,17 @@ void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
 
 void Fpga::publish() const
 {
-    record_.config_bits = config_bits_;
-    record_.config_hash = config_hash_;
-    record_.sync_seen = sync_seen_;
-    record_.config_kept = config_.keep_config;
-    record_.done = engine_.done();
-    record_.init = engine_.init(model_now());
-    record_.config_error = engine_.error();
-    record_.stat = engine_.stat(model_now());
-    record_.dropped_config_bits = dropped_;
+    out_.config_bits = config_bits_;
+    out_.config_hash = config_hash_;
+    out_.sync_seen = sync_seen_;
+    out_.config_kept = config_.keep_config;
+    out_.done = engine_.done();
+    out_.init = engine_.init(model_now());
+    out_.config_error = engine_.error();
+    out_.stat = engine_.stat(model_now());
+    out_.dropped_config_bits = dropped_;
     if (config_bits_ & 7)
-        record_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
+        out_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
 }
 
 } // namespace tapsim

@@ -5,11 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
+
 #include "config_engine.h"
+#include "fnv.h"
 
 namespace tapsim {
-
-struct Record;
 
 enum class TapState : uint8_t {
     TestLogicReset,
@@ -59,7 +60,52 @@ constexpr uint8_t kCaptureInit = 0x10;    // cleared, no configuration error
 constexpr uint8_t kCaptureDone = 0x20;
 } // namespace ir
 
-const char *instruction_name(uint8_t code);
+// What an instruction code selects in the device it was loaded into, as
+// the record names it.
+enum class InstructionName : uint8_t {
+    Other, // undefined: BYPASS in effect
+    User1,
+    User2,
+    User3,
+    User4,
+    CfgOut,
+    CfgIn,
+    Idcode,
+    Jprogram,
+    Jstart,
+    Bypass,
+};
+constexpr int kInstructionNameCount = 11;
+const char *instruction_name(InstructionName name);
+
+// What an FPGA's configuration input came to: one per FPGA in the record.
+struct ConfigRecord {
+    uint32_t device = 0; // position on the chain, nearest TDI 0
+    uint64_t config_bits = 0;
+    uint64_t config_hash = kFnvOffset; // over packed bytes, last one
+                                       // zero-padded
+    bool config_kept = true;
+    std::vector<uint8_t> config_data; // packed MSB first in arrival order
+    bool sync_seen = false;
+    bool done = false;
+    bool init = true;
+    ConfigError config_error = ConfigError::None;
+    uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
+    uint32_t stat = 0; // the STAT register at exit (0: no known family)
+};
+
+// Where the TAP reports what the record keeps: the shared TAP's states,
+// each device's instruction loads, and whole ID code reads.
+class TapSink {
+  public:
+    virtual void state(TapState state, uint64_t count) = 0;
+    virtual void instruction(uint32_t device, uint8_t code,
+                             InstructionName name) = 0;
+    virtual void idcode_read() = 0;
+
+  protected:
+    ~TapSink() = default;
+};
 
 struct FpgaConfig {
     bool powered = true;
@@ -74,7 +120,8 @@ struct FpgaConfig {
 // pin levels it drives; tdo() is what the TDO pin shows right now.
 class Fpga {
   public:
-    Fpga(const FpgaConfig &config, Record &record);
+    // Reports go to sink; the configuration summary and bits to config.
+    Fpga(const FpgaConfig &config, TapSink &sink, ConfigRecord &config_out);
 
     bool powered() const { return config_.powered; }
     bool tdo() const
@@ -95,7 +142,7 @@ class Fpga {
     void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                         uint64_t tck);
 
-    // Copies the configuration count and hash into the record; the packed
+    // Copies the configuration count and hash into config_out; the packed
     // bits go there directly, the rest stays local while shifting.
     void publish() const;
 
@@ -112,7 +159,8 @@ class Fpga {
     void cfg_in_bytes(const uint8_t *lsb_first, size_t n, uint64_t tck);
 
     FpgaConfig config_;
-    Record &record_;
+    TapSink &sink_;
+    ConfigRecord &out_;
     TapState state_ = TapState::TestLogicReset;
     uint8_t ir_ = ir::kIdcode;
     uint8_t ir_shift_ = 0;

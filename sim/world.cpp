@@ -65,7 +65,7 @@ void World::reset(const Scenario &scenario)
     fc.engine.configured = scenario.configured;
     fc.engine.clear_ticks = uint64_t{scenario.clear_us} * kTicksPerUs;
     fc.engine.startup_clocks = scenario.startup_clocks;
-    fpga_ = std::make_unique<Fpga>(fc, record_);
+    fpga_ = std::make_unique<Fpga>(fc, sink_, record_);
     record_.config_kept = scenario.keep_config;
 
     // Other FTDI chips come first on the bus, so a tool that grabs the

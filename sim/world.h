@@ -53,6 +53,7 @@ class World {
     uint64_t generation_ = 0;
     uint64_t started_ = 0; // model time of the last reset
     Record record_;
+    RecordSink sink_{record_};
     std::unique_ptr<Fpga> fpga_;
     std::vector<Device> devices_;
 };
