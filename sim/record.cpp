@@ -7,9 +7,9 @@
 #include <cstring>
 #include <fstream>
 #include <istream>
+#include <limits>
 #include <map>
 #include <ostream>
-#include <limits>
 #include <sstream>
 #include <type_traits>
 #include <variant>
@@ -218,9 +218,9 @@ bool parse_end(const std::string &rest, int &signal)
 }
 
 // Where a field's value lives. Enums are kept as their uint8_t code.
-using Slot = std::variant<uint8_t *, uint16_t *, uint32_t *, uint64_t *,
-                          int32_t *, bool *, double *, std::vector<uint8_t> *,
-                          Blob *>;
+using Slot =
+    std::variant<uint8_t *, uint16_t *, uint32_t *, uint64_t *, int32_t *,
+                 bool *, double *, std::vector<uint8_t> *, Blob *>;
 
 // How a field is spelled: decimal, 0x with so many hex digits, 0 or 1, a
 // signed decimal, %.9g, a hex byte string, a blob (len, hash and data
@@ -524,14 +524,7 @@ const Field<St> kStateLine[] = {
     {"count", Fmt::Dec, slot<&St::count>},
 };
 
-// An instruction line: its code from Record::instructions, the rest from
-// the load beside it.
-struct InstructionLine {
-    uint32_t device = 0;
-    uint8_t code = 0;
-    InstructionName name = InstructionName::Other;
-};
-using I = InstructionLine;
+using I = InstructionLoad;
 const Field<I> kInstructionLine[] = {
     {"device", Fmt::Dec, slot<&I::device>, nullptr, 0, true},
     {"code", Fmt::Hex2, slot<&I::code>},
@@ -643,9 +636,7 @@ const LineKind kLines[] = {
      [](std::ostream &os, const R &r) {
          put_line(os, "limits", kLimitsLine, r, false);
      },
-     [](Fields &in, Reader &rd) {
-         return get_one(in, kLimitsLine, rd.r, rd);
-     }},
+     [](Fields &in, Reader &rd) { return get_one(in, kLimitsLine, rd.r, rd); }},
     {"control",
      [](std::ostream &os, const R &r) {
          put_each(os, "control", kControlLine, r.controls, false);
@@ -676,18 +667,14 @@ const LineKind kLines[] = {
      }},
     {"instruction",
      [](std::ostream &os, const R &r) {
-         for (size_t i = 0; i < r.instructions.size(); ++i) {
-             const InstructionLoad &l = r.instruction_loads[i];
-             put_line(os, "instruction", kInstructionLine,
-                      I{l.device, r.instructions[i], l.name}, r.per_device);
-         }
+         put_each(os, "instruction", kInstructionLine, r.instruction_loads,
+                  r.per_device);
      },
      [](Fields &in, Reader &rd) {
-         I line;
-         if (!get_one(in, kInstructionLine, line, rd))
+         if (!get_next(in, kInstructionLine, rd.r.instruction_loads, rd))
              return false;
-         rd.r.instructions.push_back(line.code);
-         rd.r.instruction_loads.push_back({line.device, line.name});
+         rd.r.instructions.push_back(
+             static_cast<uint8_t>(rd.r.instruction_loads.back().code));
          return true;
      }},
     {"protocol-error",
@@ -712,8 +699,8 @@ const LineKind kLines[] = {
 };
 
 // Lines whose rest is free text, not key=value fields.
-bool get_text_line(const std::string &key, const std::string &rest,
-                   Reader &rd, bool &ok)
+bool get_text_line(const std::string &key, const std::string &rest, Reader &rd,
+                   bool &ok)
 {
     ok = true;
     if (key == "protocol-error")
@@ -796,13 +783,13 @@ const ConfigRecord *Record::config_of(uint32_t device) const
     return nullptr;
 }
 
-std::vector<uint8_t> Record::instructions_of(uint32_t device) const
+std::vector<InstructionLoad> Record::instructions_of(uint32_t device) const
 {
-    std::vector<uint8_t> codes;
-    for (size_t i = 0; i < instructions.size(); ++i)
-        if (instruction_loads[i].device == device)
-            codes.push_back(instructions[i]);
-    return codes;
+    std::vector<InstructionLoad> loads;
+    for (const InstructionLoad &l : instruction_loads)
+        if (l.device == device)
+            loads.push_back(l);
+    return loads;
 }
 
 void RecordSink::state(TapState state, uint64_t count)
@@ -810,11 +797,11 @@ void RecordSink::state(TapState state, uint64_t count)
     record_.add_state(state, count);
 }
 
-void RecordSink::instruction(uint32_t device, uint8_t code,
+void RecordSink::instruction(uint32_t device, uint32_t code,
                              InstructionName name)
 {
-    record_.instructions.push_back(code);
-    record_.instruction_loads.push_back({device, name});
+    record_.instructions.push_back(static_cast<uint8_t>(code));
+    record_.instruction_loads.push_back({device, code, name});
 }
 
 void RecordSink::idcode_read()

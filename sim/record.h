@@ -96,6 +96,7 @@ struct StateRun {
 // One instruction load on Update-IR, beside its code in Record::instructions.
 struct InstructionLoad {
     uint32_t device = 0; // position on the chain, nearest TDI 0
+    uint32_t code = 0;   // the whole code (a chain's devices reach 32 bits)
     InstructionName name = InstructionName::Other;
 };
 
@@ -113,7 +114,7 @@ struct Record : ConfigRecord {
     std::vector<BulkTransfer> bulk;
     std::vector<MpsseCommand> commands;
     std::vector<StateRun> states;      // state after each rising TCK edge
-    std::vector<uint8_t> instructions; // loaded on Update-IR
+    std::vector<uint8_t> instructions; // loaded on Update-IR (low 8 bits)
     std::vector<InstructionLoad> instruction_loads; // one per instruction
     std::vector<std::string> protocol_errors;
     std::vector<std::string> warnings; // scenario problems
@@ -164,7 +165,7 @@ struct Record : ConfigRecord {
     // The configuration of the FPGA at that position; nullptr if none.
     const ConfigRecord *config_of(uint32_t device) const;
     // The instructions loaded into the device at that position.
-    std::vector<uint8_t> instructions_of(uint32_t device) const;
+    std::vector<InstructionLoad> instructions_of(uint32_t device) const;
 };
 
 // The TAP's reports, kept in a record.
@@ -172,7 +173,7 @@ class RecordSink final : public TapSink {
   public:
     explicit RecordSink(Record &record) : record_(record) {}
     void state(TapState state, uint64_t count) override;
-    void instruction(uint32_t device, uint8_t code,
+    void instruction(uint32_t device, uint32_t code,
                      InstructionName name) override;
     void idcode_read() override;
 
