@@ -17,6 +17,20 @@ namespace {
 std::mutex *g_mutex = new std::mutex;
 World *g_world = nullptr;
 
+FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode)
+{
+    FpgaConfig fc;
+    fc.idcode = idcode;
+    for (int i = 0; i < 4; ++i)
+        fc.user[i] = scenario.user[i];
+    fc.keep_config = scenario.keep_config;
+    fc.engine.idcode = idcode;
+    fc.engine.configured = scenario.configured;
+    fc.engine.clear_ticks = uint64_t{scenario.clear_us} * kTicksPerUs;
+    fc.engine.startup_clocks = scenario.startup_clocks;
+    return fc;
+}
+
 } // namespace
 
 std::unique_lock<std::mutex> World::lock()
@@ -92,20 +106,6 @@ void World::reset(const Scenario &scenario)
         add(info(chip_variant(Variant::FullSpeed), id), false);
     if (scenario.adapter)
         add(info(chip_variant(scenario.variant), kAdapterId), true);
-}
-
-FpgaConfig World::fpga_config(const Scenario &scenario, uint32_t idcode)
-{
-    FpgaConfig fc;
-    fc.idcode = idcode;
-    for (int i = 0; i < 4; ++i)
-        fc.user[i] = scenario.user[i];
-    fc.keep_config = scenario.keep_config;
-    fc.engine.idcode = idcode;
-    fc.engine.configured = scenario.configured;
-    fc.engine.clear_ticks = uint64_t{scenario.clear_us} * kTicksPerUs;
-    fc.engine.startup_clocks = scenario.startup_clocks;
-    return fc;
 }
 
 void World::build_chain(const Scenario &scenario)

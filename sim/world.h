@@ -49,7 +49,6 @@ class World {
   private:
     World();
     void sync(uint64_t now);
-    static FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode);
     void build_chain(const Scenario &scenario);
 
     Scenario scenario_;
