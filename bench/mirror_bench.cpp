@@ -7,7 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "bitstream/loader.h"
+#include "bitstream/mirror.h"
+#include "link/queue.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ template <typename Fn> double best_seconds(Fn fn, int rounds)
 
 void measure(size_t size, int rounds)
 {
-    std::vector<unsigned char> src(size), dst(size), buf(65535);
+    std::vector<unsigned char> src(size), dst(size), buf(QUEUE_BUFFER_SIZE);
     for (size_t i = 0; i < size; i++)
         src[i] = static_cast<unsigned char>(i * 2654435761u >> 13);
     volatile unsigned sink = 0;
@@ -40,11 +41,14 @@ void measure(size_t size, int rounds)
         rounds);
     double prepare = best_seconds(
         [&] {
-            loader_mirror(dst.data(), src.data(), static_cast<uint32_t>(size));
+            bitstream_mirror(dst.data(), src.data(),
+                             static_cast<uint32_t>(size));
             for (size_t off = 0; off < size; off += 65532) {
                 uint32_t n =
                     static_cast<uint32_t>(std::min<size_t>(65532, size - off));
-                loader_frame_chunk(buf.data(), dst.data() + off, n);
+                MpsseQueue q;
+                queue_init(&q, nullptr, buf.data());
+                std::memcpy(queue_bytes_slot(&q, n), dst.data() + off, n);
                 sink = sink + buf[3];
             }
         },

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "bitstream/bitfile.h"
-#include "bitstream/loader.h"
+#include "cli/load_command.h"
 
 namespace {
 
@@ -94,7 +94,7 @@ const char *check_bitfile(const uint8_t *data, size_t size, bool *accepted)
     const char *difference = read_difference(stream, file);
     *accepted = stream.result == 0;
     if (*accepted)
-        loader_print_header(stream.info);
+        load_print_header(stream.info);
     bitfile_free(stream.info);
     bitfile_free(file.info);
     return difference;

@@ -5,6 +5,14 @@
 namespace tapsim {
 namespace {
 
+// Command register codes (7-series and UltraScale; the Spartan families
+// share START, RCRC and DESYNC). Only these three change the model; NULL
+// 0x0, WCFG 0x1, MFW 0x2, DGHIGH 0x3, RCFG 0x4, RCAP (UltraScale+: URAM)
+// 0x6, AGHIGH 0x8, SWITCH 0x9, GRESTORE 0xA, SHUTDOWN 0xB, GCAPTURE 0xC,
+// IPROG 0xF, CRCC 0x10, LTIMER 0x11, BSPI_READ 0x12, FALL_EDGE 0x13 and
+// codes no guide names (0x15 is in vendor streams) go by as no-ops, fed to
+// the CRC like any write. SHUTDOWN in particular leaves START armed: a
+// stacked part's master sends it after its own START, before forwarding.
 constexpr uint32_t kCmdStart = 0x5;
 constexpr uint32_t kCmdRcrc = 0x7;
 constexpr uint32_t kCmdDesync = 0xD;
@@ -53,6 +61,15 @@ void ConfigEngine::program(uint64_t now)
     reg_ = 0;
     words_left_ = 0;
     count_halves_ = auto_crc_left_ = value_halves_ = 0;
+    bad_packet_ = false;
+    fdri_words_ = 0;
+    window_ = 0;
+    window_bits_ = offset_ = 0;
+}
+
+uint64_t ConfigEngine::frames() const
+{
+    return row_ && row_->frame_words ? fdri_words_ / row_->frame_words : 0;
 }
 
 bool ConfigEngine::init_error() const
@@ -63,10 +80,10 @@ bool ConfigEngine::init_error() const
 
 uint32_t ConfigEngine::stat(uint64_t now) const
 {
-    return row_ ? stat_bits(init(now)) : 0;
+    return row_ ? stat_bits(init(now), !clearing(now)) : 0;
 }
 
-uint32_t ConfigEngine::stat_bits(bool init_b) const
+uint32_t ConfigEngine::stat_bits(bool init_b, bool init_complete) const
 {
     const StatLayout &l = row_->stat;
     uint32_t s = 0;
@@ -88,6 +105,9 @@ uint32_t ConfigEngine::stat_bits(bool init_b) const
     put(l.sync_watchdog, watchdog_);
     put(l.mode, l.mode_jtag);
     put(l.startup_state, done_ ? kPhaseDone : (waiting ? kPhaseLockWait : 0));
+    put(l.init_complete, init_complete);
+    put(l.bus_width, l.bus_width_jtag);
+    put(l.bad_packet, bad_packet_);
     return s;
 }
 
@@ -139,8 +159,33 @@ void ConfigEngine::word32(uint32_t w)
     } else if (type == 2) {
         // Long count for the register of the type-1 header before it.
         words_left_ = op == kOpWrite ? (w & 0x07FFFFFF) : 0;
+    } else {
+        // No packet has another type: STAT tells where it has the bit,
+        // and the word is passed over.
+        bad_packet_ = true;
     }
-    // Other types, and type-1 no-ops, carry nothing.
+    // Type-1 no-ops carry nothing.
+}
+
+void ConfigEngine::input_word(uint32_t w)
+{
+    note_input();
+    window_ = window_ << 32 | w;
+    window_bits_ = window_bits_ + 32 > 64 ? 64 : window_bits_ + 32;
+    if (synced_) {
+        word(static_cast<uint32_t>(window_ >> offset_));
+        return;
+    }
+    // A sync word ending in this word, the earliest first; the offset bits
+    // after it begin the first packet word.
+    for (unsigned k = 32; k-- > 0;) {
+        if (window_bits_ < 32 + k ||
+            static_cast<uint32_t>(window_ >> k) != sync_word())
+            continue;
+        offset_ = k;
+        sync();
+        return;
+    }
 }
 
 void ConfigEngine::half(uint16_t h)
@@ -217,7 +262,13 @@ void ConfigEngine::auto_crc(uint32_t w)
 
 void ConfigEngine::payload(uint32_t value)
 {
-    if (reg_ == row_->idcode_reg)
+    if (row_->forward_reg != kNoReg && reg_ == row_->forward_reg) {
+        // The next SLR's stream, whole: its own sync, ID code and CRCs.
+        if (next_)
+            next_->input_word(value);
+    } else if (reg_ == row_->fdri_reg) {
+        ++fdri_words_;
+    } else if (reg_ == row_->idcode_reg)
         check_idcode(value);
     else if (reg_ == row_->cmd_reg)
         command(value & 0x1F);
@@ -230,7 +281,7 @@ void ConfigEngine::read(uint32_t reg, uint32_t count)
     // No words arrive while the device clears, so INIT_B shows only errors.
     uint32_t value = 0;
     if (reg == row_->stat_reg)
-        value = stat_bits(!init_error());
+        value = stat_bits(!init_error(), true);
     else if (reg == row_->idcode_reg)
         value = settings_.idcode;
     const bool wide = row_->word_bits == 16 && reg == row_->idcode_reg;
@@ -314,6 +365,58 @@ void ConfigEngine::startup_clock()
         // The sync watchdog: start-up ran on bits that never synced.
         watchdog_ = true;
     }
+}
+
+} // namespace tapsim
+
+namespace tapsim {
+
+SlrStack::SlrStack(const EngineSettings &settings)
+{
+    const SlrCodes codes = slr_codes(settings.idcode);
+    for (unsigned i = 0; i < codes.count; ++i) {
+        EngineSettings s = settings;
+        // The master answers with the part's own code, revision included.
+        if (i > 0)
+            s.idcode = codes.code[i];
+        slrs_.push_back(std::make_unique<ConfigEngine>(s));
+        if (i > 0)
+            slrs_[i - 1]->forward_to(slrs_[i].get());
+    }
+}
+
+void SlrStack::program(uint64_t now)
+{
+    for (auto &e : slrs_)
+        e->program(now);
+}
+
+bool SlrStack::init(uint64_t now) const
+{
+    for (const auto &e : slrs_)
+        if (!e->init(now))
+            return false;
+    return true;
+}
+
+bool SlrStack::done() const
+{
+    for (const auto &e : slrs_)
+        if (!e->done())
+            return false;
+    return true;
+}
+
+void SlrStack::startup_clock()
+{
+    for (auto &e : slrs_)
+        e->startup_clock();
+}
+
+void SlrStack::restart_startup_count()
+{
+    for (auto &e : slrs_)
+        e->restart_startup_count();
 }
 
 } // namespace tapsim

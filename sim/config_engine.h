@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "family.h"
@@ -50,6 +51,16 @@ class ConfigEngine {
     void sync();
     // One packet word after the sync word, in the family's word size.
     void word(uint32_t w);
+    // 32-bit families: the next 32 bits of a stream as it arrives, the sync
+    // word searched at any bit offset (an SLR's input from the one before,
+    // or a whole stream in a test).
+    void input_word(uint32_t w);
+    // Where payload written to the family's forwarding register goes: the
+    // next SLR of a stacked part (nullptr: dropped).
+    void forward_to(ConfigEngine *next) { next_ = next; }
+    // Whole frames written to FDRI since JPROGRAM (0 where the row gives
+    // no frame size).
+    uint64_t frames() const;
 
     // CFG_OUT's Capture-DR: the next word a read packet asked for, or 0.
     uint32_t take_output();
@@ -64,7 +75,7 @@ class ConfigEngine {
   private:
     bool init_error() const;
     bool waiting_for_lock() const { return startup_begun_ && !done_; }
-    uint32_t stat_bits(bool init_b) const;
+    uint32_t stat_bits(bool init_b, bool init_complete) const;
     void word32(uint32_t w);
     void half(uint16_t h);
     void write(uint32_t data);
@@ -87,6 +98,7 @@ class ConfigEngine {
     bool ever_synced_ = false; // since JPROGRAM
     bool input_seen_ = false;
     bool watchdog_ = false; // a start-up ran with no sync word seen
+    bool bad_packet_ = false;
     bool startup_begun_ = false;
     ConfigError error_ = ConfigError::None;
     uint32_t startup_count_ = 0;
@@ -100,6 +112,40 @@ class ConfigEngine {
     unsigned auto_crc_left_ = 0;
     uint32_t value_ = 0; // 16-bit: register value being assembled
     unsigned value_halves_ = 0;
+    uint64_t fdri_words_ = 0;
+
+    // input_word: the last 64 bits in, how many of them there are, and how
+    // far the word boundary sits from the end once synced.
+    uint64_t window_ = 0;
+    unsigned window_bits_ = 0;
+    unsigned offset_ = 0;
+    ConfigEngine *next_ = nullptr;
+};
+
+// The configuration engines of a part, one per SLR (one for a monolithic
+// part), the master's forwarding to the next. JPROGRAM and JSTART reach
+// every SLR; INIT and DONE are wired across them: INIT low while any SLR
+// holds it low, DONE high once every SLR has started. Each engine's STAT
+// is its own SLR's.
+class SlrStack {
+  public:
+    // settings.idcode is the part's (the master's); the slaves' codes come
+    // from the part's row.
+    explicit SlrStack(const EngineSettings &settings);
+
+    size_t size() const { return slrs_.size(); }
+    ConfigEngine &master() { return *slrs_.front(); }
+    ConfigEngine &slr(size_t i) { return *slrs_.at(i); }
+    const ConfigEngine &slr(size_t i) const { return *slrs_.at(i); }
+
+    void program(uint64_t now);
+    bool init(uint64_t now) const;
+    bool done() const;
+    void startup_clock();
+    void restart_startup_count();
+
+  private:
+    std::vector<std::unique_ptr<ConfigEngine>> slrs_;
 };
 
 } // namespace tapsim

@@ -12,7 +12,9 @@ enum class Family : uint8_t {
     Spartan3E,
     Spartan3A,
     Spartan6,
-    Series7
+    Series7,
+    UltraScale,
+    UltraScalePlus
 };
 
 // Where each STAT bit sits; kNoBit where the family has none. Fields of
@@ -29,6 +31,10 @@ struct StatLayout {
     int8_t mode;          // the mode pins
     uint8_t mode_jtag;    // what they read on a board used over JTAG
     int8_t startup_state; // 3-bit Gray-coded start-up phase
+    int8_t init_complete; // housecleaning over, whatever INIT_B shows
+    int8_t bus_width;     // 2-bit field
+    uint8_t bus_width_jtag;
+    int8_t bad_packet; // a packet header the device cannot parse
 };
 
 enum class CrcCheck : uint8_t {
@@ -52,10 +58,28 @@ struct FamilyRow {
     bool init_low_on_crc_error;
     // A read is lost when the TAP rests in Run-Test/Idle before CFG_OUT.
     bool read_lost_in_idle;
+    uint8_t frame_words; // words of one configuration frame (0: per part)
+    uint8_t forward_reg; // writes here go to the next SLR (kNoReg: none)
+    uint32_t clear_us;   // JPROGRAM to INIT high on the bench by default
 };
+
+constexpr uint8_t kNoReg = 0xFF;
 
 // The row for a device, by ID code; nullptr for a part of no known family.
 const FamilyRow *family_row(uint32_t idcode);
 Family family_of(uint32_t idcode);
+
+// JPROGRAM to INIT high for a part, when the bench is not told otherwise:
+// the family's time, or the part's own where it differs.
+uint32_t clear_us_of(uint32_t idcode);
+
+// The ID codes of a stacked part's SLRs in the order its stream configures
+// them, the master first; one entry (the code itself) for any other part.
+// Slaves take their streams through the master's forwarding register.
+struct SlrCodes {
+    uint8_t count;
+    uint32_t code[4];
+};
+SlrCodes slr_codes(uint32_t idcode);
 
 } // namespace tapsim

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,9 +69,10 @@ struct Scenario {
     uint32_t idcode = 0x01C22093;
     // Low bytes are printable ASCII ('1'..'4') so a dump is easy to read.
     uint32_t user[4] = {0x55535231, 0x55535232, 0x55535233, 0x55535234};
-    bool keep_config = true;      // off: only count, hash and sync detection
-    uint32_t usb_us = 0;          // cost of a bulk transfer; 0: the variant's
-    uint32_t clear_us = 5000;     // JPROGRAM to INIT high
+    bool keep_config = true; // off: only count, hash and sync detection
+    uint32_t usb_us = 0;     // cost of a bulk transfer; 0: the variant's
+    // JPROGRAM to INIT high; unset: the part's (family.h, clear_us_of)
+    std::optional<uint32_t> clear_us;
     uint32_t startup_clocks = 12; // TCK in Run-Test/Idle after JSTART
     bool configured = true; // power-up: DONE and INIT high, USER registers live
     int tdo_stuck = -1;     // 0 or 1: TDO held there whatever the target does

@@ -1,7 +1,7 @@
 // Opening, configuring and probing the adapter, and the bounded read.
 #include "tool_fixture.h"
 
-#include "jtag/adapter.h"
+#include "link/adapter.h"
 
 using tapsim::Scenario;
 
@@ -116,10 +116,10 @@ TEST_F(ToolTest, AdapterReadCollectsBytesAcrossPacketsOfBothChipVariants)
         for (Bytes t : {tms(1), tms(1), tms(1), tms(1), tms(1), tms(0), tms(1),
                         tms(0), tms(0)})
             ASSERT_EQ(ftdi_write_data(&ftdi_, t.data(), 3), 3);
-        ASSERT_EQ(ftdi_write_data(&ftdi_, cmd.data(), (int)cmd.size()),
-                  (int)cmd.size());
         Bytes in(n);
-        ASSERT_EQ(adapter_read(&ftdi_, in.data(), (int)n), ADAPTER_READ_OK);
+        queue_bytes(&jtag_.queue, cmd.data() + 3, (uint32_t)n, in.data(), 0);
+        ASSERT_EQ(queue_run(&jtag_.queue), QUEUE_OK);
+        EXPECT_EQ(written().back(), cmd);
         // IDCODE is selected after reset: its 32 bits come first, then what
         // went in on TDI.
         uint32_t id = in[0] | in[1] << 8 | in[2] << 16 | (uint32_t)in[3] << 24;

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "bitfile_writer.h"
-#include "bitstream/loader.h"
+#include "cli/load_command.h"
 #include "temp_bit.h"
 
 using bitgen::Family;
@@ -42,8 +42,10 @@ class LoadChecks : public ToolTest {
         start(s);
         open_adapter();
         file_ = std::make_unique<TempBit>(bytes);
-        return capture(
-            [&] { return load_command(&ftdi_, buf_, 3, file_->path.c_str()); });
+        std::vector<std::string> args = {"load", file_->path};
+        std::vector<char *> argv;
+        ToolRun run = tool_run(args, argv);
+        return capture([&] { return command_load(&run, nullptr); });
     }
     std::string path() const { return file_->path; }
     // How often the start-up instruction was loaded.

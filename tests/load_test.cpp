@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "bitfile_writer.h"
-#include "bitstream/loader.h"
+#include "cli/load_command.h"
 #include "temp_bit.h"
 
 using tapsim::Scenario;
@@ -97,7 +97,12 @@ class LoadTest : public ToolTest {
   protected:
     Captured load(const char *path, int argc = 3)
     {
-        return capture([&] { return load_command(&ftdi_, buf_, argc, path); });
+        std::vector<std::string> args = {"load"};
+        if (argc > 2)
+            args.push_back(path);
+        std::vector<char *> argv;
+        ToolRun run = tool_run(args, argv);
+        return capture([&] { return command_load(&run, nullptr); });
     }
 };
 

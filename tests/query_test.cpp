@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/dispatch.h"
+#include "cli/commands.h"
 
 using tapsim::Scenario;
 using tapsim::TapState;
@@ -17,15 +17,9 @@ class QueryTest : public ToolTest {
   protected:
     Captured run(std::vector<std::string> args)
     {
-        args.insert(args.begin(), "tapline");
         std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        return capture([&] {
-            return dispatch_command(&ftdi_, buf_, (int)args.size(),
-                                    argv.data());
-        });
+        ToolRun r = tool_run(args, argv);
+        return capture([&] { return dispatch_command(&r); });
     }
 };
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "jtag/parts.h"
-#include "jtag/stat.h"
+#include "xilinx/parts.h"
+#include "xilinx/stat.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ struct PartCase {
     uint32_t code;
     const char *name;   // null: not in the table
     const char *family; // null: no family in scope
-    PartFamily logic;
+    const XilinxFamily *logic;
 };
 
 void PrintTo(const PartCase &c, std::ostream *os)
@@ -36,22 +36,22 @@ TEST_P(Parts, NameFamilyAndConfigurationLogic)
 INSTANTIATE_TEST_SUITE_P(
     Codes, Parts,
     ::testing::Values(
-        PartCase{0x41C22093, "XC3S500E", "Spartan-3E", FAMILY_SPARTAN3E},
-        PartCase{0x02218093, "XC3S200A", "Spartan-3A", FAMILY_SPARTAN3A},
-        PartCase{0x12630093, "XC3S1400AN", "Spartan-3AN", FAMILY_SPARTAN3A},
-        PartCase{0x0384E093, "XC3SD3400A", "Spartan-3A DSP", FAMILY_SPARTAN3A},
+        PartCase{0x41C22093, "XC3S500E", "Spartan-3E", &family_spartan3e},
+        PartCase{0x02218093, "XC3S200A", "Spartan-3A", &family_spartan3a},
+        PartCase{0x12630093, "XC3S1400AN", "Spartan-3AN", &family_spartan3a},
+        PartCase{0x0384E093, "XC3SD3400A", "Spartan-3A DSP", &family_spartan3a},
         // Family 0x1C is also UltraScale's: no part, no family.
-        PartCase{0x03842093, nullptr, nullptr, FAMILY_UNKNOWN},
-        PartCase{0x2403D093, "XC6SLX150T", "Spartan-6", FAMILY_SPARTAN6},
-        PartCase{0x04003093, nullptr, "Spartan-6", FAMILY_SPARTAN6},
-        PartCase{0x0362D093, "XC7A35T", "7-series", FAMILY_SERIES7},
-        PartCase{0x03727093, "XC7Z020", "7-series", FAMILY_SERIES7},
+        PartCase{0x03842093, nullptr, nullptr, nullptr},
+        PartCase{0x2403D093, "XC6SLX150T", "Spartan-6", &family_spartan6},
+        PartCase{0x04003093, nullptr, "Spartan-6", &family_spartan6},
+        PartCase{0x0362D093, "XC7A35T", "7-series", &family_series7},
+        PartCase{0x03727093, "XC7Z020", "7-series", &family_series7},
         // Bits 15:14 vary between XC7V2000T chips.
-        PartCase{0x036BF093, "XC7V2000T", "7-series", FAMILY_SERIES7},
-        PartCase{0x0A001093, nullptr, nullptr, FAMILY_UNKNOWN}));
+        PartCase{0x036BF093, "XC7V2000T", "7-series", &family_series7},
+        PartCase{0x0A001093, nullptr, nullptr, nullptr}));
 
 struct StatCase {
-    PartFamily family;
+    const XilinxFamily *family;
     uint32_t value;
     const char *names;
     const char *cause;
@@ -83,26 +83,26 @@ const char none[] = "no bitstream was received since it was cleared";
 INSTANTIATE_TEST_SUITE_P(
     Families, Stat,
     ::testing::Values(
-        StatCase{FAMILY_SERIES7, 0x00107FFC, // bit 11 has no name
+        StatCase{&family_series7, 0x00107FFC, // bit 11 has no name
                  "STARTUP_STATE=4 DONE RELEASE_DONE INIT_B MODE=7 GHIGH_B GWE "
                  "GTS_CFG_B EOS DCI_MATCH MMCM_LOCK",
                  none},
-        StatCase{FAMILY_SERIES7, 0x0000900D,
+        StatCase{&family_series7, 0x0000900D,
                  "ID_ERROR INIT_B DCI_MATCH MMCM_LOCK CRC_ERROR", crc},
-        StatCase{FAMILY_SERIES7, 0x0001000C, "DEC_ERROR DCI_MATCH MMCM_LOCK",
+        StatCase{&family_series7, 0x0001000C, "DEC_ERROR DCI_MATCH MMCM_LOCK",
                  dec},
-        StatCase{FAMILY_SERIES7, 0x00001008, "INIT_B DCI_MATCH", lock},
-        StatCase{FAMILY_SERIES7, 0x00000804, "MMCM_LOCK", dci},
-        StatCase{FAMILY_SPARTAN6, 0x0003, "ID_ERROR CRC_ERROR", crc},
-        StatCase{FAMILY_SPARTAN6, 0x9044, "SWWD INIT_B DEC_ERROR DCM_LOCK",
+        StatCase{&family_series7, 0x00001008, "INIT_B DCI_MATCH", lock},
+        StatCase{&family_series7, 0x00000804, "MMCM_LOCK", dci},
+        StatCase{&family_spartan6, 0x0003, "ID_ERROR CRC_ERROR", crc},
+        StatCase{&family_spartan6, 0x9044, "SWWD INIT_B DEC_ERROR DCM_LOCK",
                  dec},
         // No DCI_MATCH in the family: nothing to wait for.
-        StatCase{FAMILY_SPARTAN6, 0x0004, "DCM_LOCK", none},
-        StatCase{FAMILY_SPARTAN3A, 0x1006, "INIT_B DCM_LOCK ID_ERROR", id},
-        StatCase{FAMILY_SPARTAN3A, 0xA5C0, "SYNC_TIMEOUT DONE MODE=2 VSEL=7",
+        StatCase{&family_spartan6, 0x0004, "DCM_LOCK", none},
+        StatCase{&family_spartan3a, 0x1006, "INIT_B DCM_LOCK ID_ERROR", id},
+        StatCase{&family_spartan3a, 0xA5C0, "SYNC_TIMEOUT DONE MODE=2 VSEL=7",
                  none},
-        StatCase{FAMILY_SPARTAN3E, 0x2004, "ID_ERROR DCM_LOCK", id},
-        StatCase{FAMILY_SPARTAN3E, 0x0002, "none", lock},
-        StatCase{FAMILY_SPARTAN3E, 0x1004, "DONE DCM_LOCK", none}));
+        StatCase{&family_spartan3e, 0x2004, "ID_ERROR DCM_LOCK", id},
+        StatCase{&family_spartan3e, 0x0002, "none", lock},
+        StatCase{&family_spartan3e, 0x1004, "DONE DCM_LOCK", none}));
 
 } // namespace

@@ -6,8 +6,9 @@
 #include <deque>
 #include <map>
 
-#include "jtag/batch.h"
+#include "jtag/scan.h"
 #include "jtag/tap.h"
+#include "xilinx/capture.h"
 
 using tapsim::Scenario;
 using tapsim::TapState;
@@ -41,9 +42,9 @@ std::map<TapState, std::vector<int>> paths_from_reset()
 TEST_F(ToolTest, LoadIrWritesEightCommandsAndLoadsTheLowFiveBits)
 {
     open_adapter();
-    ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+    ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
     write_log().clear();
-    ASSERT_EQ(jtag_load_ir(&ftdi_, 0x0B), 0);
+    ASSERT_EQ(jtag_load_ir(&jtag_, &chain_lone_fpga, 0x0B), 0);
     EXPECT_EQ(written(), ir_writes(0x0B));
     EXPECT_EQ(final_state(), TapState::RunTestIdle);
 
@@ -52,7 +53,7 @@ TEST_F(ToolTest, LoadIrWritesEightCommandsAndLoadsTheLowFiveBits)
         uint8_t code, loaded;
     } cases[] = {{0x1B, 0x1B}, {0x02, 0x02}, {0x3B, 0x1B}, {0xE5, 0x05}};
     for (const Case &c : cases) {
-        ASSERT_EQ(jtag_load_ir(&ftdi_, c.code), 0);
+        ASSERT_EQ(jtag_load_ir(&jtag_, &chain_lone_fpga, c.code), 0);
         EXPECT_EQ(instructions().back(), c.loaded) << int(c.code);
     }
 }
@@ -61,14 +62,14 @@ TEST_F(ToolTest, ResetToIdleReachesRunTestIdleFromEveryState)
 {
     open_adapter();
     for (const auto &[state, path] : paths_from_reset()) {
-        ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+        ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
         for (int i = 0; i < 3; i++) // Select-DR, Select-IR, Test-Logic-Reset
-            ASSERT_EQ(jtag_clock_tms(&ftdi_, 1), 0);
+            ASSERT_EQ(jtag_clock_tms(&jtag_, 1), 0);
         for (int level : path)
-            ASSERT_EQ(jtag_clock_tms(&ftdi_, level), 0);
+            ASSERT_EQ(jtag_clock_tms(&jtag_, level), 0);
         ASSERT_EQ(final_state(), state) << tapsim::state_name(state);
         write_log().clear();
-        ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+        ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
         EXPECT_EQ(written(), reset_writes());
         EXPECT_EQ(final_state(), TapState::RunTestIdle)
             << "from " << tapsim::state_name(state);
@@ -81,23 +82,23 @@ TEST_F(ToolTest, ReadDrShiftsCountBytesAndStaysInShiftDr)
     s.idcode = 0x34008093;
     start(s);
     open_adapter();
-    ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+    ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
     write_log().clear();
     unsigned char in[4] = {};
-    ASSERT_EQ(jtag_read_dr(&ftdi_, nullptr, in, 4), 0);
+    ASSERT_EQ(jtag_read_dr(&jtag_, &chain_lone_fpga, nullptr, in, 4), 0);
     EXPECT_EQ(written(),
               concat({to_shift_dr_writes(), {{0x39, 0x03, 0x00, 0, 0, 0, 0}}}));
     EXPECT_EQ(Bytes(in, in + 4), Bytes({0x93, 0x80, 0x00, 0x34}));
     EXPECT_EQ(final_state(), TapState::ShiftDR);
 
     // One byte, with the caller's bytes going out on TDI.
-    ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
-    ASSERT_EQ(jtag_load_ir(&ftdi_, 0x3F),
+    ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
+    ASSERT_EQ(jtag_load_ir(&jtag_, &chain_lone_fpga, 0x3F),
               0); // BYPASS: TDO is TDI one clock late
     write_log().clear();
     const unsigned char out[2] = {0x81, 0x01};
     unsigned char back[2] = {};
-    ASSERT_EQ(jtag_read_dr(&ftdi_, out, back, 2), 0);
+    ASSERT_EQ(jtag_read_dr(&jtag_, &chain_lone_fpga, out, back, 2), 0);
     EXPECT_EQ(written().back(), Bytes({0x39, 0x01, 0x00, 0x81, 0x01}));
     EXPECT_EQ(back[0], 0x02); // captured 0, then 0x81 shifted by one
     EXPECT_EQ(back[1], 0x03);
@@ -107,18 +108,20 @@ TEST_F(ToolTest, ReadDrRefusesCountsOutsideItsRangeBeforeWriting)
 {
     open_adapter();
     for (int count : {0, -1, 65536}) {
-        Captured c =
-            capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, count); });
+        Captured c = capture([&] {
+            return jtag_read_dr(&jtag_, &chain_lone_fpga, nullptr, buf_, count);
+        });
         EXPECT_EQ(c.result, -1) << count;
         EXPECT_NE(c.err, "") << count;
         EXPECT_TRUE(write_log().empty()) << count;
     }
     // The largest count goes out as one command. No chip buffers that many
     // answer bytes: the engine stalls and the write times out.
-    ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+    ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
     write_log().clear();
-    Captured c =
-        capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 65535); });
+    Captured c = capture([&] {
+        return jtag_read_dr(&jtag_, &chain_lone_fpga, nullptr, buf_, 65535);
+    });
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Ftdi write failed\n");
     ASSERT_EQ(write_log().size(), 4u);
@@ -137,29 +140,28 @@ TEST_F(ToolTest, TapOperationsRunWholeSequencesButReportFailedWrites)
     struct Case {
         const char *name;
         uint64_t short_write; // counted after the two set-up writes
-        int (*op)(struct ftdi_context *);
+        int (*op)(struct Jtag *);
         size_t writes;
         const char *out, *err;
     } cases[] = {
-        {"reset, third clock", 3,
-         [](ftdi_context *f) { return jtag_reset_to_idle(f); }, 6, "",
-         "Can't reset TAP: write failed\n"},
+        {"reset, third clock", 3, [](Jtag *f) { return jtag_reset_to_idle(f); },
+         6, "", "Can't reset TAP: write failed\n"},
         {"load_ir, instruction shift", 5,
-         [](ftdi_context *f) { return jtag_load_ir(f, 0x0B); }, 8,
+         [](Jtag *f) { return jtag_load_ir(f, &chain_lone_fpga, 0x0B); }, 8,
          "Write loop failed\n", ""},
         {"load_ir, exit clock", 6,
-         [](ftdi_context *f) { return jtag_load_ir(f, 0x0B); }, 8, "",
+         [](Jtag *f) { return jtag_load_ir(f, &chain_lone_fpga, 0x0B); }, 8, "",
          "Can't load instruction 0x0b: write failed\n"},
         {"read_dr, command", 4,
-         [](ftdi_context *f) {
+         [](Jtag *f) {
              unsigned char in[4];
-             return jtag_read_dr(f, nullptr, in, 4);
+             return jtag_read_dr(f, &chain_lone_fpga, nullptr, in, 4);
          },
          4, "", "Ftdi write failed\n"},
         {"read_dr, TMS clock", 1,
-         [](ftdi_context *f) {
+         [](Jtag *f) {
              unsigned char in[4];
-             return jtag_read_dr(f, nullptr, in, 4);
+             return jtag_read_dr(f, &chain_lone_fpga, nullptr, in, 4);
          },
          4, "", "Can't move TAP to Shift-DR: write failed\n"},
     };
@@ -168,7 +170,7 @@ TEST_F(ToolTest, TapOperationsRunWholeSequencesButReportFailedWrites)
         s.faults.short_write = 2 + c.short_write;
         start(s);
         open_adapter();
-        Captured got = capture([&] { return c.op(&ftdi_); });
+        Captured got = capture([&] { return c.op(&jtag_); });
         EXPECT_EQ(got.result, -1) << c.name;
         EXPECT_EQ(write_log().size(), c.writes) << c.name;
         EXPECT_EQ(got.out, c.out) << c.name;
@@ -182,8 +184,9 @@ TEST_F(ToolTest, ReadDrEndsOnReadErrorsAndOnSilence)
     err.faults.error_read = 2; // the first read is the probe's
     start(err);
     open_adapter();
-    Captured c =
-        capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 4); });
+    Captured c = capture([&] {
+        return jtag_read_dr(&jtag_, &chain_lone_fpga, nullptr, buf_, 4);
+    });
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Ftdi read failed\n");
 
@@ -191,7 +194,9 @@ TEST_F(ToolTest, ReadDrEndsOnReadErrorsAndOnSilence)
     slow.faults.empty_reads = 40;
     start(slow);
     open_adapter();
-    c = capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 4); });
+    c = capture([&] {
+        return jtag_read_dr(&jtag_, &chain_lone_fpga, nullptr, buf_, 4);
+    });
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(c.err, "");
 
@@ -199,7 +204,9 @@ TEST_F(ToolTest, ReadDrEndsOnReadErrorsAndOnSilence)
     start(Scenario());
     open_adapter();
     swallow_writes = true;
-    c = capture([&] { return jtag_read_dr(&ftdi_, nullptr, buf_, 4); });
+    c = capture([&] {
+        return jtag_read_dr(&jtag_, &chain_lone_fpga, nullptr, buf_, 4);
+    });
     swallow_writes = false;
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.err, "Ftdi read timed out\n");
@@ -216,10 +223,10 @@ TEST_F(ToolTest, CaptureIrIsOneWriteAndReadsTheSixCaptureBits)
         s.configured = c.configured;
         start(s);
         open_adapter();
-        ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+        ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
         write_log().clear();
         uint8_t capture = 0;
-        ASSERT_EQ(jtag_capture_ir(&ftdi_, 0x05, buf_, &capture), 0);
+        ASSERT_EQ(capture_read(&jtag_, &chain_lone_fpga, 0x05, &capture), 0);
         EXPECT_EQ(written(), Writes({{0x4B, 0x03, 0x03, 0x3B, 0x04, 0x05, 0x6B,
                                       0x00, 0x01, 0x4B, 0x01, 0x01, 0x87}}));
         EXPECT_EQ(capture, c.capture);
@@ -231,14 +238,13 @@ TEST_F(ToolTest, CaptureIrIsOneWriteAndReadsTheSixCaptureBits)
 TEST_F(ToolTest, ABatchClocksWhatTheSingleWritesWouldInOneWrite)
 {
     open_adapter();
-    ASSERT_EQ(jtag_reset_to_idle(&ftdi_), 0);
+    ASSERT_EQ(jtag_reset_to_idle(&jtag_), 0);
     write_log().clear();
     const uint64_t before = rec().tck_cycles;
-    JtagBatch batch = jtag_batch_start(buf_);
-    jtag_batch_load_ir(&batch, 0x0C);
-    jtag_batch_idle(&batch, 250);
-    jtag_batch_tms(&batch, "111110");
-    ASSERT_EQ(jtag_batch_write(&ftdi_, &batch, "test"), 0);
+    scan_ir(&jtag_, &chain_lone_fpga, 0x0C, TAP_IDLE, nullptr);
+    queue_bytes(&jtag_.queue, nullptr, 250, nullptr, 0);
+    jtag_queue_reset_to_idle(&jtag_);
+    ASSERT_EQ(queue_send(&jtag_.queue), QUEUE_OK);
     EXPECT_EQ(written().size(), 1u);
     // 4 + 5 + 3 for the instruction, 2,000 idle, 6 to reset and idle.
     EXPECT_EQ(rec().tck_cycles - before, 2018u);

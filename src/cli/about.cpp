@@ -3,22 +3,17 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "cli/commands.h"
+
 namespace {
 
-const char help_text[] =
+const char help_head[] =
     "Usage: tapline COMMAND [FILE]\n"
     "Reads and programs a Xilinx FPGA through a USB JTAG adapter.\n"
     "\n"
-    "Commands:\n"
-    "  idcode      print the FPGA's 32-bit ID code\n"
-    "  reset       clear the FPGA's configuration\n"
-    "  load FILE   program the FPGA from a bit file (- is standard input)\n"
-    "  user1       print the first byte of user register 1\n"
-    "  user2       print the first byte of user register 2\n"
-    "  user3       print the first byte of user register 3\n"
-    "  user4       print the first byte of user register 4\n"
-    "  status      print the FPGA's part, DONE and INIT, its status register,\n"
-    "              and why it is not configured\n"
+    "Commands:\n";
+
+const char help_tail[] =
     "\n"
     "Options, instead of a command:\n"
     "  -h, --help     print this help\n"
@@ -35,7 +30,9 @@ const char help_text[] =
 bool print_about(const char *word)
 {
     if (strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0) {
-        fputs(help_text, stdout);
+        fputs(help_head, stdout);
+        print_command_help();
+        fputs(help_tail, stdout);
         return true;
     }
     if (strcmp(word, "-V") == 0 || strcmp(word, "--version") == 0) {

@@ -1,17 +1,10 @@
 #include "cli/entry.h"
 
 #include <ftdi.h>
-#include <stdio.h>
 
 #include "cli/about.h"
-#include "cli/dispatch.h"
-#include "jtag/adapter.h"
-#include "jtag/constants.h"
-
-void print_usage()
-{
-    puts("./tapline [idcode/reset/load <bitstream.bit>] ");
-}
+#include "cli/commands.h"
+#include "link/adapter.h"
 
 int tapline_main(int argc, char **argv)
 {
@@ -25,13 +18,20 @@ int tapline_main(int argc, char **argv)
 
     // Owned for the whole run; every operation borrows them.
     struct ftdi_context ftdi;
-    unsigned char transfer[TRANSFER_BUFFER_SIZE];
+    unsigned char transfer[QUEUE_BUFFER_SIZE];
+    struct Jtag jtag;
+    jtag_init(&jtag, &ftdi, transfer);
+    struct ToolRun run;
+    run.jtag = &jtag;
+    run.buf = transfer;
+    run.argc = argc;
+    run.argv = argv;
 
     // A failed open has printed its message. It is not released: the
     // process exit closes a device that was left open.
-    if (adapter_open(&ftdi, transfer) != 0)
+    if (adapter_open(&jtag.queue) != 0)
         return 1;
-    int result = dispatch_command(&ftdi, transfer, argc, argv);
-    adapter_release(&ftdi);
+    int result = dispatch_command(&run);
+    adapter_release(&jtag.queue);
     return result < 0 ? 1 : result;
 }

@@ -5,7 +5,4 @@
 // Runs the tool once and returns the exit status.
 int tapline_main(int argc, char **argv);
 
-// The usage line on standard output.
-void print_usage();
-
 #endif

@@ -1,157 +1,126 @@
 #include "jtag/tap.h"
 
-#include <ftdi.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
-#include "jtag/adapter.h"
-#include "jtag/constants.h"
+#include "link/queue.h"
 
 namespace {
 
-// Frees the read command however jtag_read_dr leaves.
-struct CommandBuffer {
-    unsigned char *bytes;
-    CommandBuffer(const CommandBuffer &) = delete;
-    CommandBuffer &operator=(const CommandBuffer &) = delete;
-    ~CommandBuffer() { free(bytes); }
+// IEEE 1149.1 transitions: where TMS low and TMS high lead from each state.
+const unsigned char transitions[16][2] = {
+    /* TAP_RESET */ {TAP_IDLE, TAP_RESET},
+    /* TAP_IDLE */ {TAP_IDLE, TAP_DR_SELECT},
+    /* TAP_DR_SELECT */ {TAP_DR_CAPTURE, TAP_IR_SELECT},
+    /* TAP_DR_CAPTURE */ {TAP_DR_SHIFT, TAP_DR_EXIT1},
+    /* TAP_DR_SHIFT */ {TAP_DR_SHIFT, TAP_DR_EXIT1},
+    /* TAP_DR_EXIT1 */ {TAP_DR_PAUSE, TAP_DR_UPDATE},
+    /* TAP_DR_PAUSE */ {TAP_DR_PAUSE, TAP_DR_EXIT2},
+    /* TAP_DR_EXIT2 */ {TAP_DR_SHIFT, TAP_DR_UPDATE},
+    /* TAP_DR_UPDATE */ {TAP_IDLE, TAP_DR_SELECT},
+    /* TAP_IR_SELECT */ {TAP_IR_CAPTURE, TAP_RESET},
+    /* TAP_IR_CAPTURE */ {TAP_IR_SHIFT, TAP_IR_EXIT1},
+    /* TAP_IR_SHIFT */ {TAP_IR_SHIFT, TAP_IR_EXIT1},
+    /* TAP_IR_EXIT1 */ {TAP_IR_PAUSE, TAP_IR_UPDATE},
+    /* TAP_IR_PAUSE */ {TAP_IR_PAUSE, TAP_IR_EXIT2},
+    /* TAP_IR_EXIT2 */ {TAP_IR_SHIFT, TAP_IR_UPDATE},
+    /* TAP_IR_UPDATE */ {TAP_IDLE, TAP_DR_SELECT},
 };
 
 } // namespace
 
-int jtag_read_answer(struct ftdi_context *ftdi, unsigned char *in, int count)
+enum JtagState tap_arrival(enum JtagState state)
 {
-    switch (adapter_read(ftdi, in, count)) {
-    case ADAPTER_READ_OK:
-        return 0;
-    case ADAPTER_READ_ERROR:
-        fputs("Ftdi read failed\n", stderr);
-        return -1;
-    case ADAPTER_READ_TIMEOUT:
-        fputs("Ftdi read timed out\n", stderr);
-        return -1;
+    return state == TAP_IDLE_VIA_RESET ? TAP_IDLE : state;
+}
+
+enum JtagState tap_next(enum JtagState state, int tms)
+{
+    if (state == TAP_UNKNOWN || state == TAP_IDLE_VIA_RESET)
+        return TAP_UNKNOWN;
+    return (enum JtagState)transitions[state][tms ? 1 : 0];
+}
+
+struct TmsRun tap_path(enum JtagState from, enum JtagState to)
+{
+    if (to == TAP_RESET)
+        return TmsRun{0x1F, 5};
+    if (to == TAP_IDLE_VIA_RESET)
+        return TmsRun{0x1F, 6};
+    if (from == TAP_UNKNOWN || from == TAP_IDLE_VIA_RESET || from == to)
+        return TmsRun{0, 0};
+    // Breadth first over the sixteen states: the first path found is a
+    // shortest one, lower levels tried first.
+    TmsRun paths[16];
+    bool seen[16] = {};
+    enum JtagState queue[16];
+    unsigned head = 0;
+    unsigned tail = 0;
+    queue[tail++] = from;
+    seen[from] = true;
+    paths[from] = TmsRun{0, 0};
+    while (head < tail) {
+        const enum JtagState s = queue[head++];
+        for (int tms = 0; tms < 2; tms++) {
+            const enum JtagState n = tap_next(s, tms);
+            if (seen[n])
+                continue;
+            seen[n] = true;
+            paths[n] = TmsRun{paths[s].levels | (unsigned)tms << paths[s].count,
+                              paths[s].count + 1};
+            if (n == to)
+                return paths[n];
+            queue[tail++] = n;
+        }
     }
-    return -1;
+    return TmsRun{0, 0};
 }
 
-int jtag_clock_tms(struct ftdi_context *ftdi, int level)
+void jtag_init(struct Jtag *j, struct ftdi_context *ftdi, unsigned char *buf)
 {
-    // Bit 7 of the data byte is 0, so TDI stays low.
-    unsigned char cmd[3] = {MPSSE_TMS_OUT, 0x00,
-                            (unsigned char)(level ? 0x01 : 0x00)};
-    return ftdi_write_data(ftdi, cmd, sizeof cmd) == (int)sizeof cmd ? 0 : -1;
+    queue_init(&j->queue, ftdi, buf);
+    j->state = TAP_UNKNOWN;
 }
 
-int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int *levels, int n)
+int jtag_clock_tms(struct Jtag *j, int level)
 {
+    queue_tms(&j->queue, TmsRun{level ? 1U : 0U, 1}, 0);
+    j->state = tap_next(j->state, level);
+    return queue_send(&j->queue) == QUEUE_OK ? 0 : -1;
+}
+
+int jtag_walk(struct Jtag *j, enum JtagState state)
+{
+    // Fixed sequences start in Run-Test/Idle: a caller that has not reset
+    // the TAP yet is taken at its word.
+    if (j->state == TAP_UNKNOWN)
+        j->state = TAP_IDLE;
+    const TmsRun path = tap_path(j->state, state);
     int result = 0;
-    for (int i = 0; i < n; i++) {
-        if (jtag_clock_tms(ftdi, levels[i]) != 0)
+    for (unsigned i = 0; i < path.count; i++)
+        if (jtag_clock_tms(j, (int)((path.levels >> i) & 1)) != 0)
             result = -1;
-    }
+    if (state == TAP_RESET)
+        j->state = TAP_RESET;
     return result;
 }
 
-int jtag_reset_to_idle(struct ftdi_context *ftdi)
+int jtag_reset_to_idle(struct Jtag *j)
 {
-    // Five TMS-high clocks reach Test-Logic-Reset from any state.
-    static const int levels[] = {1, 1, 1, 1, 1, 0};
-    if (jtag_clock_tms_sequence(ftdi, levels) != 0) {
-        fputs("Can't reset TAP: write failed\n", stderr);
-        return -1;
-    }
-    return 0;
-}
-
-int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code)
-{
-    // Run-Test/Idle -> Select-DR-Scan -> Select-IR-Scan -> Capture-IR ->
-    // Shift-IR.
-    static const int to_shift_ir[] = {1, 1, 0, 0};
-    // Exit1-IR (shifts the sixth bit, 0) -> Update-IR -> Run-Test/Idle.
-    static const int to_idle[] = {1, 1, 0};
-
-    int tms_result = jtag_clock_tms_sequence(ftdi, to_shift_ir);
-    int result = 0;
-    unsigned char cmd[3] = {MPSSE_BITS_OUT, 0x04, code};
-    if (ftdi_write_data(ftdi, cmd, sizeof cmd) < (int)sizeof cmd) {
-        puts("Write loop failed");
+    int result = jtag_walk(j, TAP_RESET);
+    if (jtag_walk(j, TAP_IDLE) != 0)
         result = -1;
-    }
-    if (jtag_clock_tms_sequence(ftdi, to_idle) != 0)
-        tms_result = -1;
-    if (tms_result != 0) {
-        fprintf(stderr, "Can't load instruction 0x%02x: write failed\n", code);
-        result = -1;
-    }
+    if (result != 0)
+        queue_report(STEP_RESET_TAP, QUEUE_WRITE_FAILED, 0);
     return result;
 }
 
-int jtag_enter_shift_dr(struct ftdi_context *ftdi)
+void jtag_goto(struct Jtag *j, enum JtagState state)
 {
-    static const int to_shift_dr[] = {1, 0, 0};
-    if (jtag_clock_tms_sequence(ftdi, to_shift_dr) != 0) {
-        fputs("Can't move TAP to Shift-DR: write failed\n", stderr);
-        return -1;
-    }
-    return 0;
+    const TmsRun path = tap_path(j->state, state);
+    if (path.count > 0)
+        queue_tms(&j->queue, path, 0);
+    j->state = tap_arrival(state);
 }
 
-int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
-                 unsigned char *in, int count)
+void jtag_queue_reset_to_idle(struct Jtag *j)
 {
-    if (count < 1 || count > 65535) {
-        fprintf(stderr, "Can't read %d bytes: count must be 1 to 65535\n",
-                count);
-        return -1;
-    }
-    int result = jtag_enter_shift_dr(ftdi);
-
-    int size = count + (int)MPSSE_HEADER_SIZE;
-    CommandBuffer cmd = {(unsigned char *)calloc(size, 1)};
-    if (!cmd.bytes) {
-        fputs("Can't malloc memory\n", stderr);
-        return -1;
-    }
-    cmd.bytes[0] = MPSSE_BYTES_IO;
-    cmd.bytes[1] = (unsigned char)((count - 1) & 0xFF);
-    cmd.bytes[2] = (unsigned char)(((count - 1) >> 8) & 0xFF);
-    if (out)
-        memcpy(cmd.bytes + MPSSE_HEADER_SIZE, out, count);
-    if (ftdi_write_data(ftdi, cmd.bytes, size) != size) {
-        fputs("Ftdi write failed\n", stderr);
-        return -1;
-    }
-
-    if (jtag_read_answer(ftdi, in, count) != 0)
-        return -1;
-    return result;
-}
-
-int jtag_capture_ir(struct ftdi_context *ftdi, unsigned char code,
-                    unsigned char *buf, unsigned char *capture)
-{
-    // The sixth instruction bit goes with the TMS clock into Exit1-IR
-    // (TDI 0, as in every instruction load); 0x87 sends the answers at once
-    // rather than after the latency timer.
-    // clang-format off
-    const unsigned char cmd[] = {
-        MPSSE_TMS_OUT, 0x03, 0x03, // TMS 1, 1, 0, 0: to Shift-IR
-        MPSSE_BITS_IO, 0x04, code, // code bits 0-4 out, capture bits 0-4 in
-        MPSSE_TMS_IO,  0x00, 0x01, // TMS 1: Exit1-IR, capture bit 5 in
-        MPSSE_TMS_OUT, 0x01, 0x01, // TMS 1, 0: Update-IR, Run-Test/Idle
-        MPSSE_SEND_IMMEDIATE,
-    };
-    // clang-format on
-    memcpy(buf, cmd, sizeof cmd);
-    if (ftdi_write_data(ftdi, buf, sizeof cmd) != (int)sizeof cmd) {
-        fprintf(stderr, "Can't capture instruction register: write failed\n");
-        return -1;
-    }
-    if (jtag_read_answer(ftdi, buf, 2) != 0)
-        return -1;
-    // Bit-mode reads fill each answer byte from the top.
-    *capture = (unsigned char)((buf[0] >> 3) | ((buf[1] >> 7) << 5));
-    return 0;
+    jtag_goto(j, TAP_IDLE_VIA_RESET);
 }

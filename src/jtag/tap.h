@@ -1,55 +1,75 @@
-// TAP controller operations built from MPSSE commands. The tool never reads
-// the TAP state back: each operation states where it expects the TAP and
-// where it leaves it.
+// The TAP controller as the tool tracks it: the IEEE 1149.1 states, the
+// shortest TMS path between two of them, and the moves that go on the
+// wire as single writes where a sequence is fixed clock by clock.
 #ifndef TAPLINE_JTAG_TAP_H
 #define TAPLINE_JTAG_TAP_H
 
+#include "link/queue.h"
+
 struct ftdi_context;
 
-// One TCK cycle with TMS at level (non-zero is high), TDI low, as a write of
-// its own. Returns 0 when the whole command went out, -1 otherwise; silent.
-int jtag_clock_tms(struct ftdi_context *ftdi, int level);
+enum JtagState {
+    TAP_RESET,
+    TAP_IDLE,
+    TAP_DR_SELECT,
+    TAP_DR_CAPTURE,
+    TAP_DR_SHIFT,
+    TAP_DR_EXIT1,
+    TAP_DR_PAUSE,
+    TAP_DR_EXIT2,
+    TAP_DR_UPDATE,
+    TAP_IR_SELECT,
+    TAP_IR_CAPTURE,
+    TAP_IR_SHIFT,
+    TAP_IR_EXIT1,
+    TAP_IR_PAUSE,
+    TAP_IR_EXIT2,
+    TAP_IR_UPDATE,
+    TAP_UNKNOWN, // before the first reset
+    // A destination only: five TMS-high clocks to Test-Logic-Reset, then
+    // one low to Run-Test/Idle.
+    TAP_IDLE_VIA_RESET,
+};
 
-// Clocks each level with jtag_clock_tms, every one even after a failure.
-// Returns -1 if any write failed; silent.
-int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int *levels,
-                            int n);
+// Where one TCK with TMS at level takes the TAP.
+enum JtagState tap_next(enum JtagState state, int tms);
 
-// The same over a whole array of levels.
-template <int N>
-int jtag_clock_tms_sequence(struct ftdi_context *ftdi, const int (&levels)[N])
-{
-    return jtag_clock_tms_sequence(ftdi, levels, N);
-}
+// The shortest path from one state to another. To Test-Logic-Reset it is
+// always five TMS-high clocks, which get there from any state, whatever
+// the tracked one says.
+struct TmsRun tap_path(enum JtagState from, enum JtagState to);
 
-// Any state -> Test-Logic-Reset -> Run-Test/Idle. Always clocks all six
-// cycles; returns -1 (after one line on standard error) if any write failed.
-int jtag_reset_to_idle(struct ftdi_context *ftdi);
+// The queue and where the TAP is. One per run, over the entry's context
+// and transfer buffer.
+struct Jtag {
+    struct MpsseQueue queue;
+    enum JtagState state;
+};
 
-// Run-Test/Idle -> Select-DR-Scan -> Capture-DR -> Shift-DR, three clocks.
-// Returns -1 (after one line on standard error) if any write failed.
-int jtag_enter_shift_dr(struct ftdi_context *ftdi);
+void jtag_init(struct Jtag *j, struct ftdi_context *ftdi, unsigned char *buf);
 
-// Run-Test/Idle -> shifts code bits 0..4 and a sixth bit 0 into the
-// instruction register -> Run-Test/Idle. Always runs the whole sequence;
-// returns -1 if any write failed.
-int jtag_load_ir(struct ftdi_context *ftdi, unsigned char code);
+// One TCK with TMS at level (non-zero is high), TDI low, as a write of its
+// own. Returns 0 when the whole command went out, -1 otherwise; silent.
+int jtag_clock_tms(struct Jtag *j, int level);
 
-// Run-Test/Idle -> Shift-DR; shifts count bytes through the selected data
-// register, sending out (zeros when null) and storing what comes back in in.
-// Leaves the TAP in Shift-DR. count must be 1..65535. Returns 0 or -1.
-int jtag_read_dr(struct ftdi_context *ftdi, const unsigned char *out,
-                 unsigned char *in, int count);
+// Clocks the path to state one clock per write, every clock even after a
+// failure. Returns -1 if any write failed; silent.
+int jtag_walk(struct Jtag *j, enum JtagState state);
 
-// Reads the count answer bytes of a command just written. Returns 0, or -1
-// after one line on standard error.
-int jtag_read_answer(struct ftdi_context *ftdi, unsigned char *in, int count);
+// Any state -> Test-Logic-Reset -> Run-Test/Idle in six single writes, all
+// of them always; returns -1 (after one line on standard error) if any
+// failed.
+int jtag_reset_to_idle(struct Jtag *j);
 
-// Run-Test/Idle -> Shift-IR, shifting code (sixth bit 0) while reading what
-// the instruction register captured -> Run-Test/Idle. One 13-byte write and
-// a 2-byte read through buf (the transfer buffer). Stores the 6-bit capture.
-// Returns 0, or -1 after one line on standard error.
-int jtag_capture_ir(struct ftdi_context *ftdi, unsigned char code,
-                    unsigned char *buf, unsigned char *capture);
+// Appends the path to state to the queue as one TMS command (two where it
+// is longer than seven clocks).
+void jtag_goto(struct Jtag *j, enum JtagState state);
+
+// Appends five TMS-high clocks and one low in one command: Test-Logic-Reset
+// from anywhere, then Run-Test/Idle.
+void jtag_queue_reset_to_idle(struct Jtag *j);
+
+// The state a path to state ends in (Run-Test/Idle for a reset on the way).
+enum JtagState tap_arrival(enum JtagState state);
 
 #endif

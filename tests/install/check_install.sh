@@ -31,13 +31,13 @@ trap 'rm -rf "$scratch"' EXIT
 
 # The USB ID the tool opens, as the rule and the page must name it.
 hex_constant() {
-    sed -n "s/.*$1 *= *0x\([0-9A-Fa-f]*\).*/\1/p" "$source/src/jtag/constants.h" |
+    sed -n "s/.*$1 *= *0x\([0-9A-Fa-f]*\).*/\1/p" "$source/src/link/adapter.h" |
         tr 'A-F' 'a-f'
 }
 vid=$(hex_constant ADAPTER_VENDOR_ID)
 pid=$(hex_constant ADAPTER_PRODUCT_ID)
 [ -n "$vid" ] && [ -n "$pid" ] ||
-    fail "no ADAPTER_VENDOR_ID/ADAPTER_PRODUCT_ID in src/jtag/constants.h"
+    fail "no ADAPTER_VENDOR_ID/ADAPTER_PRODUCT_ID in src/link/adapter.h"
 
 # --- man page ---------------------------------------------------------
 rendered=$scratch/page.txt
@@ -78,10 +78,14 @@ fi
 # word (%s for any text) in the page's examples and placeholders; a field
 # width may pad with blanks; %% is a percent sign. Calls and literals split
 # over lines are joined first.
-find "$source/src" -name '*.cpp' -exec cat {} + | tr '\n' ' ' |
-    sed -E 's/"[[:space:]]+"//g' |
-    grep -oE '\b(f?puts|f?printf)\((stderr, *)?"([^"\\]|\\.)*"' |
-    sed -E 's/^[^"]*"//; s/"$//; s/\\[nrt]//g; s/\\"/"/g; s/^ +//; s/ +$//' |
+# The transfer failures' lines sit in the queue's table: every literal
+# there that ends a line.
+{
+    find "$source/src" -name '*.cpp' -exec cat {} + | tr '\n' ' ' |
+        sed -E 's/"[[:space:]]+"//g' |
+        grep -oE '\b(f?puts|f?printf)\((stderr, *)?"([^"\\]|\\.)*"'
+    grep -oE '"([^"\\]|\\.)*\\n"' "$source/src/link/queue.cpp"
+} | sed -E 's/^[^"]*"//; s/"$//; s/\\[nrt]//g; s/\\"/"/g; s/^ +//; s/ +$//' |
     sort -u >"$scratch/messages"
 [ -s "$scratch/messages" ] || fail "found no messages in $source/src"
 while IFS= read -r message; do

@@ -107,7 +107,10 @@ INSTANTIATE_TEST_SUITE_P(
         EngineCase{"series7_cut_before_start", Family::Series7, 0x0362D093,
                    0x0362D093, true, true, false, ConfigError::None},
         EngineCase{"spartan6_cut_before_start", Family::Spartan6, 0x04001093,
-                   0x04001093, true, true, false, ConfigError::None}),
+                   0x04001093, true, true, false, ConfigError::None},
+        EngineCase{"ultrascale_plus_cut_before_start", Family::UltraScalePlus,
+                   0x04A63093, 0x04A63093, true, true, false,
+                   ConfigError::None}),
     [](const ::testing::TestParamInfo<EngineCase> &i) {
         return std::string(i.param.name);
     });
@@ -118,14 +121,23 @@ TEST(EngineFamily, PickedByIdcodeBits27To21)
         uint32_t idcode;
         tapsim::Family family;
     };
-    for (const Row &r : {Row{0x41C22093, tapsim::Family::Spartan3E},
-                         Row{0x02218093, tapsim::Family::Spartan3A},
-                         Row{0x02618093, tapsim::Family::Spartan3A}, // 3AN
-                         Row{0x13840093, tapsim::Family::Spartan3A}, // 3A DSP
-                         Row{0x03822093, tapsim::Family::Unknown},   // 0x1C
-                         Row{0x04001093, tapsim::Family::Spartan6},
-                         Row{0x13631093, tapsim::Family::Series7},
-                         Row{0x0A5C3093, tapsim::Family::Unknown}})
+    for (const Row &r :
+         {Row{0x41C22093, tapsim::Family::Spartan3E},
+          Row{0x02218093, tapsim::Family::Spartan3A},
+          Row{0x02618093, tapsim::Family::Spartan3A}, // 3AN
+          Row{0x13840093, tapsim::Family::Spartan3A}, // 3A DSP
+          // 0x1C is also UltraScale's: KU040, KU060, VU440
+          Row{0x03822093, tapsim::Family::UltraScale},
+          Row{0x13919093, tapsim::Family::UltraScale},
+          Row{0x0396D093, tapsim::Family::UltraScale},
+          Row{0x04711093, tapsim::Family::UltraScalePlus}, // ZU2
+          Row{0x0484A093, tapsim::Family::UltraScalePlus}, // KU9P
+          Row{0x04A63093, tapsim::Family::UltraScalePlus}, // KU3P
+          Row{0x04B31093, tapsim::Family::UltraScalePlus}, // VU9P
+          Row{0x04E81093, tapsim::Family::Unknown},        // SU10P
+          Row{0x04001093, tapsim::Family::Spartan6},
+          Row{0x13631093, tapsim::Family::Series7},
+          Row{0x0A5C3093, tapsim::Family::Unknown}})
         EXPECT_EQ(tapsim::family_of(r.idcode), r.family)
             << std::hex << r.idcode;
 }

@@ -35,8 +35,14 @@ const Part kParts[] = {
     {Family::Series7, 0x0362D093, 0x03631093, 32,
      {0xAA995566, 0x20000000, 0x2800E001, 0x20000000, 0x20000000},
      {0x30008001, 0x0000000D, 0x20000000, 0x20000000}, 0x30018001, 0x30000001},
+    {Family::UltraScale, 0x03822093, 0x03823093, 32,
+     {0xAA995566, 0x20000000, 0x2800E001, 0x20000000, 0x20000000},
+     {0x30008001, 0x0000000D, 0x20000000, 0x20000000}, 0x30018001, 0x30000001},
+    {Family::UltraScalePlus, 0x04A63093, 0x04A62093, 32,
+     {0xAA995566, 0x20000000, 0x2800E001, 0x20000000, 0x20000000},
+     {0x30008001, 0x0000000D, 0x20000000, 0x20000000}, 0x30018001, 0x30000001},
 };
-const char *const kPartNames[] = {"s3e", "s3a", "s6", "a7"};
+const char *const kPartNames[] = {"s3e", "s3a", "s6", "a7", "ku040", "ku3p"};
 // clang-format on
 
 // Words MSB first, as LSB-first byte shifts of mirrored bytes send them.
@@ -105,14 +111,18 @@ const char *const kStateNames[] = {"configured", "cleared",   "loaded",
                                    "no_sync"};
 
 // STAT per part and state, from the facts' layouts. NoSync: bits went by
-// in the wrong order, so the sync word never did.
+// in the wrong order, so the sync word never did. UltraScale adds
+// INIT_COMPLETE (bit 11) and BUS_WIDTH 01 (bits 26:25) to 7-series' bits;
+// the vendor's configured VU37P reads 0x02B07AFC, MODE 010 on its board.
 // clang-format off
-const uint32_t kStat[4][7] = {
+const uint32_t kStat[6][7] = {
     //            configured cleared loaded  ID err  CRC err lock    no sync
     /* s3e */    {0x1DEC,    0x0D0C, 0x1DEC, 0x250C, 0x050D, 0x0D08, 0x0D0C},
     /* s3a */    {0x3A3C,    0x1A04, 0x3A3C, 0x0A06, 0x0A05, 0x1A00, 0x9A04},
     /* s6 */     {0x323C,    0x1204, 0x323C, 0x0206, 0x0205, 0x1200, 0x9204},
     /* a7 */     {0x1075FC,  0x150C, 0x1075FC, 0x850C, 0x150D, 0x81508, 0x150C},
+    /* ku040 */  {0x02107DFC, 0x02001D0C, 0x02107DFC, 0x02008D0C, 0x02001D0D, 0x02081D08, 0x02001D0C},
+    /* ku3p */   {0x02107DFC, 0x02001D0C, 0x02107DFC, 0x02008D0C, 0x02001D0D, 0x02081D08, 0x02001D0C},
 };
 // clang-format on
 
@@ -160,7 +170,7 @@ TEST_P(Stat, ReadsTheFamilysLayoutAndLeavesItAsItWas)
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Stat,
-                         ::testing::Combine(::testing::Range(0, 4),
+                         ::testing::Combine(::testing::Range(0, 6),
                                             ::testing::Range(0, 7)),
                          case_name<kStateNames>);
 
@@ -238,11 +248,14 @@ TEST_P(OneFlippedBit, FailsTheLoadWithACrcError)
     EXPECT_FALSE(r.done);
     EXPECT_EQ(r.config_error, tapsim::ConfigError::Crc);
     EXPECT_EQ(r.stat & 1, 1u); // CRC_ERROR
-    // Over JTAG a 7-series part keeps INIT high: only STAT tells.
-    EXPECT_EQ(r.init, p.family == Family::Series7);
+    // Over JTAG a 7-series or UltraScale part keeps INIT high: only STAT
+    // tells.
+    EXPECT_EQ(r.init, p.family == Family::Series7 ||
+                          p.family == Family::UltraScale ||
+                          p.family == Family::UltraScalePlus);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, OneFlippedBit,
-                         ::testing::Combine(::testing::Range(0, 4),
+                         ::testing::Combine(::testing::Range(0, 6),
                                             ::testing::Range(0, 3)),
                          case_name<kFlipNames>);

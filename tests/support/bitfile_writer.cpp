@@ -156,6 +156,10 @@ uint32_t example_idcode(Family family)
         return 0x04001093; // XC6SLX9
     case Family::Series7:
         return 0x0362D093; // XC7A35T
+    case Family::UltraScale:
+        return 0x03822093; // XCKU040
+    case Family::UltraScalePlus:
+        return 0x04A63093; // XCKU3P
     }
     return 0;
 }
@@ -171,6 +175,10 @@ const char *example_part(Family family)
         return "6slx9tqg144";
     case Family::Series7:
         return "7a35tcsg324";
+    case Family::UltraScale:
+        return "ku040ffva1156";
+    case Family::UltraScalePlus:
+        return "ku3pffva676";
     }
     return "";
 }
@@ -206,6 +214,10 @@ Layout layout_of(Family family)
                 CrcKind::Crc32c,
                 {0x00, 0x0F, 0x12, 0x14, 0x15, 0x16},
                 0};
+    case Family::UltraScale:
+    case Family::UltraScalePlus:
+        // Every write but the CRC register's is fed.
+        return {4, 0x0C, 0x04, 0x02, CrcKind::Crc32c, {0x00}, 0};
     default:
         return {4, 0x0E, 0x04, 0x02, CrcKind::Crc16, {}, 1};
     }
@@ -289,6 +301,11 @@ class Packets {
             word(crc_.value() & 0xFFFF);
         }
     }
+    void reg(uint32_t r, uint32_t value)
+    {
+        write1(r, 1);
+        data(r, value);
+    }
     Bytes &bytes() { return out_; }
 
   private:
@@ -305,10 +322,166 @@ void put_preamble16(Bytes &out)
     put_be(out, 0xAA99, 2);
 }
 
+// UltraScale registers and commands.
+constexpr uint32_t kFar = 0x01, kFdri = 0x02, kCtl0 = 0x05, kMask = 0x06,
+                   kCor0 = 0x09, kMfwr = 0x0A, kCor1 = 0x0E, kWbstar = 0x10,
+                   kTimer = 0x11, kReg13 = 0x13, kCtl1 = 0x18, kSlrNext = 0x1E;
+constexpr uint32_t kNull = 0x0, kWcfg = 0x1, kMfw = 0x2, kDghigh = 0x3,
+                   kStart = 0x5, kRcrc = 0x7, kSwitch = 0x9, kGrestore = 0xA,
+                   kShutdown = 0xB, kDesync = 0xD;
+// The last frame address of the vendor's streams' tail.
+constexpr uint32_t kFarEnd = 0x07FC0000;
+
+void noops(Packets &p, int n)
+{
+    for (int i = 0; i < n; i++)
+        p.noop();
+}
+
+void put_padding(Bytes &out)
+{
+    for (int i = 0; i < 16; i++)
+        put_word(out, 0xFFFFFFFF);
+    put_word(out, 0x000000BB); // bus-width detection
+    put_word(out, 0x11220044);
+    put_word(out, 0xFFFFFFFF);
+    put_word(out, 0xFFFFFFFF);
+    put_word(out, 0xAA995566); // sync
+}
+
+// One group: FAR, WCFG, the frames through FDRI, MFW, then FAR and MFWR
+// pairs of 7 and 14 dummy words, as compressed streams repeat frames.
+void frame_group(Packets &p, uint32_t far, size_t frames, size_t frame_words,
+                 bool type2, uint32_t &seed)
+{
+    p.reg(kFar, far);
+    p.command(kWcfg);
+    p.noop();
+    const size_t words = frames * frame_words;
+    if (type2) {
+        p.write1(kFdri, 0);
+        p.word(0x50000000u | static_cast<uint32_t>(words));
+    } else {
+        p.write1(kFdri, static_cast<uint32_t>(words));
+    }
+    for (size_t i = 0; i < words; i++) {
+        seed = seed * 1664525u + 1013904223u;
+        p.data(kFdri, seed);
+    }
+    p.command(kMfw);
+    for (uint32_t n : {7u, 14u}) {
+        far += 0x100;
+        p.reg(kFar, far);
+        p.write1(kMfwr, n);
+        for (uint32_t i = 0; i < n; i++)
+            p.data(kMfwr, 0);
+    }
+}
+
+// One SLR's stream of n frames (plan.frames, if given); `level` counts the
+// SLRs before it.
+Bytes ultrascale_slr(const StreamPlan &plan, size_t level, size_t n)
+{
+    const Layout l = layout_of(plan.family);
+    const size_t frame_words = plan.family == Family::UltraScale ? 123 : 93;
+    Packets p(l);
+    Bytes &out = p.bytes();
+    put_padding(out);
+    noops(p, 1);
+    p.reg(kTimer, 0);
+    p.reg(kWbstar, 0);
+    p.command(kNull);
+    noops(p, 1);
+    p.command(kRcrc);
+    noops(p, 2);
+    p.reg(kFar, 0);
+    p.reg(kReg13, 0);
+    p.reg(kCor0, 0x38003FE5);
+    p.reg(kCor1, 0x00400000);
+    if (plan.write_idcode)
+        p.idcode(level == 0 ? plan.idcode : plan.slaves[level - 1]);
+    p.command(kSwitch);
+    noops(p, 1);
+    p.reg(kMask, 0x00000001);
+    p.reg(kCtl0, 0x00000101);
+    p.reg(kMask, 0);
+    p.reg(kCtl1, 0);
+    noops(p, 8);
+    // Most frames in one type-2 write, up to two in type-1 writes of one.
+    const size_t frames = plan.frames ? plan.frames : std::max<size_t>(2, n);
+    const size_t first = frames - std::min<size_t>(2, frames / 3);
+    uint32_t seed = 0x5A5A0000u + static_cast<uint32_t>(level);
+    frame_group(p, 0, first, frame_words, true, seed);
+    for (size_t g = first; g < frames; g++)
+        frame_group(p, static_cast<uint32_t>(g) << 12, 1, frame_words, false,
+                    seed);
+    p.command(kNull);
+    noops(p, 1);
+    p.crc_write();
+    p.command(kGrestore);
+    noops(p, 1);
+    p.command(kDghigh);
+    noops(p, 2);
+    p.reg(kCtl1, 0);
+    if (plan.cut_before_start)
+        return out;
+    p.command(kStart);
+    noops(p, 1);
+    p.reg(kFar, kFarEnd);
+    p.reg(kMask, 0x00000101);
+    p.reg(kCtl0, 0x00000101);
+    p.crc_write();
+    noops(p, 2);
+    p.command(kDesync);
+    noops(p, 16);
+    if (level < plan.slaves.size()) {
+        const Bytes next = ultrascale_slr(plan, level + 1, n);
+        put_word(out, 0xFFFFFFFF);
+        put_word(out, 0xAA995566); // sync
+        noops(p, 1);
+        p.command(kShutdown);
+        noops(p, 1);
+        p.command(kRcrc);
+        noops(p, 1);
+        p.write1(kSlrNext, 0);
+        p.word(0x50000000u | static_cast<uint32_t>(next.size() / 4));
+        for (size_t i = 0; i + 4 <= next.size(); i += 4)
+            p.data(kSlrNext, static_cast<uint32_t>(next[i]) << 24 |
+                                 static_cast<uint32_t>(next[i + 1]) << 16 |
+                                 static_cast<uint32_t>(next[i + 2]) << 8 |
+                                 next[i + 3]);
+        noops(p, 2);
+        p.command(kDesync);
+        noops(p, 16);
+    }
+    return out;
+}
+
 } // namespace
+
+std::vector<uint32_t> vu9p_slaves()
+{
+    return {0x04B22093, 0x04B24093};
+}
 
 Bytes family_stream(const StreamPlan &plan)
 {
+    if (plan.family == Family::UltraScale ||
+        plan.family == Family::UltraScalePlus) {
+        // As many frames as keep each SLR's stream within plan.size.
+        const size_t frame_bytes =
+            plan.family == Family::UltraScale ? 123 * 4 : 93 * 4;
+        size_t n = plan.size > 1000 ? (plan.size - 1000) / frame_bytes : 0;
+        StreamPlan one = plan;
+        one.slaves.clear();
+        while (!plan.frames && n > 2 &&
+               ultrascale_slr(one, 0, n).size() > plan.size)
+            n--;
+        Bytes out = ultrascale_slr(plan, 0, n);
+        if (plan.flip_bit >= 0)
+            flip_bit(out, static_cast<uint64_t>(plan.flip_bit));
+        return out;
+    }
     const Layout l = layout_of(plan.family);
     Packets p(l);
     Bytes &out = p.bytes();

@@ -1,6 +1,6 @@
 #include "tool_fixture.h"
 
-#include "jtag/adapter.h"
+#include "link/adapter.h"
 
 extern "C" int __real_ftdi_write_data(struct ftdi_context *ftdi,
                                       unsigned char *buf, int size);
@@ -41,7 +41,8 @@ void ToolTest::start(const tapsim::Scenario &scenario)
 int ToolTest::try_open()
 {
     attempted_ = true;
-    int result = adapter_open(&ftdi_, buf_);
+    jtag_init(&jtag_, &ftdi_, buf_);
+    int result = adapter_open(&jtag_.queue);
     opened_ = result == 0;
     return result;
 }
@@ -55,10 +56,26 @@ void ToolTest::open_adapter()
 void ToolTest::TearDown()
 {
     if (opened_)
-        adapter_release(&ftdi_);
+        adapter_release(&jtag_.queue);
     else if (attempted_)
         ftdi_deinit(&ftdi_); // a failed open leaves the context to us
     opened_ = attempted_ = false;
+}
+
+ToolRun ToolTest::tool_run(std::vector<std::string> &args,
+                           std::vector<char *> &argv)
+{
+    args.insert(args.begin(), "tapline");
+    argv.clear();
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ToolRun run;
+    run.jtag = &jtag_;
+    run.buf = buf_;
+    run.argc = (int)args.size();
+    run.argv = argv.data();
+    return run;
 }
 
 tapsim::TapState ToolTest::final_state()

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/commands.h"
+#include "jtag/tap.h"
+#include "link/queue.h"
 #include "tapsim.h"
 #include "wire.h"
 
@@ -48,8 +51,13 @@ class ToolTest : public ::testing::Test {
     std::vector<uint8_t> instructions() { return rec().instructions; }
     tapsim::TapState final_state();
 
+    // A command's run over the opened adapter with these arguments (the
+    // program name is added).
+    ToolRun tool_run(std::vector<std::string> &args, std::vector<char *> &argv);
+
     struct ftdi_context ftdi_ {};
-    unsigned char buf_[65535] = {};
+    unsigned char buf_[QUEUE_BUFFER_SIZE] = {};
+    struct Jtag jtag_ {};
     bool opened_ = false;
     bool attempted_ = false;
 };

@@ -1,14 +1,17 @@
 // Writes a generated bit file:
 //   make_bitfile OUT [SIZE] [--mirrored] [--family=F [--idcode=CODE] [--cut]]
-//                [--flip BIT]
+//                [--stacked] [--flip BIT]
 // SIZE is the bitstream length in bytes (default 4096). --mirrored stores
 // every bitstream byte bit-reversed, which no FPGA should accept. --flip
 // inverts one bit after the CRC words are computed, BIT counted from the
 // first bit of the bitstream (the most significant bit of its first byte),
 // before any mirroring: the device's CRC check must then refuse the load.
-// --family (3e, 3a, 6, 7) writes that family's packets with an ID code
-// write (CODE, default the family's example part); --cut ends the stream
-// before its START command; --part names the part in the header.
+// --family (3e, 3a, 6, 7, us, us+) writes that family's packets with an ID
+// code write (CODE, default the family's example part); --cut ends the
+// stream before its START command; --part names the part in the header.
+// --stacked writes a VU9P stream (UltraScale+): the master's, then each
+// slave SLR's nested in the forwarding write of the one before, each of
+// about SIZE bytes.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +28,9 @@ bool family_named(const char *name, bitgen::Family &out)
     } names[] = {{"3e", bitgen::Family::Spartan3E},
                  {"3a", bitgen::Family::Spartan3A},
                  {"6", bitgen::Family::Spartan6},
-                 {"7", bitgen::Family::Series7}};
+                 {"7", bitgen::Family::Series7},
+                 {"us", bitgen::Family::UltraScale},
+                 {"us+", bitgen::Family::UltraScalePlus}};
     for (const auto &n : names) {
         if (std::strcmp(n.name, name) == 0) {
             out = n.family;
@@ -40,8 +45,8 @@ bool family_named(const char *name, bitgen::Family &out)
 int main(int argc, char **argv)
 {
     const char *usage = "usage: make_bitfile OUT [SIZE] [--mirrored] "
-                        "[--family=3e|3a|6|7 [--idcode=CODE] [--cut]] "
-                        "[--part=NAME] [--flip BIT]\n";
+                        "[--family=3e|3a|6|7|us|us+ [--idcode=CODE] [--cut]] "
+                        "[--stacked] [--part=NAME] [--flip BIT]\n";
     if (argc < 2) {
         std::fputs(usage, stderr);
         return 2;
@@ -71,6 +76,10 @@ int main(int argc, char **argv)
             flip = std::strtoll(argv[++i], nullptr, 0);
         } else if (std::strncmp(a, "--flip=", 7) == 0) {
             flip = std::strtoll(a + 7, nullptr, 0);
+        } else if (std::strcmp(a, "--stacked") == 0) {
+            family = true;
+            plan.family = bitgen::Family::UltraScalePlus;
+            plan.slaves = bitgen::vu9p_slaves();
         } else if (std::strcmp(a, "--cut") == 0) {
             plan.cut_before_start = true;
         } else {
@@ -80,10 +89,13 @@ int main(int argc, char **argv)
     bitgen::Header header;
     bitgen::Bytes stream;
     if (family) {
+        const bool stacked = !plan.slaves.empty();
         if (!idcode_given)
-            plan.idcode = bitgen::example_idcode(plan.family);
+            plan.idcode = stacked ? bitgen::kVu9pIdcode
+                                  : bitgen::example_idcode(plan.family);
         plan.size = size;
-        header.part = bitgen::example_part(plan.family);
+        header.part =
+            stacked ? "vu9pflga2104" : bitgen::example_part(plan.family);
         stream = bitgen::family_stream(plan);
     } else {
         stream = bitgen::config_stream(size);

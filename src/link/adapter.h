@@ -1,0 +1,45 @@
+// The USB JTAG adapter: its identity and pin map, opening, configuring,
+// probing the target's power and releasing it.
+#ifndef TAPLINE_LINK_ADAPTER_H
+#define TAPLINE_LINK_ADAPTER_H
+
+struct MpsseQueue;
+
+// The adapter's USB identity. No description or serial is matched.
+enum : int {
+    ADAPTER_VENDOR_ID = 0x2A5E,
+    ADAPTER_PRODUCT_ID = 0x0C41,
+};
+
+// Channel settings for interface A.
+enum : unsigned char {
+    ADAPTER_LATENCY_MS = 2,
+    // ADBUS bits 0, 1, 3 (TCK, TDI, TMS) are outputs; mpsse mode takes the
+    // mask as given and the set-up command fixes the real directions.
+    ADAPTER_BITMODE_MASK = 0xFB,
+};
+
+// ADBUS pin map of the adapter.
+enum : unsigned char {
+    PIN_TCK = 0x01,
+    PIN_TDI = 0x02,
+    PIN_TDO = 0x04,
+    PIN_TMS = 0x08,
+    PIN_VREF = 0x10, // target reference-voltage sense, high when powered
+};
+
+// The largest bulk transfer libftdi makes of one write: a bitstream chunk
+// (a 3-byte header and 65,532 data bytes) goes out as one.
+enum : unsigned { ADAPTER_TRANSFER_SIZE = 65535 };
+
+// Opens the adapter on the queue's context, puts channel A into MPSSE
+// mode with the JTAG pin directions and checks that the target is
+// powered. Returns 0, or -1 after printing why on standard error; the
+// context then holds nothing to release.
+int adapter_open(struct MpsseQueue *q);
+
+// Resets, closes and tears the context down. Only after adapter_open
+// succeeded.
+void adapter_release(struct MpsseQueue *q);
+
+#endif

@@ -1,0 +1,122 @@
+#include "xilinx/configure.h"
+
+#include <stdio.h>
+
+#include "link/clock.h"
+#include "xilinx/capture.h"
+
+namespace {
+
+// JSTART again with 2,000 start-up clocks, then back through reset: one
+// write.
+int restart_longer(struct Jtag *j, const struct ChainPosition *pos,
+                   const struct FamilyInstructions *insn)
+{
+    scan_ir(j, pos, insn->jstart, TAP_IDLE, nullptr);
+    // TDI is ignored outside the Shift states.
+    queue_bytes(&j->queue, nullptr, CONFIGURE_RETRY_BYTES, nullptr, 0);
+    jtag_queue_reset_to_idle(j);
+    const enum QueueResult r = queue_send(&j->queue);
+    queue_report(STEP_STARTUP_CLOCKS, r, 0);
+    return r == QUEUE_OK ? 0 : -1;
+}
+
+} // namespace
+
+int configure_begin(struct Jtag *j, const struct ChainPosition *pos,
+                    const struct FamilyInstructions *insn)
+{
+    if (jtag_reset_to_idle(j) != 0 ||
+        jtag_load_ir(j, pos, insn->jprogram) != 0 ||
+        configure_wait_init(j, pos, insn) != 0 ||
+        jtag_load_ir(j, pos, insn->cfg_in) != 0)
+        return -1;
+    if (jtag_walk(j, TAP_DR_SHIFT) != 0) {
+        queue_report(STEP_ENTER_SHIFT_DR, QUEUE_WRITE_FAILED, 0);
+        return -1;
+    }
+    return 0;
+}
+
+unsigned char *configure_chunk(struct Jtag *j, uint32_t n)
+{
+    return queue_bytes_slot(&j->queue, n);
+}
+
+enum QueueResult configure_send_chunk(struct Jtag *j)
+{
+    return queue_send(&j->queue);
+}
+
+int configure_start(struct Jtag *j, const struct ChainPosition *pos,
+                    const struct FamilyInstructions *insn)
+{
+    int result = 0;
+    if (pos->devices_nearer_tdi > 0) {
+        jtag_shift(j, nullptr, nullptr, pos->devices_nearer_tdi, TAP_DR_SHIFT);
+        if (queue_send(&j->queue) != QUEUE_OK)
+            result = -1;
+    }
+    if (jtag_walk(j, TAP_IDLE) != 0 || result != 0) {
+        queue_report(STEP_LEAVE_SHIFT_DR, QUEUE_WRITE_FAILED, 0);
+        result = -1;
+    }
+    if (jtag_load_ir(j, pos, insn->jstart) != 0)
+        result = -1;
+    int clocks = 0;
+    for (int i = 0; i < 32; i++)
+        if (jtag_clock_tms(j, 0) != 0)
+            clocks = -1;
+    if (clocks != 0) {
+        queue_report(STEP_STARTUP_CLOCKS, QUEUE_WRITE_FAILED, 0);
+        result = -1;
+    }
+    if (jtag_reset_to_idle(j) != 0)
+        result = -1;
+    return result;
+}
+
+int configure_wait_init(struct Jtag *j, const struct ChainPosition *pos,
+                        const struct FamilyInstructions *insn)
+{
+    // CFG_IN, not BYPASS: BYPASS would hand the device back to its own
+    // configuration source (its flash), which then races with JTAG.
+    unsigned long start = clock_ms();
+    for (;;) {
+        unsigned char capture = 0;
+        if (capture_read(j, pos, insn->cfg_in, &capture) != 0)
+            return -1;
+        if (capture & CAPTURE_INIT)
+            return 0;
+        if (clock_ms() - start >= (unsigned long)CONFIGURE_INIT_WAIT_LIMIT_MS) {
+            fprintf(stderr,
+                    "FPGA did not clear its configuration (IR capture %02x)\n",
+                    capture);
+            return -1;
+        }
+    }
+}
+
+int configure_confirm_done(struct Jtag *j, const struct ChainPosition *pos,
+                           const struct FamilyInstructions *insn)
+{
+    // IDCODE is what Test-Logic-Reset selected already: capturing with it
+    // changes nothing on the device.
+    unsigned char capture = 0;
+    if (capture_read(j, pos, insn->idcode, &capture) != 0)
+        return -1;
+    if (capture & CAPTURE_DONE)
+        return 0;
+    if (capture & CAPTURE_INIT) {
+        if (restart_longer(j, pos, insn) != 0)
+            return -1;
+        if (capture_read(j, pos, insn->idcode, &capture) != 0)
+            return -1;
+        if (capture & CAPTURE_DONE)
+            return 0;
+    }
+    fprintf(stderr, "FPGA did not start: DONE low, INIT %s (IR capture %02x)\n",
+            (capture & CAPTURE_INIT) ? "high" : "low (CRC or ID code error)",
+            capture);
+    return CONFIGURE_NOT_STARTED;
+}

@@ -1,0 +1,32 @@
+// The Xilinx parts the tool knows by ID code, each pointing at its
+// family's row.
+#ifndef TAPLINE_XILINX_PARTS_H
+#define TAPLINE_XILINX_PARTS_H
+
+#include <stdint.h>
+
+#include "xilinx/family.h"
+
+struct Part {
+    uint32_t code; // ID code bits 27:0
+    const char *name;
+    const struct XilinxFamily *family;
+    // Multi-die parts: several TAPs in one package behind a longer
+    // instruction register, which the tool's 6-bit sequences do not fit.
+    bool multi_die = false;
+    uint32_t mask = 0x0FFFFFFFU; // bits compared
+};
+
+// The part of an ID code, whatever its revision; null when not in the table.
+const struct Part *parts_find(uint32_t idcode);
+
+// The family row of an ID code's family (bits 27:21), null for none in
+// scope. The family code of Spartan-3A DSP is shared with other parts, so
+// there only a known part counts.
+const struct XilinxFamily *parts_family(uint32_t idcode);
+
+// The family's name for bits 27:21 ("Spartan-6"), or null when the bits
+// name no family in scope.
+const char *parts_family_name(uint32_t idcode);
+
+#endif
