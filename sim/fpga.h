@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "config_engine.h"
 #include "family.h"
+#include "fnv.h"
 #include "tap.h"
 
 namespace tapsim {
@@ -37,6 +39,22 @@ struct UserCodes {
     uint8_t user4;
 };
 UserCodes user_codes(Family family);
+
+// What an FPGA's configuration input came to: one per FPGA in the record.
+struct ConfigRecord {
+    uint32_t device = 0; // position on the chain, nearest TDI 0
+    uint64_t config_bits = 0;
+    uint64_t config_hash = kFnvOffset; // over packed bytes, last one
+                                       // zero-padded
+    bool config_kept = true;
+    std::vector<uint8_t> config_data; // packed MSB first in arrival order
+    bool sync_seen = false;
+    bool done = false;
+    bool init = true;
+    ConfigError config_error = ConfigError::None;
+    uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
+    uint32_t stat = 0; // the STAT register at exit (0: no known family)
+};
 
 struct FpgaConfig {
     uint32_t idcode = 0;

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "config_engine.h"
 #include "fnv.h"
+#include "fpga.h"
 #include "tap.h"
 
 namespace tapsim {

@@ -5,11 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <vector>
-
-#include "config_engine.h"
-#include "fnv.h"
-
 namespace tapsim {
 
 enum class TapState : uint8_t {
@@ -57,22 +52,6 @@ enum class InstructionName : uint8_t {
 };
 constexpr int kInstructionNameCount = 11;
 const char *instruction_name(InstructionName name);
-
-// What an FPGA's configuration input came to: one per FPGA in the record.
-struct ConfigRecord {
-    uint32_t device = 0; // position on the chain, nearest TDI 0
-    uint64_t config_bits = 0;
-    uint64_t config_hash = kFnvOffset; // over packed bytes, last one
-                                       // zero-padded
-    bool config_kept = true;
-    std::vector<uint8_t> config_data; // packed MSB first in arrival order
-    bool sync_seen = false;
-    bool done = false;
-    bool init = true;
-    ConfigError config_error = ConfigError::None;
-    uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
-    uint32_t stat = 0; // the STAT register at exit (0: no known family)
-};
 
 // Where the TAP reports what the record keeps: the shared TAP's states,
 // each device's instruction loads, and whole ID code reads.
