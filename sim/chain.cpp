@@ -1,5 +1,6 @@
 #include "chain.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tapsim {
@@ -128,17 +129,30 @@ void Chain::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
 {
     if (n == 0)
         return;
-    if (devices_.size() == 1) {
-        devices_[0]->shift_dr_bytes(in, n, out, tck);
-    } else {
-        scratch_.resize(2 * n);
-        const uint8_t *src = in;
-        for (size_t i = 0; i < devices_.size(); ++i) {
-            uint8_t *dst =
-                i + 1 == devices_.size() ? out : &scratch_[(i % 2) * n];
+    const size_t count = devices_.size();
+    // Written only, the bits past the last device that takes them in leave
+    // no trace but the registers' last bits: those devices see a tail of
+    // their input long enough to fill their registers (at most 32 bits, so
+    // each one spoils at most four leading bytes of its output tail).
+    size_t full = count;
+    if (!out) {
+        full = 0;
+        for (size_t i = 0; i < count; ++i)
+            if (devices_[i]->takes_dr_input())
+                full = i + 1;
+    }
+    scratch_.resize(2 * n);
+    const uint8_t *src = in;
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t *dst = i + 1 == count ? out : &scratch_[(i % 2) * n];
+        if (i < full) {
             devices_[i]->shift_dr_bytes(src, n, dst, tck);
-            src = dst;
+        } else {
+            const size_t tail = std::min(n, 4 * (count - i) + 8);
+            devices_[i]->pass_dr_bytes(src + n - tail, tail, n,
+                                       dst ? dst + n - tail : nullptr);
         }
+        src = dst;
     }
     sink_.state(TapState::ShiftDR, 8ull * n);
     if (out && tdo_stuck_ >= 0)

@@ -74,6 +74,10 @@ class Fpga final : public TapDevice {
     void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                         uint64_t tck) override;
     bool reports_idcode_reads() const override { return true; }
+    bool takes_dr_input() const override
+    {
+        return selected() == InstructionName::CfgIn;
+    }
 
     // Copies the configuration count and hash into config_out; the packed
     // bits go there directly, the rest stays local while shifting.

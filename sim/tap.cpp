@@ -154,8 +154,7 @@ void TapDevice::count_idcode_bits(uint64_t bits)
         sink_.idcode_read();
 }
 
-void TapDevice::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
-                               uint64_t)
+void TapDevice::shift_register(const uint8_t *in, size_t n, uint8_t *out)
 {
     // The register is at most 32 bits, so register and byte fit 64 bits.
     const uint64_t mask = (1ull << dr_len_) - 1;
@@ -169,8 +168,21 @@ void TapDevice::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
         dr = (stream >> 8) & mask;
     }
     dr_ = dr;
-    count_idcode_bits(8ull * n);
     tdo_pin_ = (dr_ & 1) != 0;
+}
+
+void TapDevice::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
+                               uint64_t)
+{
+    shift_register(in, n, out);
+    count_idcode_bits(8ull * n);
+}
+
+void TapDevice::pass_dr_bytes(const uint8_t *tail, size_t tail_n, size_t n,
+                              uint8_t *tail_out)
+{
+    shift_register(tail, tail_n, tail_out);
+    count_idcode_bits(8ull * n);
 }
 
 } // namespace tapsim

@@ -99,6 +99,13 @@ class TapDevice {
     // null) gets the device's TDO bits in the same order.
     virtual void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                                 uint64_t tck);
+    // Whether every bit shifted in matters (the FPGA's CFG_IN), or only the
+    // register left at the end, which the last 32 bits decide.
+    virtual bool takes_dr_input() const { return false; }
+    // A write-only run of n bytes of which only the last tail_n reach the
+    // register here (the earlier ones pass through without a trace).
+    void pass_dr_bytes(const uint8_t *tail, size_t tail_n, size_t n,
+                       uint8_t *tail_out);
 
     // Whether whole reads of this device's ID code are reported (the
     // FPGAs'), and after how many bits since Capture-DR a read is whole:
@@ -121,6 +128,7 @@ class TapDevice {
     virtual void tap_reset() {}
 
     void load_dr(uint64_t value, int length);
+    void shift_register(const uint8_t *in, size_t n, uint8_t *out);
     void count_idcode_bits(uint64_t bits);
 
     TapSink &sink_;

@@ -364,3 +364,30 @@ TEST(Chain, EachFamilyAnswersItsOwnUserCodes)
         }
     }
 }
+
+TEST(Chain, WrittenBitsFillTheRegistersEndToEnd)
+{
+    // A write-only run on the byte path, then a read in the same Shift-DR:
+    // the registers hold the last bits written, nearest TDO the earliest.
+    for (const ChainCase &c : kChains) {
+        SCOPED_TRACE(c.name);
+        Bench b(
+            from_env({{"TAPSIM_CHAIN", c.chain}, {"TAPSIM_IDCODE", c.idcode}}));
+        start(b);
+        size_t length = 0;
+        for (int64_t id : c.ids)
+            length += id == kNoId ? 1 : 32;
+        Bits written;
+        for (uint32_t i = 0; i < 100; ++i)
+            append(written, i * 0x9E3779B9u >> 24, 8);
+        b.write(cat({to_shift_dr(),
+                     mp::shift(pack(written), written.size(), false, false),
+                     mp::shift({}, length, true, true),
+                     exit_to_idle(),
+                     {0x87}}));
+        const Bytes got = mp::shift_result(
+            b.read(mp::answer_size(length, true)), length, true);
+        Bits want(written.end() - static_cast<long>(length), written.end());
+        EXPECT_EQ(got, pack(want));
+    }
+}
