@@ -27,8 +27,7 @@ FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode)
     fc.engine.idcode = idcode;
     fc.engine.configured = scenario.configured;
     fc.engine.clear_ticks =
-        uint64_t{scenario.clear_us.value_or(clear_us_of(idcode))} *
-        kTicksPerUs;
+        uint64_t{scenario.clear_us.value_or(clear_us_of(idcode))} * kTicksPerUs;
     fc.engine.startup_clocks = scenario.startup_clocks;
     return fc;
 }
