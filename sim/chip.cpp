@@ -7,7 +7,7 @@
 #include "model_clock.h"
 #include "mpsse.h"
 #include "record.h"
-#include "tap.h"
+#include "chain.h"
 #include "variant.h"
 
 namespace tapsim {
@@ -76,7 +76,7 @@ uint32_t decode_baudrate(uint16_t value, uint16_t index)
 } // namespace
 
 Chip::Chip(uint32_t device_index, const ChipInfo &info, Record &record,
-           Fpga *target, const Faults &faults)
+           Chain *target, const Faults &faults)
     : device_(device_index), info_(info), record_(record), faults_(faults),
       wired_(target != nullptr)
 {

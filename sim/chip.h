@@ -14,7 +14,7 @@
 
 namespace tapsim {
 
-class Fpga;
+class Chain;
 class Mpsse;
 struct Record;
 
@@ -75,7 +75,7 @@ class Chip {
     // target may be null: then nothing is wired and bulk data is only
     // recorded. faults apply to this chip's bulk transfers.
     Chip(uint32_t device_index, const ChipInfo &info, Record &record,
-         Fpga *target, const Faults &faults);
+         Chain *target, const Faults &faults);
     ~Chip();
     Chip(const Chip &) = delete;
     Chip &operator=(const Chip &) = delete;

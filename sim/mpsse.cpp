@@ -5,7 +5,7 @@
 
 #include "model_clock.h"
 #include "record.h"
-#include "tap.h"
+#include "chain.h"
 
 namespace tapsim {
 namespace {
@@ -71,7 +71,7 @@ const OpcodeRow &opcode_row(uint8_t opcode)
     return kOpcodes.rows[opcode];
 }
 
-Mpsse::Mpsse(Record &record, Fpga *target, bool high_speed,
+Mpsse::Mpsse(Record &record, Chain *target, bool high_speed,
              AnswerQueue &answers)
     : record_(record), target_(target), high_speed_(high_speed),
       answers_(answers), cmd_(&scratch_)

@@ -12,7 +12,7 @@
 
 namespace tapsim {
 
-class Fpga;
+class Chain;
 
 // ADBUS pins as wired on the adapter.
 namespace pin {
@@ -109,7 +109,7 @@ struct AnswerQueue {
 class Mpsse {
   public:
     // target may be null (nothing wired to the pins).
-    Mpsse(Record &record, Fpga *target, bool high_speed, AnswerQueue &answers);
+    Mpsse(Record &record, Chain *target, bool high_speed, AnswerQueue &answers);
 
     // Entering MPSSE mode: pins back to inputs, parser idle.
     void restart();
@@ -153,7 +153,7 @@ class Mpsse {
     bool clocks_target() const;
 
     Record &record_;
-    Fpga *target_;
+    Chain *target_;
     bool high_speed_;
     AnswerQueue &answers_;
 

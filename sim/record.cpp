@@ -7,9 +7,12 @@
 #include <cstring>
 #include <fstream>
 #include <istream>
+#include <limits>
 #include <map>
 #include <ostream>
 #include <sstream>
+#include <type_traits>
+#include <variant>
 
 namespace tapsim {
 namespace {
@@ -52,13 +55,6 @@ std::string num_hex(uint64_t v, int digits)
     return buf;
 }
 
-void put_blob(std::ostream &os, const char *prefix, const Blob &b)
-{
-    os << ' ' << prefix << "len=" << b.size << ' ' << prefix
-       << "hash=" << num_hex(b.hash, 16) << ' ' << prefix
-       << "data=" << hex(b.head);
-}
-
 int hex_digit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -88,6 +84,7 @@ class Fields {
     }
 
     const std::string &bad() const { return bad_; }
+    bool has(const char *key) const { return map_.count(key) != 0; }
 
     bool num(const char *key, uint64_t max, uint64_t &out)
     {
@@ -220,6 +217,513 @@ bool parse_end(const std::string &rest, int &signal)
     return true;
 }
 
+// Where a field's value lives. Enums are kept as their uint8_t code.
+using Slot =
+    std::variant<uint8_t *, uint16_t *, uint32_t *, uint64_t *, int32_t *,
+                 bool *, double *, std::vector<uint8_t> *, Blob *>;
+
+// How a field is spelled: decimal, 0x with so many hex digits, 0 or 1, a
+// signed decimal, %.9g, a hex byte string, a blob (len, hash and data
+// fields under the field's name as prefix), or one of a list of names.
+enum class Fmt : uint8_t {
+    Dec,
+    Hex2,
+    Hex4,
+    Hex8,
+    Hex16,
+    Flag,
+    Signed,
+    Real,
+    Bytes,
+    Blob,
+    Name
+};
+
+using NameOf = const char *(*)(unsigned);
+
+template <typename T> struct Field {
+    const char *name;
+    Fmt fmt;
+    Slot (*at)(T &);
+    NameOf names = nullptr; // Fmt::Name: the name of each code
+    unsigned name_count = 0;
+    bool per_device = false; // only on a chain of more than one device
+};
+
+template <typename C, typename V> C class_of(V C::*);
+
+template <auto M> Slot slot(decltype(class_of(M)) &x)
+{
+    auto *p = &(x.*M);
+    using V = std::remove_pointer_t<decltype(p)>;
+    if constexpr (std::is_enum_v<V>) {
+        static_assert(sizeof(V) == 1, "enums are kept as uint8_t");
+        return Slot(reinterpret_cast<uint8_t *>(p));
+    } else {
+        return Slot(p);
+    }
+}
+
+uint64_t get_uint(const Slot &s)
+{
+    return std::visit(
+        [](auto *p) -> uint64_t {
+            using V = std::remove_pointer_t<decltype(p)>;
+            if constexpr (std::is_integral_v<V>)
+                return static_cast<uint64_t>(*p);
+            else
+                return 0;
+        },
+        s);
+}
+
+// Stores v if the slot's type holds it.
+bool set_uint(const Slot &s, uint64_t v)
+{
+    return std::visit(
+        [v](auto *p) {
+            using V = std::remove_pointer_t<decltype(p)>;
+            if constexpr (std::is_same_v<V, bool>) {
+                *p = v != 0;
+                return v <= 1;
+            } else if constexpr (std::is_integral_v<V>) {
+                if (v > static_cast<uint64_t>(std::numeric_limits<V>::max()))
+                    return false;
+                *p = static_cast<V>(v);
+                return true;
+            } else {
+                return false;
+            }
+        },
+        s);
+}
+
+uint64_t max_of(const Slot &s)
+{
+    return std::visit(
+        [](auto *p) -> uint64_t {
+            using V = std::remove_pointer_t<decltype(p)>;
+            if constexpr (std::is_integral_v<V>)
+                return static_cast<uint64_t>(std::numeric_limits<V>::max());
+            else
+                return 0;
+        },
+        s);
+}
+
+int hex_digits(Fmt fmt)
+{
+    switch (fmt) {
+    case Fmt::Hex2:
+        return 2;
+    case Fmt::Hex4:
+        return 4;
+    case Fmt::Hex8:
+        return 8;
+    default:
+        return 16;
+    }
+}
+
+template <typename T>
+void put_field(std::ostream &os, const Field<T> &f, const Slot &s)
+{
+    switch (f.fmt) {
+    case Fmt::Dec:
+    case Fmt::Flag:
+        os << ' ' << f.name << '=' << get_uint(s);
+        break;
+    case Fmt::Hex2:
+    case Fmt::Hex4:
+    case Fmt::Hex8:
+    case Fmt::Hex16:
+        os << ' ' << f.name << '=' << num_hex(get_uint(s), hex_digits(f.fmt));
+        break;
+    case Fmt::Signed:
+        os << ' ' << f.name << '=' << *std::get<int32_t *>(s);
+        break;
+    case Fmt::Real: {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.9g", *std::get<double *>(s));
+        os << ' ' << f.name << '=' << text;
+        break;
+    }
+    case Fmt::Bytes:
+        os << ' ' << f.name << '=' << hex(*std::get<std::vector<uint8_t> *>(s));
+        break;
+    case Fmt::Blob: {
+        const Blob &b = *std::get<Blob *>(s);
+        os << ' ' << f.name << "len=" << b.size << ' ' << f.name
+           << "hash=" << num_hex(b.hash, 16) << ' ' << f.name
+           << "data=" << hex(b.head);
+        break;
+    }
+    case Fmt::Name:
+        os << ' ' << f.name << '='
+           << f.names(static_cast<unsigned>(get_uint(s)));
+        break;
+    }
+}
+
+template <typename T>
+bool get_field(Fields &in, const Field<T> &f, const Slot &s)
+{
+    uint64_t v = 0;
+    switch (f.fmt) {
+    case Fmt::Dec:
+    case Fmt::Hex2:
+    case Fmt::Hex4:
+    case Fmt::Hex8:
+    case Fmt::Hex16:
+        return in.num(f.name, max_of(s), v) && set_uint(s, v);
+    case Fmt::Flag:
+        return in.num(f.name, 1, v) && set_uint(s, v);
+    case Fmt::Signed:
+        return in.sint(f.name, *std::get<int32_t *>(s));
+    case Fmt::Real:
+        return in.real(f.name, *std::get<double *>(s));
+    case Fmt::Bytes:
+        return in.bytes(f.name, *std::get<std::vector<uint8_t> *>(s));
+    case Fmt::Blob:
+        return in.blob(f.name, *std::get<Blob *>(s));
+    case Fmt::Name: {
+        std::string text;
+        if (!in.text(f.name, text))
+            return false;
+        for (unsigned i = 0; i < f.name_count; ++i)
+            if (text == f.names(i))
+                return set_uint(s, i);
+        return in.fail(std::string("unknown ") + f.name + " " + text);
+    }
+    }
+    return false;
+}
+
+template <typename T, size_t N>
+void put_line(std::ostream &os, const char *keyword,
+              const Field<T> (&fields)[N], const T &v, bool per_device)
+{
+    // The rows give write access; writing only reads through them.
+    T &x = const_cast<T &>(v);
+    os << keyword;
+    for (const Field<T> &f : fields)
+        if (per_device || !f.per_device)
+            put_field(os, f, f.at(x));
+    os << '\n';
+}
+
+// Reads a line's fields into v. A per-device field may be absent; when
+// present it marks the record as a chain's.
+template <typename T, size_t N>
+bool get_line(Fields &in, const Field<T> (&fields)[N], T &v, bool &per_device)
+{
+    for (const Field<T> &f : fields) {
+        if (f.per_device) {
+            if (!in.has(f.name))
+                continue;
+            per_device = true;
+        }
+        if (!get_field(in, f, f.at(v)))
+            return false;
+    }
+    return true;
+}
+
+const char *kind_text(unsigned i)
+{
+    return kKindNames[i];
+}
+const char *error_text(unsigned i)
+{
+    return kErrorNames[i];
+}
+const char *state_text(unsigned i)
+{
+    return state_name(static_cast<TapState>(i));
+}
+const char *instruction_text(unsigned i)
+{
+    return instruction_name(static_cast<InstructionName>(i));
+}
+const char *dir_text(unsigned i)
+{
+    return i ? "in" : "out";
+}
+
+constexpr unsigned kKinds = static_cast<unsigned>(ControlKind::Other) + 1;
+constexpr unsigned kErrors = static_cast<unsigned>(ConfigError::Crc) + 1;
+
+// One row per field, in the order the line spells them.
+using D = DeviceRecord;
+const Field<D> kDeviceLine[] = {
+    {"vid", Fmt::Hex4, slot<&D::vid>},
+    {"pid", Fmt::Hex4, slot<&D::pid>},
+    {"adapter", Fmt::Flag, slot<&D::adapter>},
+    {"opened", Fmt::Dec, slot<&D::opened>},
+    {"closed", Fmt::Dec, slot<&D::closed>},
+};
+
+using R = Record;
+const Field<R> kChipLine[] = {
+    {"bit_mode", Fmt::Hex2, slot<&R::bit_mode>},
+    {"bit_mask", Fmt::Hex2, slot<&R::bit_mask>},
+    {"latency", Fmt::Dec, slot<&R::latency>},
+    {"baudrate", Fmt::Dec, slot<&R::baudrate>},
+};
+const Field<R> kClockLine[] = {
+    {"tck_cycles", Fmt::Dec, slot<&R::tck_cycles>},
+    {"divisor", Fmt::Dec, slot<&R::divisor>},
+    {"base_hz", Fmt::Dec, slot<&R::clock_base_hz>},
+    {"wire_seconds", Fmt::Real, slot<&R::wire_seconds>},
+};
+const Field<R> kTimeLine[] = {{"us", Fmt::Dec, slot<&R::time_us>}};
+const Field<R> kJtagLine[] = {
+    {"idcode_reads", Fmt::Dec, slot<&R::idcode_reads>}};
+const Field<R> kLimitsLine[] = {
+    {"max_entries", Fmt::Dec, slot<&R::max_entries>},
+    {"dropped", Fmt::Dec, slot<&R::dropped>},
+};
+
+using C = ControlTransfer;
+const Field<C> kControlLine[] = {
+    {"seq", Fmt::Dec, slot<&C::seq>},
+    {"device", Fmt::Dec, slot<&C::device>},
+    {"type", Fmt::Hex2, slot<&C::request_type>},
+    {"request", Fmt::Hex2, slot<&C::request>},
+    {"value", Fmt::Hex4, slot<&C::value>},
+    {"index", Fmt::Hex4, slot<&C::index>},
+    {"length", Fmt::Dec, slot<&C::length>},
+    {"result", Fmt::Signed, slot<&C::result>},
+    {"kind", Fmt::Name, slot<&C::kind>, kind_text, kKinds},
+};
+
+using B = BulkTransfer;
+const Field<B> kBulkLine[] = {
+    {"seq", Fmt::Dec, slot<&B::seq>},
+    {"device", Fmt::Dec, slot<&B::device>},
+    {"channel", Fmt::Dec, slot<&B::channel>},
+    {"dir", Fmt::Name, slot<&B::in>, dir_text, 2},
+    {"requested", Fmt::Signed, slot<&B::requested>},
+    {"result", Fmt::Signed, slot<&B::result>},
+    {"", Fmt::Blob, slot<&B::data>},
+};
+
+using M = MpsseCommand;
+const Field<M> kMpsseLine[] = {
+    {"opcode", Fmt::Hex2, slot<&M::opcode>},
+    {"operands", Fmt::Bytes, slot<&M::operands>},
+    {"clocks", Fmt::Dec, slot<&M::clocks>},
+    {"bad", Fmt::Flag, slot<&M::bad>},
+    {"out_", Fmt::Blob, slot<&M::out>},
+    {"in_", Fmt::Blob, slot<&M::in>},
+};
+
+using St = StateRun;
+const Field<St> kStateLine[] = {
+    {"name", Fmt::Name, slot<&St::state>, state_text, kTapStateCount},
+    {"count", Fmt::Dec, slot<&St::count>},
+};
+
+using I = InstructionLoad;
+const Field<I> kInstructionLine[] = {
+    {"device", Fmt::Dec, slot<&I::device>, nullptr, 0, true},
+    {"code", Fmt::Hex2, slot<&I::code>},
+    {"name", Fmt::Name, slot<&I::name>, instruction_text,
+     kInstructionNameCount},
+};
+
+using Cf = ConfigRecord;
+const Field<Cf> kConfigLine[] = {
+    {"device", Fmt::Dec, slot<&Cf::device>, nullptr, 0, true},
+    {"bits", Fmt::Dec, slot<&Cf::config_bits>},
+    {"hash", Fmt::Hex16, slot<&Cf::config_hash>},
+    {"kept", Fmt::Flag, slot<&Cf::config_kept>},
+    {"sync", Fmt::Flag, slot<&Cf::sync_seen>},
+    {"done", Fmt::Flag, slot<&Cf::done>},
+    {"init", Fmt::Flag, slot<&Cf::init>},
+    {"error", Fmt::Name, slot<&Cf::config_error>, error_text, kErrors},
+    {"dropped", Fmt::Dec, slot<&Cf::dropped_config_bits>},
+    {"stat", Fmt::Hex8, slot<&Cf::stat>},
+};
+
+// A record being read: the configuration the next config-data lines
+// belong to.
+struct Reader {
+    Record &r;
+    ConfigRecord *config = nullptr;
+};
+
+template <typename T, size_t N>
+void put_each(std::ostream &os, const char *keyword,
+              const Field<T> (&fields)[N], const std::vector<T> &list,
+              bool per_device)
+{
+    for (const T &v : list)
+        put_line(os, keyword, fields, v, per_device);
+}
+
+template <typename T, size_t N>
+bool get_one(Fields &in, const Field<T> (&fields)[N], T &v, Reader &rd)
+{
+    return get_line(in, fields, v, rd.r.per_device);
+}
+
+template <typename T, size_t N>
+bool get_next(Fields &in, const Field<T> (&fields)[N], std::vector<T> &list,
+              Reader &rd)
+{
+    list.emplace_back();
+    return get_line(in, fields, list.back(), rd.r.per_device);
+}
+
+void put_config(std::ostream &os, const ConfigRecord &c, bool per_device)
+{
+    put_line(os, "config", kConfigLine, c, per_device);
+    for (size_t i = 0; i < c.config_data.size(); i += kConfigLineBytes) {
+        const size_t n = std::min(kConfigLineBytes, c.config_data.size() - i);
+        os << "config-data " << hex(c.config_data.data() + i, n) << '\n';
+    }
+}
+
+bool get_config(Fields &in, Reader &rd)
+{
+    // The first config line is the record's own, the others follow.
+    ConfigRecord *c = &rd.r;
+    if (rd.config) {
+        rd.r.more_configs.emplace_back();
+        c = &rd.r.more_configs.back();
+    }
+    rd.config = c;
+    return get_line(in, kConfigLine, *c, rd.r.per_device);
+}
+
+// Every kind of key=value line, in the order a record spells them.
+struct LineKind {
+    const char *keyword;
+    void (*put)(std::ostream &, const Record &);
+    bool (*get)(Fields &, Reader &);
+};
+
+const LineKind kLines[] = {
+    {"device",
+     [](std::ostream &os, const R &r) {
+         put_each(os, "device", kDeviceLine, r.devices, false);
+     },
+     [](Fields &in, Reader &rd) {
+         return get_next(in, kDeviceLine, rd.r.devices, rd);
+     }},
+    {"chip",
+     [](std::ostream &os, const R &r) {
+         put_line(os, "chip", kChipLine, r, false);
+     },
+     [](Fields &in, Reader &rd) { return get_one(in, kChipLine, rd.r, rd); }},
+    {"clock",
+     [](std::ostream &os, const R &r) {
+         put_line(os, "clock", kClockLine, r, false);
+     },
+     [](Fields &in, Reader &rd) { return get_one(in, kClockLine, rd.r, rd); }},
+    {"time",
+     [](std::ostream &os, const R &r) {
+         put_line(os, "time", kTimeLine, r, false);
+     },
+     [](Fields &in, Reader &rd) { return get_one(in, kTimeLine, rd.r, rd); }},
+    {"jtag",
+     [](std::ostream &os, const R &r) {
+         put_line(os, "jtag", kJtagLine, r, false);
+     },
+     [](Fields &in, Reader &rd) { return get_one(in, kJtagLine, rd.r, rd); }},
+    {"limits",
+     [](std::ostream &os, const R &r) {
+         put_line(os, "limits", kLimitsLine, r, false);
+     },
+     [](Fields &in, Reader &rd) { return get_one(in, kLimitsLine, rd.r, rd); }},
+    {"control",
+     [](std::ostream &os, const R &r) {
+         put_each(os, "control", kControlLine, r.controls, false);
+     },
+     [](Fields &in, Reader &rd) {
+         return get_next(in, kControlLine, rd.r.controls, rd);
+     }},
+    {"bulk",
+     [](std::ostream &os, const R &r) {
+         put_each(os, "bulk", kBulkLine, r.bulk, false);
+     },
+     [](Fields &in, Reader &rd) {
+         return get_next(in, kBulkLine, rd.r.bulk, rd);
+     }},
+    {"mpsse",
+     [](std::ostream &os, const R &r) {
+         put_each(os, "mpsse", kMpsseLine, r.commands, false);
+     },
+     [](Fields &in, Reader &rd) {
+         return get_next(in, kMpsseLine, rd.r.commands, rd);
+     }},
+    {"state",
+     [](std::ostream &os, const R &r) {
+         put_each(os, "state", kStateLine, r.states, false);
+     },
+     [](Fields &in, Reader &rd) {
+         return get_next(in, kStateLine, rd.r.states, rd);
+     }},
+    {"instruction",
+     [](std::ostream &os, const R &r) {
+         put_each(os, "instruction", kInstructionLine, r.instruction_loads,
+                  r.per_device);
+     },
+     [](Fields &in, Reader &rd) {
+         if (!get_next(in, kInstructionLine, rd.r.instruction_loads, rd))
+             return false;
+         rd.r.instructions.push_back(
+             static_cast<uint8_t>(rd.r.instruction_loads.back().code));
+         return true;
+     }},
+    {"protocol-error",
+     [](std::ostream &os, const R &r) {
+         for (const std::string &e : r.protocol_errors)
+             os << "protocol-error " << e << '\n';
+     },
+     nullptr},
+    {"warning",
+     [](std::ostream &os, const R &r) {
+         for (const std::string &w : r.warnings)
+             os << "warning " << w << '\n';
+     },
+     nullptr},
+    {"config",
+     [](std::ostream &os, const R &r) {
+         put_config(os, r, r.per_device);
+         for (const ConfigRecord &c : r.more_configs)
+             put_config(os, c, r.per_device);
+     },
+     get_config},
+};
+
+// Lines whose rest is free text, not key=value fields.
+bool get_text_line(const std::string &key, const std::string &rest, Reader &rd,
+                   bool &ok)
+{
+    ok = true;
+    if (key == "protocol-error")
+        rd.r.protocol_errors.push_back(rest);
+    else if (key == "warning")
+        rd.r.warnings.push_back(rest);
+    else if (key == "config-data") {
+        std::vector<uint8_t> bytes;
+        ok = rd.config && Fields::decode(rest, bytes);
+        if (ok)
+            rd.config->config_data.insert(rd.config->config_data.end(),
+                                          bytes.begin(), bytes.end());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool data_matches_bits(const ConfigRecord &c)
+{
+    return !c.config_kept || c.config_data.size() == (c.config_bits + 7) / 8;
+}
+
 } // namespace
 
 void Blob::append(const uint8_t *data, size_t n)
@@ -269,69 +773,47 @@ size_t Record::adapter_index() const
     return devices.size();
 }
 
+const ConfigRecord *Record::config_of(uint32_t device) const
+{
+    if (this->device == device)
+        return this;
+    for (const ConfigRecord &c : more_configs)
+        if (c.device == device)
+            return &c;
+    return nullptr;
+}
+
+std::vector<InstructionLoad> Record::instructions_of(uint32_t device) const
+{
+    std::vector<InstructionLoad> loads;
+    for (const InstructionLoad &l : instruction_loads)
+        if (l.device == device)
+            loads.push_back(l);
+    return loads;
+}
+
+void RecordSink::state(TapState state, uint64_t count)
+{
+    record_.add_state(state, count);
+}
+
+void RecordSink::instruction(uint32_t device, uint32_t code,
+                             InstructionName name)
+{
+    record_.instructions.push_back(static_cast<uint8_t>(code));
+    record_.instruction_loads.push_back({device, code, name});
+}
+
+void RecordSink::idcode_read()
+{
+    record_.idcode_reads++;
+}
+
 void write_record(std::ostream &os, const Record &r)
 {
     os << kHeader << '\n';
-    for (const DeviceRecord &d : r.devices)
-        os << "device vid=" << num_hex(d.vid, 4) << " pid=" << num_hex(d.pid, 4)
-           << " adapter=" << d.adapter << " opened=" << d.opened
-           << " closed=" << d.closed << '\n';
-    os << "chip bit_mode=" << num_hex(r.bit_mode, 2)
-       << " bit_mask=" << num_hex(r.bit_mask, 2)
-       << " latency=" << unsigned(r.latency) << " baudrate=" << r.baudrate
-       << '\n';
-    char wire[64];
-    std::snprintf(wire, sizeof wire, "%.9g", r.wire_seconds);
-    os << "clock tck_cycles=" << r.tck_cycles << " divisor=" << r.divisor
-       << " base_hz=" << r.clock_base_hz << " wire_seconds=" << wire << '\n';
-    os << "time us=" << r.time_us << '\n';
-    os << "jtag idcode_reads=" << r.idcode_reads << '\n';
-    os << "limits max_entries=" << Record::kMaxEntries
-       << " dropped=" << r.dropped << '\n';
-    for (const ControlTransfer &c : r.controls)
-        os << "control seq=" << c.seq << " device=" << c.device
-           << " type=" << num_hex(c.request_type, 2)
-           << " request=" << num_hex(c.request, 2)
-           << " value=" << num_hex(c.value, 4)
-           << " index=" << num_hex(c.index, 4) << " length=" << c.length
-           << " result=" << c.result << " kind=" << control_kind_name(c.kind)
-           << '\n';
-    for (const BulkTransfer &b : r.bulk) {
-        os << "bulk seq=" << b.seq << " device=" << b.device
-           << " channel=" << unsigned(b.channel)
-           << " dir=" << (b.in ? "in" : "out") << " requested=" << b.requested
-           << " result=" << b.result;
-        put_blob(os, "", b.data);
-        os << '\n';
-    }
-    for (const MpsseCommand &m : r.commands) {
-        os << "mpsse opcode=" << num_hex(m.opcode, 2)
-           << " operands=" << hex(m.operands) << " clocks=" << m.clocks
-           << " bad=" << m.bad;
-        put_blob(os, "out_", m.out);
-        put_blob(os, "in_", m.in);
-        os << '\n';
-    }
-    for (const StateRun &s : r.states)
-        os << "state name=" << state_name(s.state) << " count=" << s.count
-           << '\n';
-    for (uint8_t code : r.instructions)
-        os << "instruction code=" << num_hex(code, 2)
-           << " name=" << instruction_name(code) << '\n';
-    for (const std::string &e : r.protocol_errors)
-        os << "protocol-error " << e << '\n';
-    for (const std::string &w : r.warnings)
-        os << "warning " << w << '\n';
-    os << "config bits=" << r.config_bits
-       << " hash=" << num_hex(r.config_hash, 16) << " kept=" << r.config_kept
-       << " sync=" << r.sync_seen << " done=" << r.done << " init=" << r.init
-       << " error=" << config_error_name(r.config_error)
-       << " dropped=" << r.dropped_config_bits << " stat=" << num_hex(r.stat, 8)
-       << '\n';
-    for (size_t i = 0; i < r.config_data.size(); i += kConfigLineBytes) {
-        const size_t n = std::min(kConfigLineBytes, r.config_data.size() - i);
-        os << "config-data " << hex(r.config_data.data() + i, n) << '\n';
-    }
+    for (const LineKind &k : kLines)
+        k.put(os, r);
     os << "end";
     if (r.end_signal != 0)
         os << " signal=" << r.end_signal;
@@ -341,8 +823,9 @@ void write_record(std::ostream &os, const Record &r)
 bool parse_record(std::istream &is, Record &out, std::string *error)
 {
     Record r;
+    Reader rd{r};
     std::string line;
-    size_t lineno = 0;
+    size_t lineno = 1;
     bool ended = false;
     auto fail = [&](const std::string &why) {
         if (error)
@@ -350,11 +833,8 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
         return false;
     };
 
-    if (!std::getline(is, line) || line != kHeader) {
-        lineno = 1;
+    if (!std::getline(is, line) || line != kHeader)
         return fail(std::string("not a '") + kHeader + "' record");
-    }
-    lineno = 1;
     while (std::getline(is, line)) {
         ++lineno;
         if (ended)
@@ -363,134 +843,35 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
         const std::string key = line.substr(0, sp);
         const std::string rest =
             sp == std::string::npos ? std::string() : line.substr(sp + 1);
-
+        bool ok = true;
         if (key == "end") {
             ended = true;
             if (!rest.empty() && !parse_end(rest, r.end_signal))
                 return fail("bad end line: " + rest);
             continue;
         }
-        if (key == "protocol-error") {
-            r.protocol_errors.push_back(rest);
-            continue;
-        }
-        if (key == "warning") {
-            r.warnings.push_back(rest);
-            continue;
-        }
-        if (key == "config-data") {
-            std::vector<uint8_t> bytes;
-            if (!Fields::decode(rest, bytes))
+        if (get_text_line(key, rest, rd, ok)) {
+            if (!ok)
                 return fail("bad hex in config-data");
-            r.config_data.insert(r.config_data.end(), bytes.begin(),
-                                 bytes.end());
             continue;
         }
-
-        Fields f(rest);
-        if (!f.bad().empty())
-            return fail(f.bad());
-        bool ok = true;
-        if (key == "device") {
-            DeviceRecord d;
-            ok = f.get("vid", d.vid) && f.get("pid", d.pid) &&
-                 f.flag("adapter", d.adapter) && f.get("opened", d.opened) &&
-                 f.get("closed", d.closed);
-            r.devices.push_back(d);
-        } else if (key == "chip") {
-            ok = f.get("bit_mode", r.bit_mode) &&
-                 f.get("bit_mask", r.bit_mask) && f.get("latency", r.latency) &&
-                 f.get("baudrate", r.baudrate);
-        } else if (key == "clock") {
-            ok = f.get("tck_cycles", r.tck_cycles) &&
-                 f.get("divisor", r.divisor) &&
-                 f.get("base_hz", r.clock_base_hz) &&
-                 f.real("wire_seconds", r.wire_seconds);
-        } else if (key == "time") {
-            ok = f.get("us", r.time_us);
-        } else if (key == "jtag") {
-            ok = f.get("idcode_reads", r.idcode_reads);
-        } else if (key == "limits") {
-            uint64_t max = 0;
-            ok =
-                f.num("max_entries", ~0ull, max) && f.get("dropped", r.dropped);
-        } else if (key == "control") {
-            ControlTransfer c;
-            std::string kind;
-            ok = f.get("seq", c.seq) && f.get("device", c.device) &&
-                 f.get("type", c.request_type) && f.get("request", c.request) &&
-                 f.get("value", c.value) && f.get("index", c.index) &&
-                 f.get("length", c.length) && f.sint("result", c.result) &&
-                 f.text("kind", kind);
-            bool known = false;
-            for (int i = 0; ok && i <= static_cast<int>(ControlKind::Other);
-                 ++i) {
-                if (kind == kKindNames[i]) {
-                    c.kind = static_cast<ControlKind>(i);
-                    known = true;
-                }
-            }
-            if (ok && !known)
-                ok = f.fail("unknown control kind " + kind);
-            r.controls.push_back(c);
-        } else if (key == "bulk") {
-            BulkTransfer b;
-            std::string dir;
-            ok = f.get("seq", b.seq) && f.get("device", b.device) &&
-                 f.get("channel", b.channel) && f.text("dir", dir) &&
-                 f.sint("requested", b.requested) &&
-                 f.sint("result", b.result) && f.blob("", b.data);
-            if (ok && dir != "in" && dir != "out")
-                ok = f.fail("bad dir " + dir);
-            b.in = dir == "in";
-            r.bulk.push_back(std::move(b));
-        } else if (key == "mpsse") {
-            MpsseCommand m;
-            ok = f.get("opcode", m.opcode) && f.bytes("operands", m.operands) &&
-                 f.get("clocks", m.clocks) && f.flag("bad", m.bad) &&
-                 f.blob("out_", m.out) && f.blob("in_", m.in);
-            r.commands.push_back(std::move(m));
-        } else if (key == "state") {
-            StateRun s;
-            std::string name;
-            ok = f.text("name", name) && f.get("count", s.count);
-            if (ok && !parse_state_name(name.c_str(), s.state))
-                ok = f.fail("unknown state " + name);
-            r.states.push_back(s);
-        } else if (key == "instruction") {
-            uint8_t code = 0;
-            ok = f.get("code", code);
-            r.instructions.push_back(code);
-        } else if (key == "config") {
-            ok = f.get("bits", r.config_bits) && f.get("hash", r.config_hash) &&
-                 f.flag("kept", r.config_kept) && f.flag("sync", r.sync_seen) &&
-                 f.flag("done", r.done) && f.flag("init", r.init) &&
-                 f.get("dropped", r.dropped_config_bits) &&
-                 f.get("stat", r.stat);
-            std::string error;
-            if (ok && f.text("error", error)) {
-                bool known = false;
-                for (int i = 0; i <= static_cast<int>(ConfigError::Crc); ++i) {
-                    if (error == kErrorNames[i]) {
-                        r.config_error = static_cast<ConfigError>(i);
-                        known = true;
-                    }
-                }
-                if (!known)
-                    ok = f.fail("unknown config error " + error);
-            } else {
-                ok = false;
-            }
-        } else {
+        const LineKind *kind = nullptr;
+        for (const LineKind &k : kLines)
+            if (k.get && key == k.keyword)
+                kind = &k;
+        if (!kind)
             return fail("unknown line kind '" + key + "'");
-        }
-        if (!ok)
+        Fields f(rest);
+        if (!f.bad().empty() || !kind->get(f, rd))
             return fail(f.bad());
     }
     if (!ended)
         return fail("record ends without 'end' line");
-    if (r.config_kept && r.config_data.size() != (r.config_bits + 7) / 8)
+    if (!data_matches_bits(r))
         return fail("config-data does not match config bits");
+    for (const ConfigRecord &c : r.more_configs)
+        if (!data_matches_bits(c))
+            return fail("config-data does not match config bits");
     uint64_t seq = 0;
     for (const ControlTransfer &c : r.controls)
         seq = std::max(seq, c.seq);

@@ -9,22 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "config_engine.h"
+#include "fnv.h"
+#include "fpga.h"
 #include "tap.h"
 
 namespace tapsim {
-
-constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ull;
-constexpr uint64_t kFnvPrime = 0x100000001b3ull;
-
-inline uint64_t fnv1a(uint64_t hash, const uint8_t *data, size_t n)
-{
-    for (size_t i = 0; i < n; ++i) {
-        hash ^= data[i];
-        hash *= kFnvPrime;
-    }
-    return hash;
-}
 
 // Bytes of one transfer: all of them up to kKeep, else the first kKeep,
 // with total length and FNV-1a 64 hash of everything.
@@ -104,9 +93,18 @@ struct StateRun {
     uint64_t count = 0;
 };
 
+// One instruction load on Update-IR, beside its code in Record::instructions.
+struct InstructionLoad {
+    uint32_t device = 0; // position on the chain, nearest TDI 0
+    uint32_t code = 0;   // the whole code (a chain's devices reach 32 bits)
+    InstructionName name = InstructionName::Other;
+};
+
 const char *config_error_name(ConfigError error);
 
-struct Record {
+// The configuration fields it inherits are the first FPGA's on the chain
+// (the lone FPGA's without one); the others' follow in more_configs.
+struct Record : ConfigRecord {
     // Each list keeps at most this many entries; later ones are counted in
     // `dropped`, so a tool gone astray cannot eat the machine's memory.
     static constexpr size_t kMaxEntries = 200000;
@@ -116,7 +114,8 @@ struct Record {
     std::vector<BulkTransfer> bulk;
     std::vector<MpsseCommand> commands;
     std::vector<StateRun> states;      // state after each rising TCK edge
-    std::vector<uint8_t> instructions; // loaded on Update-IR
+    std::vector<uint8_t> instructions; // loaded on Update-IR (low 8 bits)
+    std::vector<InstructionLoad> instruction_loads; // one per instruction
     std::vector<std::string> protocol_errors;
     std::vector<std::string> warnings; // scenario problems
 
@@ -138,19 +137,13 @@ struct Record {
     // client's chain detection shows on the bench.
     uint64_t idcode_reads = 0;
 
-    // Configuration input since the last JPROGRAM.
-    uint64_t config_bits = 0;
-    uint64_t config_hash =
-        kFnvOffset; // over packed bytes, last one zero-padded
-    bool config_kept = true;
-    std::vector<uint8_t> config_data; // packed MSB first in arrival order
-    bool sync_seen = false;
-    bool done = false;
-    bool init = true;
-    ConfigError config_error = ConfigError::None;
-    uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
-    uint32_t stat = 0; // the STAT register at exit (0: no known family)
+    // FPGAs after the first on a chain, nearest TDI first.
+    std::vector<ConfigRecord> more_configs;
+    // Instruction and config lines carry device=N: a chain of more than one
+    // device.
+    bool per_device = false;
 
+    uint64_t max_entries = kMaxEntries; // as the file says
     uint64_t dropped = 0;
     uint64_t next_seq = 1;
     // The signal that ended the process, 0 for an exit.
@@ -169,6 +162,23 @@ struct Record {
     void add_state(TapState state, uint64_t count);
     uint64_t state_count(TapState state) const;
     size_t adapter_index() const; // devices.size() when absent
+    // The configuration of the FPGA at that position; nullptr if none.
+    const ConfigRecord *config_of(uint32_t device) const;
+    // The instructions loaded into the device at that position.
+    std::vector<InstructionLoad> instructions_of(uint32_t device) const;
+};
+
+// The TAP's reports, kept in a record.
+class RecordSink final : public TapSink {
+  public:
+    explicit RecordSink(Record &record) : record_(record) {}
+    void state(TapState state, uint64_t count) override;
+    void instruction(uint32_t device, uint32_t code,
+                     InstructionName name) override;
+    void idcode_read() override;
+
+  private:
+    Record &record_;
 };
 
 void write_record(std::ostream &os, const Record &record);

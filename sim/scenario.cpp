@@ -6,6 +6,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "family.h"
+#include "fpga.h"
+
 namespace tapsim {
 namespace {
 
@@ -79,7 +82,75 @@ bool parse_ids(const char *text, std::vector<UsbId> &out)
     return true;
 }
 
+// fpga, ID:IRLEN (ID in hex) or none:IRLEN.
+bool parse_chain_entry(const std::string &item, ChainEntry &out)
+{
+    if (item == "fpga") {
+        out = ChainEntry();
+        return true;
+    }
+    const size_t colon = item.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string id = item.substr(0, colon);
+    const std::string len = item.substr(colon + 1);
+    ChainEntry e;
+    e.kind = ChainEntry::Kind::Device;
+    uint64_t n = 0;
+    if (len.empty() || len.find_first_not_of("0123456789") != len.npos ||
+        !parse_u64(len.c_str(), TapDevice::kMaxIrLength, n) || n < 2)
+        return false;
+    e.ir_length = static_cast<unsigned>(n);
+    if (id == "none") {
+        e.has_idcode = false;
+    } else {
+        uint16_t hi = 0, lo = 0;
+        // An ID code's bit 0 is always 1: a 0 there is a device without one.
+        if (id.size() > 8 ||
+            !parse_hex16(id.size() > 4 ? id.substr(0, id.size() - 4) : "0",
+                         hi) ||
+            !parse_hex16(id.size() > 4 ? id.substr(id.size() - 4) : id, lo) ||
+            !(lo & 1))
+            return false;
+        e.idcode = uint32_t{hi} << 16 | lo;
+    }
+    // A modelled FPGA has the 6-bit instruction register of every family.
+    if (is_fpga(e) && e.ir_length != ir::kLength)
+        return false;
+    out = e;
+    return true;
+}
+
+bool parse_chain(const char *text, std::vector<ChainEntry> &out)
+{
+    std::vector<ChainEntry> chain;
+    std::string all(text);
+    size_t start = 0;
+    bool fpga = false;
+    while (start <= all.size()) {
+        size_t comma = all.find(',', start);
+        if (comma == std::string::npos)
+            comma = all.size();
+        ChainEntry e;
+        if (!parse_chain_entry(all.substr(start, comma - start), e))
+            return false;
+        fpga = fpga || is_fpga(e);
+        chain.push_back(e);
+        start = comma + 1;
+    }
+    if (!fpga)
+        return false;
+    out = chain;
+    return true;
+}
+
 } // namespace
+
+bool is_fpga(const ChainEntry &entry)
+{
+    return entry.kind == ChainEntry::Kind::Fpga ||
+           (entry.has_idcode && family_row(entry.idcode) != nullptr);
+}
 
 Scenario scenario_from_env(std::vector<std::string> *errors,
                            const std::function<const char *(const char *)> &get)
@@ -133,6 +204,11 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
     if (const char *v = lookup("TAPSIM_EXTRA_DEVICES"))
         if (!parse_ids(v, s.extra_devices))
             complain("TAPSIM_EXTRA_DEVICES", v, "vid:pid[,vid:pid...] in hex");
+
+    if (const char *v = lookup("TAPSIM_CHAIN"))
+        if (!parse_chain(v, s.chain))
+            complain("TAPSIM_CHAIN", v,
+                     "fpga, ID:IRLEN or none:IRLEN[,...] with an FPGA");
 
     flag("TAPSIM_CONFIGURED", s.configured);
     number("TAPSIM_USB_US", 0xFFFFFFFFull, s.usb_us);

@@ -49,6 +49,22 @@ struct Faults {
     int signal_number = 0;
 };
 
+// One device on the JTAG chain.
+struct ChainEntry {
+    enum class Kind : uint8_t {
+        Fpga,   // the FPGA the scenario's own fields describe
+        Device, // by ID code (none: has_idcode false) and IR length
+    };
+    Kind kind = Kind::Fpga;
+    bool has_idcode = true;
+    uint32_t idcode = 0;
+    unsigned ir_length = 6;
+};
+
+// Whether the bench models the entry as a full FPGA: the scenario's, or an
+// ID code of a family it knows.
+bool is_fpga(const ChainEntry &entry);
+
 struct Scenario {
     bool adapter = true;
     Variant variant = Variant::FullSpeed;
@@ -64,6 +80,9 @@ struct Scenario {
     uint32_t startup_clocks = 12; // TCK in Run-Test/Idle after JSTART
     bool configured = true; // power-up: DONE and INIT high, USER registers live
     int tdo_stuck = -1;     // 0 or 1: TDO held there whatever the target does
+    // The JTAG chain, nearest TDI first, with at least one FPGA; empty: the
+    // FPGA alone.
+    std::vector<ChainEntry> chain;
     Faults faults;
 };
 

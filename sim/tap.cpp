@@ -1,10 +1,6 @@
 #include "tap.h"
 
-#include <algorithm>
 #include <cstring>
-
-#include "model_clock.h"
-#include "record.h"
 
 namespace tapsim {
 namespace {
@@ -38,29 +34,10 @@ constexpr const char *kNames[kTapStateCount] = {
     "Exit1-IR",         "Pause-IR",       "Exit2-IR",       "Update-IR",
 };
 
-uint8_t reverse8(uint8_t b)
-{
-    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-    return b;
-}
-
-struct ReverseTable {
-    uint8_t v[256];
-    ReverseTable()
-    {
-        for (int i = 0; i < 256; ++i)
-            v[i] = reverse8(static_cast<uint8_t>(i));
-    }
+constexpr const char *kInstructionNames[kInstructionNameCount] = {
+    "other",  "USER1",  "USER2",    "USER3",  "USER4",  "CFG_OUT",
+    "CFG_IN", "IDCODE", "JPROGRAM", "JSTART", "BYPASS",
 };
-const ReverseTable kReverse;
-
-bool is_user(uint8_t code)
-{
-    return code == ir::kUser1 || code == ir::kUser2 || code == ir::kUser3 ||
-           code == ir::kUser4;
-}
 
 } // namespace
 
@@ -85,336 +62,127 @@ bool parse_state_name(const char *name, TapState &out)
     return false;
 }
 
-const char *instruction_name(uint8_t code)
+const char *instruction_name(InstructionName name)
 {
-    switch (code) {
-    case ir::kUser1:
-        return "USER1";
-    case ir::kUser2:
-        return "USER2";
-    case ir::kCfgOut:
-        return "CFG_OUT";
-    case ir::kCfgIn:
-        return "CFG_IN";
-    case ir::kIdcode:
-        return "IDCODE";
-    case ir::kJprogram:
-        return "JPROGRAM";
-    case ir::kJstart:
-        return "JSTART";
-    case ir::kUser3:
-        return "USER3";
-    case ir::kUser4:
-        return "USER4";
-    case ir::kBypass:
-        return "BYPASS";
-    default:
-        return "other";
-    }
+    return kInstructionNames[static_cast<int>(name)];
 }
 
-Fpga::Fpga(const FpgaConfig &config, Record &record)
-    : config_(config), record_(record), engine_(config.engine),
-      word_size_(engine_.word_bits()), sync_word_(engine_.sync_word()),
-      sync_mask_(static_cast<uint32_t>((1ull << engine_.sync_bits()) - 1)),
-      sync_bits_(engine_.sync_bits())
+TapDevice::TapDevice(uint32_t position, unsigned ir_length, TapSink &sink)
+    : sink_(sink), position_(position), ir_length_(ir_length)
 {
-    clear_config();
 }
 
-void Fpga::rise(bool tms, bool tdi)
+void TapDevice::rise(TapState state, bool tdi)
 {
-    if (!config_.powered)
-        return;
-    switch (state_) {
+    switch (state) {
     case S::CaptureDR:
         capture_dr();
+        idcode_captured_ = selected_ == InstructionName::Idcode;
+        idcode_bits_ = 0;
         break;
-    case S::ShiftDR: {
-        if (ir_ == ir::kCfgIn)
-            cfg_in_bit(tdi, model_now());
-        const uint64_t in = tdi ? 1 : 0;
-        dr_ = (dr_ >> 1) | (in << (dr_len_ - 1));
-        count_idcode_bits(1);
+    case S::ShiftDR:
+        shift_dr_bit(tdi);
         break;
-    }
     case S::CaptureIR:
-        ir_shift_ = static_cast<uint8_t>(
-            ir::kCaptureBase |
-            (engine_.init(model_now()) ? ir::kCaptureInit : 0) |
-            (engine_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0));
+        ir_shift_ = capture_ir();
         break;
     case S::ShiftIR:
-        ir_shift_ = static_cast<uint8_t>((ir_shift_ >> 1) |
-                                         (tdi ? 1u << (ir::kLength - 1) : 0));
+        ir_shift_ = (ir_shift_ >> 1) | (tdi ? 1u << (ir_length_ - 1) : 0);
         break;
     case S::RunTestIdle:
-        // Start-up is clocked by TCK in Run-Test/Idle once JSTART is loaded.
-        if (ir_ == ir::kJstart)
-            engine_.startup_clock();
-        else if (ir_ == ir::kCfgIn)
-            engine_.idle_in_cfg_in();
+        idle_clock();
         break;
     default:
         break;
     }
-    enter(next_state(state_, tms));
 }
 
-void Fpga::fall()
+void TapDevice::enter(TapState next)
 {
-    if (!config_.powered)
-        return;
+    if (next == S::UpdateIR) {
+        const uint32_t mask = ir_length_ >= 32 ? ~0u : (1u << ir_length_) - 1;
+        const uint32_t code = ir_shift_ & mask;
+        selected_ = decode(code);
+        sink_.instruction(position_, code, selected_);
+        instruction_loaded();
+    } else if (next == S::TestLogicReset) {
+        selected_ =
+            has_idcode() ? InstructionName::Idcode : InstructionName::Bypass;
+        tap_reset();
+    }
+}
+
+void TapDevice::fall(TapState state)
+{
     // TDO is driven only while shifting; otherwise the pull-up wins.
-    if (state_ == S::ShiftDR)
+    if (state == S::ShiftDR)
         tdo_pin_ = (dr_ & 1) != 0;
-    else if (state_ == S::ShiftIR)
+    else if (state == S::ShiftIR)
         tdo_pin_ = (ir_shift_ & 1) != 0;
     else
         tdo_pin_ = true;
 }
 
-void Fpga::enter(TapState next)
+void TapDevice::capture_dr()
 {
-    state_ = next;
-    record_.add_state(next, 1);
-    if (next == S::UpdateIR) {
-        update_ir();
-    } else if (next == S::TestLogicReset) {
-        ir_ = ir::kIdcode;
-        engine_.restart_startup_count();
-    }
+    if (selected_ == InstructionName::Idcode && has_idcode())
+        load_dr(idcode(), 32);
+    else
+        load_dr(0, 1); // BYPASS captures 0
 }
 
-void Fpga::update_ir()
+void TapDevice::load_dr(uint64_t value, int length)
 {
-    ir_ = ir_shift_ & ((1u << ir::kLength) - 1);
-    record_.instructions.push_back(ir_);
-    engine_.restart_startup_count();
-    if (ir_ == ir::kJprogram) {
-        engine_.program(model_now());
-        clear_config();
-    }
+    dr_ = value;
+    dr_len_ = length;
 }
 
-void Fpga::capture_dr()
+void TapDevice::shift_dr_bit(bool tdi)
 {
-    // USER registers belong to the design: only a configured device has them.
-    const bool user = engine_.done();
-    switch (user || !is_user(ir_) ? ir_ : ir::kBypass) {
-    case ir::kIdcode:
-        dr_ = config_.idcode;
-        dr_len_ = 32;
-        idcode_bits_ = 0;
-        break;
-    case ir::kUser1:
-        dr_ = config_.user[0];
-        dr_len_ = 32;
-        break;
-    case ir::kUser2:
-        dr_ = config_.user[1];
-        dr_len_ = 32;
-        break;
-    case ir::kUser3:
-        dr_ = config_.user[2];
-        dr_len_ = 32;
-        break;
-    case ir::kUser4:
-        dr_ = config_.user[3];
-        dr_len_ = 32;
-        break;
-    case ir::kCfgIn:
-        // Configuration words pass through a 32-bit register.
-        dr_ = 0;
-        dr_len_ = 32;
-        break;
-    case ir::kCfgOut: {
-        // One word of what a read packet asked for, most significant bit
-        // first, in the family's word size.
-        const uint32_t word = engine_.take_output();
-        dr_ = 0;
-        dr_len_ = static_cast<int>(word_size_);
-        for (unsigned i = 0; i < word_size_; ++i)
-            dr_ |= static_cast<uint64_t>((word >> i) & 1)
-                   << (word_size_ - 1 - i);
-        break;
-    }
-    default: // BYPASS, JPROGRAM, JSTART and unknown codes
-        dr_ = 0;
-        dr_len_ = 1;
-        break;
-    }
+    const uint64_t in = tdi ? 1 : 0;
+    dr_ = (dr_ >> 1) | (in << (dr_len_ - 1));
+    count_idcode_bits(1);
 }
 
-void Fpga::count_idcode_bits(uint64_t bits)
+void TapDevice::count_idcode_bits(uint64_t bits)
 {
-    // A stuck TDO hides the register from the client.
-    if (ir_ != ir::kIdcode || config_.tdo_stuck >= 0 || idcode_bits_ >= 32)
+    if (!idcode_captured_ || idcode_whole_ == 0 ||
+        idcode_bits_ >= idcode_whole_)
         return;
     idcode_bits_ += bits;
-    if (idcode_bits_ >= 32)
-        record_.idcode_reads++;
+    if (idcode_bits_ >= idcode_whole_)
+        sink_.idcode_read();
 }
 
-void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
-                          uint64_t tck)
+void TapDevice::shift_register(const uint8_t *in, size_t n, uint8_t *out)
 {
-    if (n == 0)
-        return;
-    if (ir_ == ir::kCfgIn)
-        cfg_in_bytes(in, n, tck);
-    const uint64_t mask = dr_len_ >= 64 ? ~0ull : ((1ull << dr_len_) - 1);
+    // The register is at most 32 bits, so register and byte fit 64 bits.
+    const uint64_t mask = (1ull << dr_len_) - 1;
     uint64_t dr = dr_;
     const int len = dr_len_;
     for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = in[i];
         // Register bits leave first, then the new bits follow them.
-        const uint64_t stream = dr | (static_cast<uint64_t>(b) << len);
+        const uint64_t stream = dr | (static_cast<uint64_t>(in[i]) << len);
         if (out)
             out[i] = static_cast<uint8_t>(stream);
         dr = (stream >> 8) & mask;
     }
     dr_ = dr;
-    count_idcode_bits(8ull * n);
-    record_.add_state(S::ShiftDR, 8ull * n);
     tdo_pin_ = (dr_ & 1) != 0;
-    if (out && config_.tdo_stuck >= 0)
-        std::memset(out, config_.tdo_stuck ? 0xFF : 0x00, n);
 }
 
-void Fpga::clear_config()
+void TapDevice::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
+                               uint64_t)
 {
-    config_bits_ = 0;
-    config_hash_ = kFnvOffset;
-    partial_ = 0;
-    window_ = 0;
-    sync_seen_ = false;
-    word_bits_ = 0;
-    // Packed bits live in the record itself so a big load is kept once.
-    record_.config_data.clear();
-    record_.config_data.shrink_to_fit();
+    shift_register(in, n, out);
+    count_idcode_bits(8ull * n);
 }
 
-void Fpga::append_config_bit(bool bit)
+void TapDevice::pass_dr_bytes(const uint8_t *tail, size_t tail_n, size_t n,
+                              uint8_t *tail_out)
 {
-    const unsigned pos = static_cast<unsigned>(config_bits_ & 7);
-    if (bit)
-        partial_ = static_cast<uint8_t>(partial_ | (0x80u >> pos));
-    if (config_.keep_config) {
-        if (pos == 0)
-            record_.config_data.push_back(0);
-        record_.config_data.back() = partial_;
-    }
-    ++config_bits_;
-    if (pos == 7) {
-        config_hash_ = (config_hash_ ^ partial_) * kFnvPrime;
-        partial_ = 0;
-    }
-    window_ = (window_ << 1) | (bit ? 1 : 0);
-    if (engine_.synced()) {
-        word_acc_ = (word_acc_ << 1) | (bit ? 1 : 0);
-        if (++word_bits_ == word_size_) {
-            word_bits_ = 0;
-            engine_.word(word_of(word_acc_));
-        }
-    } else if ((static_cast<uint32_t>(window_) & sync_mask_) == sync_word_ &&
-               config_bits_ >= sync_bits_) {
-        sync_seen_ = true;
-        word_bits_ = 0;
-        engine_.sync();
-    }
-}
-
-void Fpga::append_config_byte(uint8_t msb_first)
-{
-    const unsigned pos = static_cast<unsigned>(config_bits_ & 7);
-    if (pos != 0) {
-        // Unaligned stream (an earlier bit-mode shift): go bit by bit.
-        for (int i = 7; i >= 0; --i)
-            append_config_bit(((msb_first >> i) & 1) != 0);
-        return;
-    }
-    config_bits_ += 8;
-    config_hash_ = (config_hash_ ^ msb_first) * kFnvPrime;
-    if (config_.keep_config)
-        record_.config_data.push_back(msb_first);
-    window_ = (window_ << 8) | msb_first;
-    if (engine_.synced()) {
-        word_acc_ = (word_acc_ << 8) | msb_first;
-        word_bits_ += 8;
-        if (word_bits_ >= word_size_) {
-            word_bits_ -= word_size_;
-            engine_.word(word_of(word_acc_ >> word_bits_));
-        }
-    } else if (config_bits_ >= sync_bits_) {
-        // The sync word may sit at any bit offset within the last bits;
-        // the k bits after it start the first word.
-        for (int k = 7; k >= 0; --k) {
-            if (config_bits_ - static_cast<uint64_t>(k) < sync_bits_)
-                continue;
-            if ((static_cast<uint32_t>(window_ >> k) & sync_mask_) ==
-                sync_word_) {
-                sync_seen_ = true;
-                word_acc_ = window_ & ((1u << k) - 1);
-                word_bits_ = static_cast<unsigned>(k);
-                engine_.sync();
-                break;
-            }
-        }
-    }
-}
-
-uint32_t Fpga::word_of(uint64_t acc) const
-{
-    return static_cast<uint32_t>(acc) &
-           static_cast<uint32_t>((1ull << word_size_) - 1);
-}
-
-void Fpga::cfg_in_bit(bool bit, uint64_t when)
-{
-    engine_.note_input();
-    // While the device clears its memory, CFG_IN ignores what arrives.
-    if (engine_.clearing(when))
-        ++dropped_;
-    else
-        append_config_bit(bit);
-}
-
-void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
-{
-    // Bit j of the run meets its rising edge at now + (j + 1) * tck; those
-    // before the end of clearing are dropped.
-    engine_.note_input();
-    const uint64_t now = model_now();
-    uint64_t first = 0;
-    if (engine_.clearing(now + tck)) {
-        const uint64_t wait = engine_.clear_end() - now;
-        first = std::min<uint64_t>(8ull * n, tck ? (wait - 1) / tck : 0);
-    }
-    dropped_ += first;
-    size_t i = static_cast<size_t>(first / 8);
-    if (first % 8 && i < n) {
-        for (unsigned b = static_cast<unsigned>(first % 8); b < 8; ++b)
-            append_config_bit(((in[i] >> b) & 1) != 0);
-        ++i;
-    }
-    for (; i < n; ++i)
-        append_config_byte(kReverse.v[in[i]]);
-}
-
-void Fpga::publish() const
-{
-    record_.config_bits = config_bits_;
-    record_.config_hash = config_hash_;
-    record_.sync_seen = sync_seen_;
-    record_.config_kept = config_.keep_config;
-    record_.done = engine_.done();
-    record_.init = engine_.init(model_now());
-    record_.config_error = engine_.error();
-    record_.stat = engine_.stat(model_now());
-    record_.dropped_config_bits = dropped_;
-    if (config_bits_ & 7)
-        record_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
+    shift_register(tail, tail_n, tail_out);
+    count_idcode_bits(8ull * n);
 }
 
 } // namespace tapsim

@@ -1,15 +1,11 @@
-// JTAG side of the simulated adapter: the IEEE 1149.1 TAP controller and
-// the FPGA behind it (6-bit instruction register, Xilinx-style opcodes).
+// JTAG side of the simulated adapter: the IEEE 1149.1 TAP controller, a
+// device on the chain, and what the record keeps of them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "config_engine.h"
-
 namespace tapsim {
-
-struct Record;
 
 enum class TapState : uint8_t {
     TestLogicReset,
@@ -39,104 +35,115 @@ TapState next_state(TapState state, bool tms);
 const char *state_name(TapState state);
 bool parse_state_name(const char *name, TapState &out);
 
-// Instruction codes of the simulated part.
-namespace ir {
-constexpr uint8_t kUser1 = 0x02;
-constexpr uint8_t kUser2 = 0x03;
-constexpr uint8_t kCfgOut = 0x04;
-constexpr uint8_t kCfgIn = 0x05;
-constexpr uint8_t kIdcode = 0x09;
-constexpr uint8_t kJprogram = 0x0B;
-constexpr uint8_t kJstart = 0x0C;
-constexpr uint8_t kUser3 = 0x1A;
-constexpr uint8_t kUser4 = 0x1B;
-constexpr uint8_t kBypass = 0x3F;
-constexpr int kLength = 6;
-// IR capture: low bits 01 as 1149.1 requires, then the status bits.
-constexpr uint8_t kCaptureBase = 0x01;
-constexpr uint8_t kCaptureIscDone = 0x04; // end of start-up
-constexpr uint8_t kCaptureInit = 0x10;    // cleared, no configuration error
-constexpr uint8_t kCaptureDone = 0x20;
-} // namespace ir
+// What an instruction code selects in the device it was loaded into, as
+// the record names it.
+enum class InstructionName : uint8_t {
+    Other, // undefined: BYPASS in effect
+    User1,
+    User2,
+    User3,
+    User4,
+    CfgOut,
+    CfgIn,
+    Idcode,
+    Jprogram,
+    Jstart,
+    Bypass,
+};
+constexpr int kInstructionNameCount = 11;
+const char *instruction_name(InstructionName name);
 
-const char *instruction_name(uint8_t code);
+// Where the TAP reports what the record keeps: the shared TAP's states,
+// each device's instruction loads, and whole ID code reads.
+class TapSink {
+  public:
+    virtual void state(TapState state, uint64_t count) = 0;
+    virtual void instruction(uint32_t device, uint32_t code,
+                             InstructionName name) = 0;
+    virtual void idcode_read() = 0;
 
-struct FpgaConfig {
-    bool powered = true;
-    uint32_t idcode = 0;
-    uint32_t user[4] = {0, 0, 0, 0};
-    bool keep_config = true;
-    int tdo_stuck = -1; // 0 or 1: the TDO wire held at that level
-    EngineSettings engine;
+  protected:
+    ~TapSink() = default;
 };
 
-// The target. The chip calls rise() and fall() for every TCK edge with the
-// pin levels it drives; tdo() is what the TDO pin shows right now.
-class Fpga {
+// A device on the chain as IEEE 1149.1 describes it: an instruction
+// register of its own length that captures ...01, BYPASS (one bit,
+// captures 0) and, if it has one, IDCODE (32 bits, selected by
+// Test-Logic-Reset). Every device's TAP moves on the same TCK and TMS, so
+// the chain holds the one state and hands it to each edge. The FPGA
+// extends this with its own instructions and registers.
+class TapDevice {
   public:
-    Fpga(const FpgaConfig &config, Record &record);
+    // IR lengths from 2 to 32 bits.
+    static constexpr unsigned kMaxIrLength = 32;
 
-    bool powered() const { return config_.powered; }
-    bool tdo() const
-    {
-        return config_.tdo_stuck >= 0 ? config_.tdo_stuck != 0 : tdo_pin_;
-    }
-    TapState state() const { return state_; }
-    uint8_t instruction() const { return ir_; }
-    bool done() const { return engine_.done(); }
+    TapDevice(uint32_t position, unsigned ir_length, TapSink &sink);
+    virtual ~TapDevice() = default;
 
-    void rise(bool tms, bool tdi);
-    void fall();
+    uint32_t position() const { return position_; }
+    unsigned ir_length() const { return ir_length_; }
+    InstructionName selected() const { return selected_; }
+    int dr_length() const { return dr_len_; }
+    bool tdo() const { return tdo_pin_; }
 
-    // Byte path for long Shift-DR runs: equivalent to 8*n rising/falling
-    // edge pairs with TMS low, one every tck ticks of model time from now
-    // on (the caller moves the clock afterwards). Each in[] byte is shifted
-    // LSB first; out[] (may be null) gets the TDO bits in the same order.
-    void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
-                        uint64_t tck);
+    // A rising TCK edge in state with tdi on the device's TDI (what the
+    // device nearer TDI shows on its TDO); then the TAP enters next.
+    void rise(TapState state, bool tdi);
+    void enter(TapState next);
+    // The falling edge: TDO moves, driven only while shifting.
+    void fall(TapState state);
 
-    // Copies the configuration count and hash into the record; the packed
-    // bits go there directly, the rest stays local while shifting.
-    void publish() const;
+    // Byte path for long Shift-DR runs: equivalent to 8*n edge pairs with
+    // TMS low, one every tck ticks of model time from now on (the caller
+    // moves the clock afterwards). in[] is shifted LSB first; out[] (may be
+    // null) gets the device's TDO bits in the same order.
+    virtual void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
+                                uint64_t tck);
+    // Whether every bit shifted in matters (the FPGA's CFG_IN), or only the
+    // register left at the end, which the last 32 bits decide.
+    virtual bool takes_dr_input() const { return false; }
+    // A write-only run of n bytes of which only the last tail_n reach the
+    // register here (the earlier ones pass through without a trace).
+    void pass_dr_bytes(const uint8_t *tail, size_t tail_n, size_t n,
+                       uint8_t *tail_out);
+
+    // Whether whole reads of this device's ID code are reported (the
+    // FPGAs'), and after how many bits since Capture-DR a read is whole:
+    // the register and the devices nearer TDO it has to pass. 0: never
+    // (a stuck TDO hides it).
+    virtual bool reports_idcode_reads() const { return false; }
+    void report_idcode_after(uint64_t bits) { idcode_whole_ = bits; }
+
+  protected:
+    // What a loaded code selects; undefined codes select BYPASS (Other).
+    virtual InstructionName decode(uint32_t code) const = 0;
+    virtual bool has_idcode() const = 0;
+    virtual uint32_t idcode() const = 0;
+    virtual uint32_t capture_ir() const { return 0x01; }
+    // Loads the selected register; the base knows BYPASS and IDCODE.
+    virtual void capture_dr();
+    virtual void shift_dr_bit(bool tdi);
+    virtual void idle_clock() {}
+    virtual void instruction_loaded() {}
+    virtual void tap_reset() {}
+
+    void load_dr(uint64_t value, int length);
+    void shift_register(const uint8_t *in, size_t n, uint8_t *out);
+    void count_idcode_bits(uint64_t bits);
+
+    TapSink &sink_;
+    uint64_t dr_ = 0;
+    int dr_len_ = 1; // up to 32 bits
 
   private:
-    void enter(TapState next);
-    void capture_dr();
-    void update_ir();
-    void clear_config();
-    void append_config_bit(bool bit);
-    void append_config_byte(uint8_t msb_first);
-    void count_idcode_bits(uint64_t bits);
-    uint32_t word_of(uint64_t acc) const;
-    void cfg_in_bit(bool bit, uint64_t when);
-    void cfg_in_bytes(const uint8_t *lsb_first, size_t n, uint64_t tck);
-
-    FpgaConfig config_;
-    Record &record_;
-    TapState state_ = TapState::TestLogicReset;
-    uint8_t ir_ = ir::kIdcode;
-    uint8_t ir_shift_ = 0;
-    uint64_t dr_ = 0;
-    uint64_t idcode_bits_ = 32; // shifted out since the last capture
-    int dr_len_ = 1;
+    uint32_t position_;
+    unsigned ir_length_;
+    InstructionName selected_ = InstructionName::Idcode;
+    uint32_t ir_shift_ = 0;
+    uint64_t idcode_bits_ = 0; // shifted since the last capture of IDCODE
+    uint64_t idcode_whole_ = 0;
+    bool idcode_captured_ = false;
     bool tdo_pin_ = true; // released TDO reads high through the pull-up
-    ConfigEngine engine_;
-
-    // Configuration input since the last JPROGRAM, packed MSB first.
-    uint64_t config_bits_ = 0;
-    uint64_t config_hash_ = 0; // FNV-1a over completed bytes
-    uint8_t partial_ = 0;      // pending bits, left aligned
-    uint64_t window_ = 0;      // last arrival bits, newest in bit 0
-    bool sync_seen_ = false;
-    uint64_t dropped_ = 0; // bits that arrived while clearing
-    // Words for the engine once it is synced: bits since the last word.
-    uint64_t word_acc_ = 0;
-    unsigned word_bits_ = 0;
-    // The family's packet word and sync word.
-    unsigned word_size_ = 32;
-    uint32_t sync_word_ = 0;
-    uint32_t sync_mask_ = 0;
-    unsigned sync_bits_ = 32;
 };
 
 } // namespace tapsim

@@ -17,6 +17,21 @@ namespace {
 std::mutex *g_mutex = new std::mutex;
 World *g_world = nullptr;
 
+FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode)
+{
+    FpgaConfig fc;
+    fc.idcode = idcode;
+    for (int i = 0; i < 4; ++i)
+        fc.user[i] = scenario.user[i];
+    fc.keep_config = scenario.keep_config;
+    fc.engine.idcode = idcode;
+    fc.engine.configured = scenario.configured;
+    fc.engine.clear_ticks =
+        uint64_t{scenario.clear_us.value_or(clear_us_of(idcode))} * kTicksPerUs;
+    fc.engine.startup_clocks = scenario.startup_clocks;
+    return fc;
+}
+
 } // namespace
 
 std::unique_lock<std::mutex> World::lock()
@@ -48,26 +63,14 @@ World::World()
 void World::reset(const Scenario &scenario)
 {
     devices_.clear();
-    fpga_.reset();
+    fpgas_.clear();
+    chain_.reset();
     record_ = Record();
     started_ = model_now();
     scenario_ = scenario;
     ++generation_;
 
-    FpgaConfig fc;
-    fc.powered = scenario.target_powered;
-    fc.idcode = scenario.idcode;
-    for (int i = 0; i < 4; ++i)
-        fc.user[i] = scenario.user[i];
-    fc.keep_config = scenario.keep_config;
-    fc.tdo_stuck = scenario.tdo_stuck;
-    fc.engine.idcode = scenario.idcode;
-    fc.engine.configured = scenario.configured;
-    fc.engine.clear_ticks =
-        uint64_t{scenario.clear_us.value_or(clear_us_of(scenario.idcode))} *
-        kTicksPerUs;
-    fc.engine.startup_clocks = scenario.startup_clocks;
-    fpga_ = std::make_unique<Fpga>(fc, record_);
+    build_chain(scenario);
     record_.config_kept = scenario.keep_config;
 
     // Other FTDI chips come first on the bus, so a tool that grabs the
@@ -78,7 +81,7 @@ void World::reset(const Scenario &scenario)
         d.adapter = adapter;
         const uint32_t index = static_cast<uint32_t>(devices_.size());
         d.chip = std::make_unique<Chip>(index, info, record_,
-                                        adapter ? fpga_.get() : nullptr,
+                                        adapter ? chain_.get() : nullptr,
                                         adapter ? scenario.faults : Faults());
         devices_.push_back(std::move(d));
         DeviceRecord r;
@@ -106,9 +109,43 @@ void World::reset(const Scenario &scenario)
         add(info(chip_variant(scenario.variant), kAdapterId), true);
 }
 
+void World::build_chain(const Scenario &scenario)
+{
+    const std::vector<ChainEntry> entries =
+        scenario.chain.empty() ? std::vector<ChainEntry>{ChainEntry()}
+                               : scenario.chain;
+    size_t fpgas = 0;
+    for (const ChainEntry &e : entries)
+        fpgas += is_fpga(e) ? 1 : 0;
+    // Every FPGA keeps its configuration in the record: the first in the
+    // record's own fields, the others in a list sized once, so that none
+    // moves while the FPGAs write to it.
+    record_.more_configs.resize(fpgas > 0 ? fpgas - 1 : 0);
+    record_.per_device = entries.size() > 1;
+    std::vector<std::unique_ptr<TapDevice>> devices;
+    for (const ChainEntry &e : entries) {
+        const uint32_t position = static_cast<uint32_t>(devices.size());
+        if (!is_fpga(e)) {
+            devices.push_back(make_plain_device(position, e, sink_));
+            continue;
+        }
+        ConfigRecord &out =
+            fpgas_.empty() ? record_ : record_.more_configs[fpgas_.size() - 1];
+        const uint32_t idcode =
+            e.kind == ChainEntry::Kind::Fpga ? scenario.idcode : e.idcode;
+        auto fpga = std::make_unique<Fpga>(
+            position, fpga_config(scenario, idcode), sink_, out);
+        fpgas_.push_back(fpga.get());
+        devices.push_back(std::move(fpga));
+    }
+    chain_ = std::make_unique<Chain>(
+        std::move(devices), scenario.target_powered, scenario.tdo_stuck, sink_);
+}
+
 void World::sync(uint64_t now)
 {
-    fpga_->publish();
+    for (const Fpga *f : fpgas_)
+        f->publish();
     record_.time_us = (now - started_) / kTicksPerUs;
 }
 

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "chain.h"
 #include "chip.h"
+#include "fpga.h"
 #include "record.h"
 #include "scenario.h"
-#include "tap.h"
 
 namespace tapsim {
 
@@ -48,12 +49,15 @@ class World {
   private:
     World();
     void sync(uint64_t now);
+    void build_chain(const Scenario &scenario);
 
     Scenario scenario_;
     uint64_t generation_ = 0;
     uint64_t started_ = 0; // model time of the last reset
     Record record_;
-    std::unique_ptr<Fpga> fpga_;
+    RecordSink sink_{record_};
+    std::unique_ptr<Chain> chain_;
+    std::vector<const Fpga *> fpgas_; // on the chain, nearest TDI first
     std::vector<Device> devices_;
 };
 

@@ -82,6 +82,15 @@ TEST(ScenarioEnv, EachVariableSetsItsField)
          }},
         {"TAPSIM_UNPLUG", "7",
          [](const Scenario &s) { return s.faults.unplug == 7; }},
+        {"TAPSIM_CHAIN", "4BA00477:4,fpga,none:5,0362d093:6",
+         [](const Scenario &s) {
+             using K = tapsim::ChainEntry::Kind;
+             return s.chain.size() == 4 && s.chain[0].kind == K::Device &&
+                    s.chain[0].idcode == 0x4BA00477 &&
+                    s.chain[0].ir_length == 4 && s.chain[1].kind == K::Fpga &&
+                    !s.chain[2].has_idcode && s.chain[2].ir_length == 5 &&
+                    tapsim::is_fpga(s.chain[3]) && !tapsim::is_fpga(s.chain[0]);
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.value);
@@ -117,4 +126,28 @@ TEST(ScenarioEnv, MalformedValuesKeepDefaultsAndSaySo)
     EXPECT_TRUE(s.extra_devices.empty());
     EXPECT_EQ(s.faults.empty_reads, 0u);
     EXPECT_EQ(s.faults.short_write, 0u);
+}
+
+TEST(ScenarioEnv, MalformedChainsKeepTheLoneFpga)
+{
+    for (const char *bad : {
+             "fpga,",           // an empty entry
+             "fpga;none:4",     // not comma-separated
+             "4ba00477",        // no IR length
+             "4ba00477:1",      // an IR is at least two bits (it captures 01)
+             "4ba00477:33",     // longer than the bench keeps
+             "4ba00477:0x4",    // the IR length is decimal
+             "4ba00476:4,fpga", // an ID code's bit 0 is 1
+             "123456789:4,fpga",
+             "0362d093:8",        // FPGAs of every modelled family have 6 bits
+             "4ba00477:4,none:8", // no FPGA at all
+             "xyz:4,fpga",
+         }) {
+        SCOPED_TRACE(bad);
+        std::vector<std::string> errors;
+        const Scenario s = from({{"TAPSIM_CHAIN", bad}}, &errors);
+        EXPECT_TRUE(s.chain.empty());
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find("TAPSIM_CHAIN"), std::string::npos);
+    }
 }

@@ -1,0 +1,316 @@
+#include "fpga.h"
+
+#include <algorithm>
+
+#include "model_clock.h"
+
+namespace tapsim {
+namespace {
+
+using S = TapState;
+using N = InstructionName;
+
+uint8_t reverse8(uint8_t b)
+{
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+    return b;
+}
+
+struct ReverseTable {
+    uint8_t v[256];
+    ReverseTable()
+    {
+        for (int i = 0; i < 256; ++i)
+            v[i] = reverse8(static_cast<uint8_t>(i));
+    }
+};
+const ReverseTable kReverse;
+
+// The codes every family shares.
+struct Code {
+    uint8_t code;
+    InstructionName name;
+};
+constexpr Code kCommon[] = {
+    {ir::kUser1, N::User1},   {ir::kUser2, N::User2},
+    {ir::kCfgOut, N::CfgOut}, {ir::kCfgIn, N::CfgIn},
+    {ir::kIdcode, N::Idcode}, {ir::kJprogram, N::Jprogram},
+    {ir::kJstart, N::Jstart}, {ir::kBypass, N::Bypass},
+};
+
+bool is_user(InstructionName n)
+{
+    return n == N::User1 || n == N::User2 || n == N::User3 || n == N::User4;
+}
+
+} // namespace
+
+UserCodes user_codes(Family family)
+{
+    switch (family) {
+    case Family::Spartan3E:
+    case Family::Spartan3A:
+        return {0, 0}; // two user registers only
+    case Family::Spartan6:
+    case Family::Unknown: // as the tool has always used them
+        return {0x1A, 0x1B};
+    default: // 7-series, Zynq-7000 and the families after them
+        return {0x22, 0x23};
+    }
+}
+
+Fpga::Fpga(uint32_t position, const FpgaConfig &config, TapSink &sink,
+           ConfigRecord &config_out)
+    : TapDevice(position, ir::kLength, sink), config_(config), out_(config_out),
+      user_(user_codes(family_of(config.idcode))), engine_(config.engine),
+      word_size_(engine_.word_bits()), sync_word_(engine_.sync_word()),
+      sync_mask_(static_cast<uint32_t>((1ull << engine_.sync_bits()) - 1)),
+      sync_bits_(engine_.sync_bits())
+{
+    out_.device = position;
+    out_.config_kept = config.keep_config;
+    clear_config();
+}
+
+InstructionName Fpga::decode(uint32_t code) const
+{
+    for (const Code &c : kCommon)
+        if (c.code == code)
+            return c.name;
+    if (user_.user3 && code == user_.user3)
+        return N::User3;
+    if (user_.user4 && code == user_.user4)
+        return N::User4;
+    return N::Other;
+}
+
+uint32_t Fpga::capture_ir() const
+{
+    return ir::kCaptureBase |
+           (engine_.init(model_now()) ? ir::kCaptureInit : 0) |
+           (engine_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0);
+}
+
+void Fpga::shift_dr_bit(bool tdi)
+{
+    if (selected() == N::CfgIn)
+        cfg_in_bit(tdi, model_now());
+    TapDevice::shift_dr_bit(tdi);
+}
+
+void Fpga::idle_clock()
+{
+    // Start-up is clocked by TCK in Run-Test/Idle once JSTART is loaded.
+    if (selected() == N::Jstart)
+        engine_.startup_clock();
+    else if (selected() == N::CfgIn)
+        engine_.idle_in_cfg_in();
+}
+
+void Fpga::instruction_loaded()
+{
+    engine_.restart_startup_count();
+    if (selected() == N::Jprogram) {
+        engine_.program(model_now());
+        clear_config();
+    }
+}
+
+void Fpga::tap_reset()
+{
+    engine_.restart_startup_count();
+}
+
+void Fpga::capture_dr()
+{
+    // USER registers belong to the design: only a configured device has
+    // them.
+    const N sel = selected();
+    if (is_user(sel) && !engine_.done()) {
+        load_dr(0, 1);
+        return;
+    }
+    switch (sel) {
+    case N::User1:
+    case N::User2:
+    case N::User3:
+    case N::User4:
+        load_dr(
+            config_.user[static_cast<int>(sel) - static_cast<int>(N::User1)],
+            32);
+        break;
+    case N::CfgIn:
+        // Configuration words pass through a 32-bit register.
+        load_dr(0, 32);
+        break;
+    case N::CfgOut: {
+        // One word of what a read packet asked for, most significant bit
+        // first, in the family's word size.
+        const uint32_t word = engine_.take_output();
+        uint64_t dr = 0;
+        for (unsigned i = 0; i < word_size_; ++i)
+            dr |= static_cast<uint64_t>((word >> i) & 1)
+                  << (word_size_ - 1 - i);
+        load_dr(dr, static_cast<int>(word_size_));
+        break;
+    }
+    default: // IDCODE, BYPASS, JPROGRAM, JSTART and undefined codes
+        TapDevice::capture_dr();
+        break;
+    }
+}
+
+void Fpga::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
+                          uint64_t tck)
+{
+    if (n == 0)
+        return;
+    if (selected() == N::CfgIn)
+        cfg_in_bytes(in, n, tck);
+    TapDevice::shift_dr_bytes(in, n, out, tck);
+}
+
+void Fpga::clear_config()
+{
+    config_bits_ = 0;
+    config_hash_ = kFnvOffset;
+    partial_ = 0;
+    window_ = 0;
+    sync_seen_ = false;
+    word_bits_ = 0;
+    // Packed bits live in the record itself so a big load is kept once.
+    out_.config_data.clear();
+    out_.config_data.shrink_to_fit();
+}
+
+void Fpga::append_config_bit(bool bit)
+{
+    const unsigned pos = static_cast<unsigned>(config_bits_ & 7);
+    if (bit)
+        partial_ = static_cast<uint8_t>(partial_ | (0x80u >> pos));
+    if (config_.keep_config) {
+        if (pos == 0)
+            out_.config_data.push_back(0);
+        out_.config_data.back() = partial_;
+    }
+    ++config_bits_;
+    if (pos == 7) {
+        config_hash_ = (config_hash_ ^ partial_) * kFnvPrime;
+        partial_ = 0;
+    }
+    window_ = (window_ << 1) | (bit ? 1 : 0);
+    if (engine_.synced()) {
+        word_acc_ = (word_acc_ << 1) | (bit ? 1 : 0);
+        if (++word_bits_ == word_size_) {
+            word_bits_ = 0;
+            engine_.word(word_of(word_acc_));
+        }
+    } else if ((static_cast<uint32_t>(window_) & sync_mask_) == sync_word_ &&
+               config_bits_ >= sync_bits_) {
+        sync_seen_ = true;
+        word_bits_ = 0;
+        engine_.sync();
+    }
+}
+
+void Fpga::append_config_byte(uint8_t msb_first)
+{
+    // An unaligned stream (an earlier bit-mode shift, or bypass bits from
+    // the devices nearer TDI) completes the pending byte and leaves the
+    // rest pending.
+    const unsigned pos = static_cast<unsigned>(config_bits_ & 7);
+    const uint8_t full = static_cast<uint8_t>(partial_ | msb_first >> pos);
+    config_bits_ += 8;
+    config_hash_ = (config_hash_ ^ full) * kFnvPrime;
+    if (pos == 0) {
+        if (config_.keep_config)
+            out_.config_data.push_back(full);
+    } else {
+        partial_ = static_cast<uint8_t>(msb_first << (8 - pos));
+        if (config_.keep_config) {
+            out_.config_data.back() = full;
+            out_.config_data.push_back(partial_);
+        }
+    }
+    window_ = (window_ << 8) | msb_first;
+    if (engine_.synced()) {
+        word_acc_ = (word_acc_ << 8) | msb_first;
+        word_bits_ += 8;
+        if (word_bits_ >= word_size_) {
+            word_bits_ -= word_size_;
+            engine_.word(word_of(word_acc_ >> word_bits_));
+        }
+    } else if (config_bits_ >= sync_bits_) {
+        // The sync word may sit at any bit offset within the last bits;
+        // the k bits after it start the first word.
+        for (int k = 7; k >= 0; --k) {
+            if (config_bits_ - static_cast<uint64_t>(k) < sync_bits_)
+                continue;
+            if ((static_cast<uint32_t>(window_ >> k) & sync_mask_) ==
+                sync_word_) {
+                sync_seen_ = true;
+                word_acc_ = window_ & ((1u << k) - 1);
+                word_bits_ = static_cast<unsigned>(k);
+                engine_.sync();
+                break;
+            }
+        }
+    }
+}
+
+uint32_t Fpga::word_of(uint64_t acc) const
+{
+    return static_cast<uint32_t>(acc) &
+           static_cast<uint32_t>((1ull << word_size_) - 1);
+}
+
+void Fpga::cfg_in_bit(bool bit, uint64_t when)
+{
+    engine_.note_input();
+    // While the device clears its memory, CFG_IN ignores what arrives.
+    if (engine_.clearing(when))
+        ++dropped_;
+    else
+        append_config_bit(bit);
+}
+
+void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
+{
+    // Bit j of the run meets its rising edge at now + (j + 1) * tck; those
+    // before the end of clearing are dropped.
+    engine_.note_input();
+    const uint64_t now = model_now();
+    uint64_t first = 0;
+    if (engine_.clearing(now + tck)) {
+        const uint64_t wait = engine_.clear_end() - now;
+        first = std::min<uint64_t>(8ull * n, tck ? (wait - 1) / tck : 0);
+    }
+    dropped_ += first;
+    size_t i = static_cast<size_t>(first / 8);
+    if (first % 8 && i < n) {
+        for (unsigned b = static_cast<unsigned>(first % 8); b < 8; ++b)
+            append_config_bit(((in[i] >> b) & 1) != 0);
+        ++i;
+    }
+    for (; i < n; ++i)
+        append_config_byte(kReverse.v[in[i]]);
+}
+
+void Fpga::publish() const
+{
+    out_.config_bits = config_bits_;
+    out_.config_hash = config_hash_;
+    out_.sync_seen = sync_seen_;
+    out_.config_kept = config_.keep_config;
+    out_.done = engine_.done();
+    out_.init = engine_.init(model_now());
+    out_.config_error = engine_.error();
+    out_.stat = engine_.stat(model_now());
+    out_.dropped_config_bits = dropped_;
+    if (config_bits_ & 7)
+        out_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
+}
+
+} // namespace tapsim
