@@ -3,6 +3,7 @@
 // and the adapter released as it must be (reset, close, deinit).
 #include "tool_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <unistd.h>
@@ -91,14 +92,31 @@ enum class Fault { Error, Timeout, Unplug };
 
 class FaultSweep : public ::testing::TestWithParam<const char *> {
   protected:
+    // "chain load": a Zynq-7000 board, the ARM debug port before the logic.
+    bool chain() const { return std::strcmp(GetParam(), "chain load") == 0; }
     void SetUp() override
     {
+        bitgen::StreamPlan plan;
+        plan.family = bitgen::Family::Series7;
+        plan.idcode = 0x03727093;
         file_ = std::make_unique<TempBit>(
-            bitgen::make_bitfile({}, bitgen::config_stream(1000)));
+            bitgen::make_bitfile({}, chain() ? bitgen::family_stream(plan)
+                                             : bitgen::config_stream(1000)));
+    }
+    tapsim::Scenario scenario() const
+    {
+        tapsim::Scenario s;
+        if (chain()) {
+            s.idcode = 0x03727093;
+            s.chain = {tapsim::ChainEntry{tapsim::ChainEntry::Kind::Device,
+                                          true, 0x4BA00477, 4},
+                       tapsim::ChainEntry{}};
+        }
+        return s;
     }
     std::vector<std::string> args() const
     {
-        if (std::strcmp(GetParam(), "load") == 0)
+        if (std::strcmp(GetParam(), "load") == 0 || chain())
             return {"load", file_->path};
         return {GetParam()};
     }
@@ -109,7 +127,7 @@ class FaultSweep : public ::testing::TestWithParam<const char *> {
 
 TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
 {
-    MainRun clean = run_main(tapsim::Scenario(), args());
+    MainRun clean = run_main(scenario(), args());
     ASSERT_EQ(clean.status, 0) << clean.err;
     const std::vector<Transfer> transfers = command_transfers(tapsim::record());
     ASSERT_FALSE(transfers.empty());
@@ -119,7 +137,7 @@ TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
 
     for (const Transfer &t : transfers) {
         for (Fault f : {Fault::Error, Fault::Timeout, Fault::Unplug}) {
-            tapsim::Scenario s;
+            tapsim::Scenario s = scenario();
             switch (f) {
             case Fault::Error:
                 (t.in ? s.faults.error_read : s.faults.error_write) = t.ordinal;
@@ -153,4 +171,9 @@ TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
 
 INSTANTIATE_TEST_SUITE_P(Commands, FaultSweep,
                          ::testing::Values("idcode", "reset", "user1", "load",
-                                           "status"));
+                                           "status", "detect", "chain load"),
+                         [](const auto &info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });

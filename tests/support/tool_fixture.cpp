@@ -63,7 +63,7 @@ void ToolTest::TearDown()
 }
 
 ToolRun ToolTest::tool_run(std::vector<std::string> &args,
-                           std::vector<char *> &argv)
+                           std::vector<char *> &argv, const char *device)
 {
     args.insert(args.begin(), "tapline");
     argv.clear();
@@ -75,6 +75,7 @@ ToolRun ToolTest::tool_run(std::vector<std::string> &args,
     run.buf = buf_;
     run.argc = (int)args.size();
     run.argv = argv.data();
+    run.device = device;
     return run;
 }
 

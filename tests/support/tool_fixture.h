@@ -53,7 +53,9 @@ class ToolTest : public ::testing::Test {
 
     // A command's run over the opened adapter with these arguments (the
     // program name is added).
-    ToolRun tool_run(std::vector<std::string> &args, std::vector<char *> &argv);
+    // device: --device's value, or null.
+    ToolRun tool_run(std::vector<std::string> &args, std::vector<char *> &argv,
+                     const char *device = nullptr);
 
     struct ftdi_context ftdi_ {};
     unsigned char buf_[QUEUE_BUFFER_SIZE] = {};
