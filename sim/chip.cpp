@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <csignal>
 
+#include "chain.h"
 #include "model_clock.h"
 #include "mpsse.h"
 #include "record.h"
-#include "chain.h"
 #include "variant.h"
 
 namespace tapsim {

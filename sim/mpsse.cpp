@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "chain.h"
 #include "model_clock.h"
 #include "record.h"
-#include "chain.h"
 
 namespace tapsim {
 namespace {
