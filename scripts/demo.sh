@@ -30,6 +30,7 @@ run_no_header() {
 
 run --version
 run idcode
+# The bench's board is a Spartan-3E: two user registers, no third or fourth.
 for n in 1 2 3 4; do run "user$n"; done
 run reset
 "$BUILD/tests/make_bitfile" "$WORK/design.bit" 262144
@@ -44,12 +45,13 @@ zcat "$WORK/design.bit.gz" |
         "$TOOL" load - || echo "(exit status $?)"
 grep -E '^config ' "$WORK/record" || true
 "$BUILD/tests/make_bitfile" "$WORK/mirrored.bit" 262144 --mirrored
-run load "$WORK/mirrored.bit" >/dev/null
-echo "The same load with every byte stored bit-mirrored leaves the FPGA unstarted:"
+echo "The same file with every byte stored bit-mirrored holds no ID code in any"
+echo "family's packets: refused before anything is cleared, the design runs on:"
+run load "$WORK/mirrored.bit" | grep -v -e '^Bitstream information:' -e $'^\t' || true
 grep -E '^config ' "$WORK/record" || true
 echo
-echo "A 7-series board on a high-speed adapter: the load reads the FPGA's ID code,"
-echo "checks it against the one the bitstream writes, waits for the device to clear"
+echo "A 7-series board on a high-speed adapter: the load detects the chain, checks"
+echo "the FPGA's ID code against the one the bitstream writes, waits for it to clear"
 echo "(INIT) and ends with DONE confirmed; a file for another part is refused before"
 echo "anything is cleared:"
 "$BUILD/tests/make_bitfile" "$WORK/a35t.bit" 262144 --family=7
@@ -78,3 +80,21 @@ echo "for a clock that never locks, end with the cause the FPGA reports:"
 "$BUILD/tests/make_bitfile" "$WORK/flipped.bit" 262144 --family=7 --flip 800000
 run_no_header TAPSIM_IDCODE=0x0362D093 load "$WORK/flipped.bit"
 run_no_header TAPSIM_IDCODE=0x0362D093 TAPSIM_STARTUP_CLOCKS=5000 load "$WORK/a35t.bit"
+echo
+echo "Boards as they come. A Zynq-7000: the ARM debug port sits before the"
+echo "programmable logic on one chain. detect lists the chain, nearest TDI first;"
+echo "the load picks the device whose ID code the bitstream writes, and the debug"
+echo "port gets nothing but BYPASS and IDCODE:"
+"$BUILD/tests/make_bitfile" "$WORK/z020.bit" 262144 --family=7 --idcode=0x03727093 --part=7z020clg484
+ZYNQ=(TAPSIM_CHAIN=4ba00477:4,fpga TAPSIM_IDCODE=0x03727093)
+run "${ZYNQ[@]}" detect
+run_no_header "${ZYNQ[@]}" load "$WORK/z020.bit"
+grep -E '^(instruction|config) ' "$WORK/record" | sed 's/ hash=[^ ]*//' | sort | uniq -c || true
+run "${ZYNQ[@]}" status
+echo "A board with a Platform Flash PROM beside the FPGA, nearest TDO:"
+run TAPSIM_CHAIN=fpga,05046093:8 detect
+run TAPSIM_CHAIN=fpga,05046093:8 idcode
+echo "Two FPGAs of one part: tapline will not guess; --device names the position"
+echo "detect prints:"
+run TAPSIM_CHAIN=fpga,0362d093:6 TAPSIM_IDCODE=0x0362D093 idcode
+run TAPSIM_CHAIN=fpga,0362d093:6 TAPSIM_IDCODE=0x0362D093 --device 1 status
