@@ -2,6 +2,7 @@
 // what the target holds afterwards.
 #include "tool_fixture.h"
 
+#include <algorithm>
 #include <string>
 
 #include "cli/commands.h"
@@ -98,7 +99,9 @@ TEST_F(QueryTest, UserWordsLoadTheirFamilysInstructionAndPrintOneByte)
                                      to_shift_dr_writes(),
                                      {{0x39, 0x00, 0x00, 0x00}}}))
             << what;
-        EXPECT_EQ(instructions().back(), c.code) << what;
+        const std::vector<uint8_t> insns = instructions();
+        ASSERT_FALSE(insns.empty()) << what;
+        EXPECT_EQ(insns.back(), c.code) << what;
         EXPECT_EQ(final_state(), TapState::ShiftDR) << what;
     }
 }
@@ -154,5 +157,35 @@ TEST_F(QueryTest, AFailedReadOrStepPrintsNoResultLine)
         EXPECT_EQ(got.result, -1) << c.word;
         EXPECT_EQ(got.out, c.out) << c.word;
         EXPECT_EQ(got.err, c.err) << c.word;
+    }
+}
+
+// A user register needs a running design: no value is made up for a TDO
+// line stuck at either level or for an FPGA that is not configured.
+TEST_F(QueryTest, UserWordsRefuseADeviceThatCannotHaveAUserRegister)
+{
+    struct Case {
+        int tdo_stuck;
+        bool configured;
+        const char *err;
+    } cases[] = {
+        {1, true, "No FPGA answers on JTAG (ID code ffffffff)\n"},
+        {0, true, "No FPGA answers on JTAG (ID code 00000000)\n"},
+        {-1, false, "The FPGA is not configured: it has no user registers\n"},
+    };
+    for (const Case &c : cases) {
+        Scenario s;
+        s.tdo_stuck = c.tdo_stuck;
+        s.configured = c.configured;
+        start(s);
+        open_adapter();
+        Captured got = run({"user1"});
+        EXPECT_EQ(got.result, -1) << c.err;
+        EXPECT_EQ(got.out, "") << c.err;
+        EXPECT_EQ(got.err, c.err);
+        // The detection, and for a device that answers its DONE read.
+        EXPECT_EQ(written().size(), c.tdo_stuck < 0 ? 2u : 1u) << c.err;
+        const std::vector<uint8_t> insns = instructions();
+        EXPECT_EQ(std::count(insns.begin(), insns.end(), 0x02), 0) << c.err;
     }
 }
