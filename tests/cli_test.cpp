@@ -657,3 +657,26 @@ TEST(Cli, ASignalMidLoadStopsAtTheNextChunkAndEndsTheProcessByIt)
         EXPECT_EQ(adapter(run).opened, adapter(run).closed);
     }
 }
+
+// A pipe cannot be checked to its end before the device is cleared: input
+// that ends early stops the load at the chunk it ends in, nothing made up.
+TEST(Cli, StandardInputThatEndsEarlyStopsTheLoadAndClearsTheDevice)
+{
+    bitgen::Bytes bytes =
+        bitgen::make_bitfile({}, bitgen::config_stream(200000));
+    bytes.resize(bytes.size() - 100000);
+    ToolRun run =
+        run_tool({"load", "-"}, {}, {std::string(bytes.begin(), bytes.end())});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Cause: the bitstream was cut after 65532 of 200000 "
+                       "bytes\nstandard input ended after 100000 of 200000 "
+                       "bitstream bytes\n");
+    EXPECT_FALSE(run.record.done);
+    ASSERT_FALSE(run.record.instructions.empty());
+    EXPECT_EQ(run.record.instructions.back(), 0x0B);
+    // One chunk went out whole; the one the input ended in never did.
+    size_t chunks = 0;
+    for (const auto &b : run.record.bulk)
+        chunks += !b.in && b.data.size == 65535;
+    EXPECT_EQ(chunks, 1u);
+}

@@ -2,6 +2,7 @@
 // what the FPGA receives, and that bad input sends nothing.
 #include "tool_fixture.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include "bitfile_writer.h"
@@ -357,4 +358,53 @@ TEST_F(LoadTest, BadInputSendsNothing)
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.out, "./tapline [idcode/reset/load <bitstream.bit>] \n");
     EXPECT_TRUE(write_log().empty());
+}
+
+namespace {
+std::string shrinking_path;
+off_t shrink_to;
+void shrink_file(int)
+{
+    if (truncate(shrinking_path.c_str(), shrink_to) != 0)
+        _exit(99);
+}
+} // namespace
+
+// A named file read a chunk at a time can shrink under the load: what it no
+// longer holds is never sent, as zeros or otherwise.
+TEST_F(LoadTest, AFileThatShrinksDuringTheLoadStopsItThere)
+{
+    const Bytes bytes = bitgen::make_bitfile({}, bitgen::config_stream(200000));
+    TempBit file(bytes);
+    shrinking_path = file.path;
+    // 70,000 bytes of bitstream are left behind the header.
+    shrink_to = (off_t)(bytes.size() - 200000 + 70000);
+    struct sigaction sa = {}, old = {};
+    sa.sa_handler = shrink_file;
+    sigaction(SIGUSR1, &sa, &old);
+    // The bulk write of the first chunk, from a clean run: set-up, probe,
+    // then one per write call.
+    start(Scenario());
+    open_adapter();
+    ASSERT_EQ(load(file.path.c_str()).result, 0);
+    uint64_t ordinal = 2;
+    for (const WriteCall &call : write_log()) {
+        ordinal++;
+        if (call.bytes.size() == 65535)
+            break;
+    }
+    Scenario s;
+    s.faults.signal_number = SIGUSR1;
+    s.faults.signal_at = ordinal;
+    start(s);
+    open_adapter();
+    Captured c = load(file.path.c_str());
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.err, "Cause: the bitstream was cut after 65532 of 200000 "
+                     "bytes\n" +
+                         file.path +
+                         " ended after 70000 of 200000 bitstream bytes\n");
+    EXPECT_FALSE(rec().done);
+    EXPECT_EQ(instructions().back(), 0x0B);
 }

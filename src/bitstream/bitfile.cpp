@@ -100,8 +100,12 @@ char *terminate_text(unsigned char *value, uint32_t length)
 
 } // namespace
 
-int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
-                       uint32_t *length)
+namespace {
+
+// A field's key and length, checked: a bitstream longer than the bound, or
+// longer than a regular file still holds, is refused before anything is
+// read or allocated for it.
+int read_key_and_length(FILE *file, unsigned char *key, uint32_t *length)
 {
     if (read_exact(file, key, 1) != 0)
         return -1;
@@ -112,11 +116,7 @@ int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
     uint32_t n = 0;
     for (size_t i = 0; i < width; i++)
         n = (n << 8) | raw[i];
-
-    *value = nullptr;
     *length = n;
-    if (n == 0)
-        return 0;
     if (*key == 'e' && n > BITFILE_MAX_BITSTREAM) {
         errno = EFBIG;
         return -1;
@@ -126,27 +126,41 @@ int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
         errno = EINVAL;
         return -1;
     }
-    unsigned char *buf;
-    if (left >= 0) {
-        buf = (unsigned char *)malloc(n);
-        if (!buf) {
-            errno = ENOMEM;
-            return -1;
-        }
-        if (read_exact(file, buf, n) != 0) {
-            free(buf);
-            return -1;
-        }
-    } else {
-        buf = read_growing(file, n);
-        if (!buf)
-            return -1;
-    }
-    *value = buf;
     return 0;
 }
 
-int bitfile_read_header(FILE *file, struct BitstreamInfo *info)
+// n bytes of value, n not 0.
+unsigned char *read_value(FILE *file, uint32_t n)
+{
+    if (bytes_left(file) < 0)
+        return read_growing(file, n);
+    unsigned char *buf = (unsigned char *)malloc(n);
+    if (!buf) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (read_exact(file, buf, n) != 0) {
+        free(buf);
+        return nullptr;
+    }
+    return buf;
+}
+
+} // namespace
+
+int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
+                       uint32_t *length)
+{
+    *value = nullptr;
+    if (read_key_and_length(file, key, length) != 0)
+        return -1;
+    if (*length == 0)
+        return 0;
+    *value = read_value(file, *length);
+    return *value ? 0 : -1;
+}
+
+int bitfile_read_texts(FILE *file, struct BitstreamInfo *info)
 {
     unsigned char magic[sizeof bit_magic];
     if (read_exact(file, magic, sizeof magic) != 0)
@@ -157,9 +171,8 @@ int bitfile_read_header(FILE *file, struct BitstreamInfo *info)
     }
     for (;;) {
         unsigned char key;
-        unsigned char *value;
         uint32_t length;
-        if (bitfile_read_field(file, &key, &value, &length) != 0)
+        if (read_key_and_length(file, &key, &length) != 0)
             return -1;
         if (key == 'e') {
             if (length == 0) {
@@ -169,10 +182,12 @@ int bitfile_read_header(FILE *file, struct BitstreamInfo *info)
             // The analyzer takes text_slot's &info->time for a possible
             // null on an earlier pass and so info for null; it never is.
             // NOLINTNEXTLINE(clang-analyzer-core.NullDereference)
-            info->data = value;
             info->length = length;
             return 0;
         }
+        unsigned char *value = length ? read_value(file, length) : nullptr;
+        if (length && !value)
+            return -1;
         char **slot = text_slot(info, key);
         if (!slot) {
             free(value);
@@ -184,6 +199,14 @@ int bitfile_read_header(FILE *file, struct BitstreamInfo *info)
         free(*slot);
         *slot = text;
     }
+}
+
+int bitfile_read_header(FILE *file, struct BitstreamInfo *info)
+{
+    if (bitfile_read_texts(file, info) != 0)
+        return -1;
+    info->data = read_value(file, info->length);
+    return info->data ? 0 : -1;
 }
 
 void bitfile_free(struct BitstreamInfo *info)

@@ -7,8 +7,8 @@
 
 // The longest bitstream a file may declare: ten times the largest
 // configuration of any part the tool knows (a Virtex-7 2000T's is under
-// 60 MB). A longer one is a damaged or hostile file, and the bitstream is
-// held in memory whole. The load's refusal names the bound.
+// 60 MB). A longer one is a damaged or hostile file. The load's refusal
+// names the bound.
 enum : uint32_t { BITFILE_MAX_BITSTREAM = 0x40000000 }; // 1 GiB
 
 // Header texts and configuration bytes of one bit file. Allocate it zeroed;
@@ -32,6 +32,13 @@ struct BitstreamInfo {
 // handed out on failure.
 int bitfile_read_field(FILE *file, unsigned char *key, unsigned char **value,
                        uint32_t *length);
+
+// Checks the magic and reads fields into info up to the first 'e' field's
+// length, leaving the file at its first bitstream byte: the bitstream can
+// then be read a chunk at a time. info->data stays null. The length is
+// checked as bitfile_read_field checks it. Returns 0, or -1 with errno as
+// for bitfile_read_field. Prints nothing.
+int bitfile_read_texts(FILE *file, struct BitstreamInfo *info);
 
 // Checks the magic and reads fields into info up to and including the first
 // 'e' field; nothing after it is read. A text field of length 0 becomes an

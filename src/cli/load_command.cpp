@@ -20,6 +20,10 @@
 
 namespace {
 
+// send_bitstream's result when the input gave out before the declared
+// length.
+enum { INPUT_ENDED = -2 };
+
 struct FileOwner {
     FILE *file;
     FileOwner(const FileOwner &) = delete;
@@ -93,10 +97,11 @@ void report_read_failure(const char *filename, int err)
 
 // Before the adapter is asked anything: the stream must say, in its own
 // packets, which part it is for.
-int check_stream(const char *filename, const struct BitstreamInfo *info,
-                 uint32_t *code, const XilinxFamily **family)
+int check_stream(const char *filename, const unsigned char *head,
+                 uint32_t head_length, uint32_t *code,
+                 const XilinxFamily **family)
 {
-    switch (stream_own_idcode(info->data, info->length, code, family)) {
+    switch (stream_own_idcode(head, head_length, code, family)) {
     case STREAM_IDCODE:
         return 0;
     case STREAM_NO_SYNC:
@@ -149,12 +154,55 @@ int stop_interrupted(struct Jtag *j)
     return -1;
 }
 
-// The mirrored bitstream in chunks of one write each; *sent counts the
-// bytes of the chunks that went out whole. sent + n never passes length,
-// so no sum wraps whatever the length.
-int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
-                   uint32_t length, uint32_t *sent)
+// The bitstream as it is read: its first chunk held for the checks, the
+// rest read a chunk at a time straight into the transfer buffer, so memory
+// does not grow with the file. The last bytes are kept for the check of how
+// the stream ends.
+struct StreamInput {
+    FILE *file;
+    const char *name;
+    const unsigned char *head; // the first head_length bytes
+    uint32_t head_length;
+    uint32_t length;         // declared
+    unsigned char tail[256]; // the last tail_length bytes read
+    uint32_t tail_length;
+    uint32_t short_read; // bytes of the chunk the input ended in
+};
+
+void keep_tail(struct StreamInput *in, const unsigned char *bytes, uint32_t n)
 {
+    const uint32_t size = sizeof in->tail;
+    if (n >= size) {
+        memcpy(in->tail, bytes + n - size, size);
+        in->tail_length = size;
+        return;
+    }
+    const uint32_t kept =
+        in->tail_length + n > size ? size - n : in->tail_length;
+    memmove(in->tail, in->tail + in->tail_length - kept, kept);
+    memcpy(in->tail + kept, bytes, n);
+    in->tail_length = kept + n;
+}
+
+// Chunk bytes [at, at + n) into dst. Returns false when the input ended or
+// failed before them: nothing unread is ever sent.
+bool read_chunk(struct StreamInput *in, uint32_t at, uint32_t n,
+                unsigned char *dst)
+{
+    if (at < in->head_length) {
+        memcpy(dst, in->head + at, n);
+        return true;
+    }
+    in->short_read = (uint32_t)fread(dst, 1, n, in->file);
+    return in->short_read == n;
+}
+
+// The bitstream in chunks of one write each, every byte mirrored as it goes
+// out; *sent counts the bytes of the chunks that went out whole. sent + n
+// never passes length, so no sum wraps whatever the length.
+int send_bitstream(struct Jtag *j, struct StreamInput *in, uint32_t *sent)
+{
+    const uint32_t length = in->length;
     *sent = 0;
     ProgressLine progress(length);
     for (unsigned index = 0; *sent < length; index++) {
@@ -166,7 +214,13 @@ int send_bitstream(struct Jtag *j, const unsigned char *mirrored,
         // shorter chunk.
         const bool last = length - *sent < CONFIGURE_CHUNK_SIZE;
         const uint32_t n = last ? length - *sent : CONFIGURE_CHUNK_SIZE;
-        memcpy(configure_chunk(j, n), mirrored + *sent, n);
+        unsigned char *chunk = configure_chunk(j, n);
+        if (!read_chunk(in, *sent, n, chunk)) {
+            progress.end();
+            return INPUT_ENDED;
+        }
+        keep_tail(in, chunk, n);
+        bitstream_mirror(chunk, chunk, n);
         const enum QueueResult r = configure_send_chunk(j);
         if (r != QUEUE_OK) {
             progress.end();
@@ -222,48 +276,70 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
         return -1;
     }
     errno = 0;
-    if (bitfile_read_header(file.file, info.info) != 0) {
+    if (bitfile_read_texts(file.file, info.info) != 0) {
         report_read_failure(name, errno);
         return -1;
     }
+    // The first chunk before anything is sent: the checks read it. A named
+    // file holds the declared length (checked with the header); a pipe
+    // that ends within it is refused as a file that ends too soon.
+    const uint32_t length = info.info->length;
+    struct StreamInput in = {file.file, name, nullptr, 0, length, {}, 0, 0};
+    in.head_length =
+        length < CONFIGURE_CHUNK_SIZE ? length : CONFIGURE_CHUNK_SIZE;
+    info.info->data = (unsigned char *)malloc(in.head_length);
+    if (!info.info->data) {
+        fputs("Can't malloc memory\n", stderr);
+        return -1;
+    }
+    errno = 0;
+    if (fread(info.info->data, 1, in.head_length, file.file) !=
+        in.head_length) {
+        report_read_failure(name, ferror(file.file) && errno ? errno : EINVAL);
+        return -1;
+    }
+    in.head = info.info->data;
     if (load_print_header(info.info) != 0)
         return -1;
 
     uint32_t wanted = 0;
     const XilinxFamily *stream_family = nullptr;
     struct Target t;
-    if (check_stream(name, info.info, &wanted, &stream_family) != 0 ||
+    if (check_stream(name, in.head, in.head_length, &wanted, &stream_family) !=
+            0 ||
         choose_device(run, name, wanted, &t) != 0)
         return -1;
     const struct ChainPosition *pos = &t.pos;
     const uint32_t device = t.idcode;
     const FamilyInstructions *insn = family_instructions(t.family);
-    const uint32_t length = info.info->length;
     // Where the stream's words start, for the status read after a failure.
     const SentStream sent = {
-        length, stream_sync_end(info.info->data, length, stream_family)};
-    // A stream that ends synchronised would take the next reader's words as
-    // packets. Only whole words can be closed.
-    const bool close_stream =
-        sent.sync_end &&
-        (length - sent.sync_end) % stream_family->word_bytes == 0 &&
-        !stream_ends_desynced(info.info->data, length, stream_family);
-    // The bits are mirrored in place, so the bitstream is held once.
-    bitstream_mirror(info.info->data, info.info->data, length);
+        length, stream_sync_end(in.head, in.head_length, stream_family)};
     // From the clearing on, a signal stops the load at a chunk boundary.
     interrupt_catch();
     // Without a cleared device the bitstream would be lost: send none.
     if (configure_begin(j, pos, insn) != 0)
         return -1;
     uint32_t sent_bytes = 0;
-    if (send_bitstream(j, info.info->data, length, &sent_bytes) != 0) {
+    const int sending = send_bitstream(j, &in, &sent_bytes);
+    if (sending != 0) {
         // A cut stream leaves the logic waiting inside a packet, where any
         // later request would be taken as its data: clear it.
         fprintf(stderr, "Cause: the bitstream was cut after %lu of %lu bytes\n",
                 (unsigned long)sent_bytes, (unsigned long)length);
+        if (sending == INPUT_ENDED)
+            fprintf(stderr, "%s ended after %lu of %lu bitstream bytes\n", name,
+                    (unsigned long)(sent_bytes + in.short_read),
+                    (unsigned long)length);
         configure_abandon(j, pos, insn);
         return -1;
     }
+    // A stream that ends synchronised would take the next reader's words as
+    // packets. Only whole words can be closed.
+    const bool close_stream =
+        sent.sync_end &&
+        (length - sent.sync_end) % stream_family->word_bytes == 0 &&
+        !stream_ends_desynced(in.tail, in.tail_length, stream_family);
     if (close_stream && configure_send_desync(j, stream_family) != 0)
         return -1;
     if (configure_start(j, pos, insn) != 0)
