@@ -329,7 +329,7 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
                 (unsigned long)sent_bytes, (unsigned long)length);
         if (sending == INPUT_ENDED)
             fprintf(stderr, "%s ended after %lu of %lu bitstream bytes\n", name,
-                    (unsigned long)(sent_bytes + in.short_read),
+                    (unsigned long)sent_bytes + in.short_read,
                     (unsigned long)length);
         configure_abandon(j, pos, insn);
         return -1;
