@@ -39,7 +39,7 @@ FAMILY_ID[z]=0x03727093
 "$BUILD/tests/make_bitfile" z.bit 4045564 --family=7 --idcode=0x03727093 --part=7z020clg484
 
 # Boards' chains, nearest TDI first: the chain and the FPGA it holds.
-declare -A CHAIN=([zynq]=4ba00477:4,fpga [prom]=fpga,05046093:8 [two]=fpga,0362d093:6)
+declare -A CHAIN=([zynq]="4ba00477:4,fpga" [prom]="fpga,05046093:8" [two]="fpga,0362d093:6")
 
 # ids KIND FILE: the ID codes a tool printed, nearest TDI first, without
 # the revision nibble. tapline, openFPGALoader and xc3sprog number from 0
@@ -88,7 +88,7 @@ expect() {
             # OpenOCD checks each declared tap's ID code and IR capture.
             { [ "$tool" != openocd ] || ! grep -q '^Error' "$WORK/out"; } ;;
     chosen)
-        [ "$(config_field "$rec" "$index" done)" = 1 ] &&
+        [ "$(config_field "$rec" "$index" "done")" = 1 ] &&
             [ "$(config_field "$rec" "$index" sync)" = 1 ] &&
             [ "$(config_field "$rec" "$index" error)" = none ] &&
             [ "$(config_field "$rec" "$index" bits)" -gt 0 ] || return 1
@@ -176,7 +176,9 @@ for row in "${ROWS[@]}"; do
         echo "FAIL  $row (exit $status)"
         tail -n 5 "$WORK/out" | sed 's/^/      /'
         [ -f "$rec" ] && grep -E '^(config|time|end)' "$rec" | sed 's/^/      /'
-        [ "$kind" = same-ids ] && echo "      tapline: $(echo $(cat "$WORK/ref.ids")); $tool: $(echo $(cat "$WORK/out.ids"))"
+        if [ "$kind" = same-ids ]; then
+            echo "      tapline: $(paste -sd' ' "$WORK/ref.ids"); $tool: $(paste -sd' ' "$WORK/out.ids")"
+        fi
     fi
 done
 echo "$passed passed, $failed failed"
