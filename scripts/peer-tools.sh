@@ -12,7 +12,7 @@
 # returns its exit status, 124 when it had to be stopped (a tool that
 # ignores SIGTERM is killed 5 s later, 137). On a chain (TAPSIM_CHAIN), a
 # load goes to the device at PEER_CHAIN_INDEX, counted from 0 nearest TDI
-# as tapline, openFPGALoader and xc3sprog count.
+# as tapline, openFPGALoader and xc3sprog count (UrJTAG runs alone only).
 
 
 # Wall-clock bound of one run: virtual time makes every wait instant, so
