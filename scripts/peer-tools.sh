@@ -10,7 +10,9 @@
 # variables already exported, and the command prefixed by PEER_WRAP (for
 # example a measuring program). Prints the tool's output on standard error;
 # returns its exit status, 124 when it had to be stopped (a tool that
-# ignores SIGTERM is killed 5 s later, 137).
+# ignores SIGTERM is killed 5 s later, 137). On a chain (TAPSIM_CHAIN), a
+# load goes to the device at PEER_CHAIN_INDEX, counted from 0 nearest TDI
+# as tapline, openFPGALoader and xc3sprog count (UrJTAG runs alone only).
 
 
 # Wall-clock bound of one run: virtual time makes every wait instant, so
@@ -20,6 +22,28 @@ PEER_TIMEOUT=${PEER_TIMEOUT:-120}
 # The ID code the bench answers with, for the tools that want it named.
 peer_idcode() { printf '0x%08x' "$((${TAPSIM_IDCODE:-0x01C22093}))"; }
 
+# One newtap per device of TAPSIM_CHAIN, named dN by its position from TDI.
+# OpenOCD wants them declared nearest TDO first, so the list is reversed.
+peer_openocd_taps() {
+    local -a entries lines
+    local i entry id irlen
+    IFS=, read -r -a entries <<<"${TAPSIM_CHAIN:-fpga}"
+    for i in "${!entries[@]}"; do
+        entry=${entries[$i]}
+        if [ "$entry" = fpga ]; then
+            id=$(peer_idcode) irlen=6
+        else
+            id=0x${entry%%:*} irlen=${entry#*:}
+        fi
+        if [ "$id" = 0xnone ]; then
+            lines[i]="jtag newtap d$i tap -irlen $irlen"
+        else
+            lines[i]="jtag newtap d$i tap -irlen $irlen -expected-id $id"
+        fi
+    done
+    for ((i = ${#lines[@]} - 1; i >= 0; i--)); do echo "${lines[i]}"; done
+}
+
 peer_openocd_config() { # ACTION FILE
     cat <<CFG
 adapter driver ftdi
@@ -28,8 +52,8 @@ ftdi channel 0
 ftdi layout_init 0x0008 0x000b
 adapter speed 6000
 transport select jtag
-jtag newtap fpga tap -irlen 6 -expected-id $(peer_idcode)
-pld device virtex2 fpga.tap
+$(peer_openocd_taps)
+pld device virtex2 d${PEER_CHAIN_INDEX:-0}.tap
 init
 CFG
     [ "$1" = load ] && echo "pld load 0 $2"
@@ -43,18 +67,26 @@ peer_run() {
     case "$tool" in
     tapline)
         preload=$PEER_SIM0
-        if [ "$action" = load ]; then cmd=("$PEER_TAPLINE" load "$file"); else cmd=("$PEER_TAPLINE" idcode); fi ;;
+        if [ "$action" = load ]; then
+            cmd=("$PEER_TAPLINE")
+            [ -n "${PEER_CHAIN_INDEX:-}" ] && cmd+=(--device "$PEER_CHAIN_INDEX")
+            cmd+=(load "$file")
+        else
+            cmd=("$PEER_TAPLINE" detect)
+        fi ;;
     openocd)
         peer_openocd_config "$action" "$file" >openocd.cfg
         cmd=(openocd -f openocd.cfg) ;;
     openfpgaloader)
         cmd=(openFPGALoader -c ft2232 --vid 0x2a5e --pid 0x0c41)
+        [ -n "${PEER_CHAIN_INDEX:-}" ] && cmd+=(--index-chain "$PEER_CHAIN_INDEX")
         if [ "$action" = load ]; then cmd+=(-m "$file"); else cmd+=(--detect); fi ;;
     xc3sprog)
         # A cable of its ftdi type with the bench's IDs, from a list in the
         # current directory (its usual place for local cables).
         printf 'bench ftdi 6000000 0x2a5e:0x0c41::0\n' >cablelist.txt
         cmd=(xc3sprog -c bench)
+        [ -n "${PEER_CHAIN_INDEX:-}" ] && cmd+=(-p "$PEER_CHAIN_INDEX")
         if [ "$action" = load ]; then cmd+=(-v "$file"); else cmd+=(-j); fi ;;
     urjtag)
         preload=$PEER_SIM0

@@ -16,8 +16,9 @@ ensure_packages "${HOST_PACKAGES[@]}" "${LIBFTDI1_PACKAGES[@]}" "${FIELD_TOOL_PA
 BUILD=${1:-${BUILD:-$ROOT/build}}
 mkdir -p "$BUILD" && BUILD=$(cd "$BUILD" && pwd)
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPLINE_WERROR=ON >/dev/null
-cmake --build "$BUILD" -j2 --target tapsim_preload tapsim_preload1 make_bitfile >/dev/null
+cmake --build "$BUILD" -j2 --target tapline tapsim_preload tapsim_preload1 make_bitfile >/dev/null
 export PEER_SIM0=$BUILD/sim/libtapsim.so PEER_SIM1=$BUILD/sim/libtapsim1.so
+export PEER_TAPLINE=$BUILD/src/tapline
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
@@ -33,15 +34,71 @@ done
 # A stream for the XC7A100T, loaded into the XC7A35T.
 "$BUILD/tests/make_bitfile" other7.bit "${FAMILY_SIZE[7]}" --family=7 \
     --idcode=0x03631093 --part=7a100tcsg324
+# The XC7Z020's programmable logic, for the Zynq-7000 chain (32,364,512 bits).
+FAMILY_ID[z]=0x03727093
+"$BUILD/tests/make_bitfile" z.bit 4045564 --family=7 --idcode=0x03727093 --part=7z020clg484
+
+# Boards' chains, nearest TDI first: the chain and the FPGA it holds.
+declare -A CHAIN=([zynq]="4ba00477:4,fpga" [prom]="fpga,05046093:8" [two]="fpga,0362d093:6")
+
+# ids KIND FILE: the ID codes a tool printed, nearest TDI first, without
+# the revision nibble. tapline, openFPGALoader and xc3sprog number from 0
+# nearest TDI; OpenOCD declares and reports its taps nearest TDO first.
+ids() {
+    case "$1" in
+    tapline) awk '$2 == "ID" && $3 == "code" { sub(",", "", $4); print "0x" $4 }
+                  $2 == "no" { print "none" }' "$2" ;;
+    openfpgaloader) awk '$1 == "idcode" { print $2 }' "$2" ;;
+    xc3sprog) awk '{ for (i = 1; i < NF; i++) if ($i == "IDCODE:") print $(i + 1) }' "$2" ;;
+    openocd) sed -n 's/.*tap\/device found: \(0x[0-9a-fA-F]*\).*/\1/p' "$2" | tac ;;
+    esac | while read -r id; do
+        if [ "$id" = none ]; then echo none; else printf '%07x\n' $((id & 0x0FFFFFFF)); fi
+    done
+}
+
+# instructions RECORD N: the names of the instructions device N was given.
+instructions() {
+    awk -v dev="device=$2" '$1 == "instruction" && $2 == dev { for (i = 3; i <= NF; i++) if ($i ~ /^name=/) print substr($i, 6) }' "$1"
+}
+
+# config_field RECORD N KEY: KEY on device N's config line.
+config_field() {
+    awk -v dev="device=$2" -v key="$3" '
+        $1 == "config" && $2 == dev { for (i = 3; i <= NF; i++) { n = index($i, "="); if (substr($i, 1, n - 1) == key) { print substr($i, n + 1); exit } } }' "$1"
+}
 
 # expect KIND RECORD: does the bench show KIND?
 #   idcode      the ID code register was shifted out whole
 #   configured  DONE high, no configuration error
 #   race        the sync word was lost while the device cleared: no DONE
 #   id-error    the device refused a stream for another part
+#   same-ids    the tool listed the chain's ID codes as tapline detect does
+#               (every device, in chain order)
+#   chosen      device INDEX configured from blank; every other device had
+#               nothing but BYPASS and IDCODE, and an FPGA among them no bits
 expect() {
     local rec=$1 kind=$2
     case "$kind" in
+    same-ids)
+        ids tapline "$WORK/ref" >"$WORK/ref.ids"
+        ids "$tool" "$WORK/out" >"$WORK/out.ids"
+        # A short tapline list would make the comparison empty.
+        [ "$(wc -l <"$WORK/ref.ids")" -eq "$(tr , '\n' <<<"$chain" | wc -l)" ] &&
+            cmp -s "$WORK/ref.ids" "$WORK/out.ids" &&
+            # OpenOCD checks each declared tap's ID code and IR capture.
+            { [ "$tool" != openocd ] || ! grep -q '^Error' "$WORK/out"; } ;;
+    chosen)
+        [ "$(config_field "$rec" "$index" "done")" = 1 ] &&
+            [ "$(config_field "$rec" "$index" sync)" = 1 ] &&
+            [ "$(config_field "$rec" "$index" error)" = none ] &&
+            [ "$(config_field "$rec" "$index" bits)" -gt 0 ] || return 1
+        local n count
+        count=$(tr , '\n' <<<"$chain" | wc -l)
+        for ((n = 0; n < count; n++)); do
+            [ "$n" = "$index" ] && continue
+            ! instructions "$rec" "$n" | grep -qvx -e BYPASS -e IDCODE || return 1
+            [ "$(config_field "$rec" "$n" bits)" = "" ] || [ "$(config_field "$rec" "$n" bits)" = 0 ] || return 1
+        done ;;
     idcode) [ "$(record_field "$rec" jtag idcode_reads)" -ge 1 ] ;;
     configured) [ "$(record_field "$rec" config done)" = 1 ] &&
         [ "$(record_field "$rec" config error)" = none ] ;;
@@ -53,10 +110,13 @@ expect() {
     esac
 }
 
-# The table: tool action file chip clear_us expectation. The clearing time
-# (JPROGRAM to INIT) is the data sheets' 5 ms, except where a tool waits a
-# fixed time without polling INIT: OpenOCD's 1 ms is enough for a part that
-# clears in 500 µs and loses the sync word to one that takes 5 ms.
+# The table: tool action file chip clear_us expectation [bench [position]].
+# The file names the FPGA's part (its ID code) for a detection too; bench is
+# one of CHAIN, position the load's target counted from 0 nearest TDI.
+# The clearing time (JPROGRAM to INIT) is the data sheets' 5 ms, except
+# where a tool waits a fixed time without polling INIT: OpenOCD's 1 ms is
+# enough for a part that clears in 500 µs and loses the sync word to one
+# that takes 5 ms.
 ROWS=()
 for chip in fs hs; do
     for tool in openocd openfpgaloader xc3sprog urjtag; do
@@ -71,18 +131,43 @@ for chip in fs hs; do
     for tool in openocd openfpgaloader xc3sprog; do
         ROWS+=("$tool load other7 $chip 500 id-error")
     done
+    # Chains: bench name, and for a load the target's position from TDI.
+    for tool in openocd openfpgaloader xc3sprog; do
+        ROWS+=("$tool detect z $chip 5000 same-ids zynq")
+        ROWS+=("$tool detect 3e $chip 5000 same-ids prom")
+        ROWS+=("$tool detect 7 $chip 5000 same-ids prom")
+        ROWS+=("$tool detect 7 $chip 5000 same-ids two")
+    done
+    for tool in openocd openfpgaloader xc3sprog; do
+        clear_us=5000
+        [ "$tool" = openocd ] && clear_us=500
+        ROWS+=("$tool load z $chip $clear_us chosen zynq 1")
+        ROWS+=("$tool load 3e $chip $clear_us chosen prom 0")
+        ROWS+=("$tool load 7 $chip $clear_us chosen prom 0")
+        ROWS+=("$tool load 7 $chip $clear_us chosen two 0")
+        ROWS+=("$tool load 7 $chip $clear_us chosen two 1")
+    done
 done
 
 passed=0 failed=0
 for row in "${ROWS[@]}"; do
-    read -r tool action file chip clear_us kind <<<"$row"
+    bench='' index=''
+    read -r tool action file chip clear_us kind bench index <<<"$row"
     family=${file#other}
     rec=$WORK/run.record
     rm -f "$rec"
     status=0
-    TAPSIM_VARIANT=$chip TAPSIM_IDCODE=${FAMILY_ID[$family]} TAPSIM_CLEAR_US=$clear_us \
-        TAPSIM_KEEP_CONFIG=0 TAPSIM_RECORD=$rec \
-        peer_run "$tool" "$action" "$file.bit" >"$WORK/out" 2>&1 || status=$?
+    chain=''
+    [ -n "$bench" ] && chain=${CHAIN[$bench]}
+    # Blank FPGAs on a chain load, so that DONE is the tool's doing.
+    configured=1
+    [ "$kind" = chosen ] && configured=0
+    export TAPSIM_VARIANT=$chip TAPSIM_IDCODE=${FAMILY_ID[$family]} TAPSIM_CLEAR_US=$clear_us \
+        TAPSIM_KEEP_CONFIG=0 TAPSIM_CHAIN=$chain PEER_CHAIN_INDEX=$index TAPSIM_CONFIGURED=$configured
+    if [ "$kind" = same-ids ]; then
+        TAPSIM_RECORD=$WORK/ref.record peer_run tapline detect >"$WORK/ref" 2>&1 || true
+    fi
+    TAPSIM_RECORD=$rec peer_run "$tool" "$action" "$file.bit" >"$WORK/out" 2>&1 || status=$?
     if [ -f "$rec" ] && expect "$rec" "$kind"; then
         passed=$((passed + 1))
         echo "ok    $row"
@@ -91,6 +176,9 @@ for row in "${ROWS[@]}"; do
         echo "FAIL  $row (exit $status)"
         tail -n 5 "$WORK/out" | sed 's/^/      /'
         [ -f "$rec" ] && grep -E '^(config|time|end)' "$rec" | sed 's/^/      /'
+        if [ "$kind" = same-ids ]; then
+            echo "      tapline: $(paste -sd' ' "$WORK/ref.ids"); $tool: $(paste -sd' ' "$WORK/out.ids")"
+        fi
     fi
 done
 echo "$passed passed, $failed failed"
