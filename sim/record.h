@@ -152,7 +152,7 @@ struct Record : ConfigRecord {
     // Appends v to list unless it is full. Returns whether it was kept.
     template <typename T> bool keep(std::vector<T> &list, T &&v)
     {
-        if (list.size() >= kMaxEntries) {
+        if (list.size() >= max_entries) {
             ++dropped;
             return false;
         }

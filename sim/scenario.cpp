@@ -214,6 +214,7 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
     number("TAPSIM_USB_US", 0xFFFFFFFFull, s.usb_us);
     number("TAPSIM_CLEAR_US", 0xFFFFFFFFull, s.clear_us);
     number("TAPSIM_STARTUP_CLOCKS", 0xFFFFFFFFull, s.startup_clocks);
+    number("TAPSIM_MAX_ENTRIES", 200000ull, s.max_entries);
     if (const char *v = lookup("TAPSIM_TDO")) {
         bool level = false;
         if (parse_bool(v, level))

@@ -83,6 +83,9 @@ struct Scenario {
     // The JTAG chain, nearest TDI first, with at least one FPGA; empty: the
     // FPGA alone.
     std::vector<ChainEntry> chain;
+    // Entries each list of the record keeps (record.h); lower it to keep
+    // a long run's bench small.
+    uint64_t max_entries = 200000;
     Faults faults;
 };
 

@@ -72,6 +72,7 @@ void World::reset(const Scenario &scenario)
 
     build_chain(scenario);
     record_.config_kept = scenario.keep_config;
+    record_.max_entries = scenario.max_entries;
 
     // Other FTDI chips come first on the bus, so a tool that grabs the
     // first FTDI device it sees gets the wrong one.
