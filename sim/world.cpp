@@ -6,6 +6,7 @@
 
 #include "model_clock.h"
 #include "record_exit.h"
+#include "state.h"
 #include "tapsim.h"
 #include "variant.h"
 
@@ -53,11 +54,72 @@ World::World()
 {
     std::vector<std::string> problems;
     const Scenario from_env = scenario_from_env(&problems);
-    reset(from_env);
-    for (const std::string &p : problems) {
-        std::fprintf(stderr, "tapsim: %s\n", p.c_str());
+    const char *state = std::getenv("TAPSIM_STATE");
+    if (state && *state)
+        start_from_state(state, from_env);
+    else
+        reset(from_env);
+    // After the state's own messages: a reset empties the record.
+    std::vector<std::string> state_notes = std::move(record_.warnings);
+    record_.warnings.clear();
+    for (const std::string &p : problems)
+        warn(p);
+    for (const std::string &p : state_notes)
         record_.warnings.push_back(p);
-    }
+}
+
+void World::warn(const std::string &message)
+{
+    std::fprintf(stderr, "tapsim: %s\n", message.c_str());
+    record_.warnings.push_back(message);
+}
+
+void World::start_from_state(const std::string &path, const Scenario &from_env)
+{
+    std::string text, error;
+    bool exists = false;
+    if (!lock_state_file(path, &error) ||
+        !read_state_text(path, text, exists, &error))
+        return refuse_state(path, error, from_env);
+    state_path_ = path;
+    if (!exists)
+        return reset(from_env);
+
+    StateReader in(text);
+    Scenario board = from_env;
+    board_state(in, board);
+    uint64_t ticks = 0;
+    in.section("clock");
+    in.count("ticks", ticks);
+    if (!in.ok())
+        return refuse_state(path, in.error(), from_env);
+    // Time goes on from where the last run stopped: a clear it began runs
+    // on. What this process read of the clock before now comes after.
+    model_advance(ticks);
+    reset(board);
+    chain_->state(in);
+    in.finish();
+    if (!in.ok())
+        return refuse_state(path, in.error(), from_env);
+    for (const std::string &c :
+         board_conflicts(from_env, board, path, [](const char *name) {
+             return std::getenv(name);
+         }))
+        warn(c);
+}
+
+void World::refuse_state(const std::string &path, const std::string &why,
+                         const Scenario &from_env)
+{
+    // Nothing of a file half read may stay: a bench without an adapter,
+    // so that every open fails, and the file left as it was.
+    Scenario empty = from_env;
+    empty.adapter = false;
+    empty.extra_devices.clear();
+    reset(empty);
+    state_path_.clear();
+    warn("refusing state file " + path + ": " + why +
+         "; the bus is empty this run");
 }
 
 void World::reset(const Scenario &scenario)
@@ -163,6 +225,22 @@ bool World::write_final_record(const char *path, int signal, std::string *error)
     g_world->sync(model_now_unguarded());
     g_world->record_.end_signal = signal;
     return write_record_file(path, g_world->record_, error);
+}
+
+bool World::write_final_state(std::string *error)
+{
+    std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
+    if (!g_world || g_world->state_path_.empty())
+        return true;
+    World &w = *g_world;
+    StateWriter out;
+    Scenario board = w.scenario_;
+    board_state(out, board);
+    uint64_t ticks = model_now_unguarded();
+    out.section("clock");
+    out.count("ticks", ticks);
+    w.chain_->state(out);
+    return write_state_text(w.state_path_, out.finish(), error);
 }
 
 void reset(const Scenario &scenario)
