@@ -241,7 +241,7 @@ StateReader::StateReader(const std::string &file)
     while (at < file.size()) {
         const size_t nl = file.find('\n', at);
         if (nl == std::string::npos) {
-            fail("its last line is cut short");
+            fail("damaged: its last line is cut short");
             return;
         }
         starts.push_back(at);
