@@ -36,8 +36,7 @@ std::string dec64(uint64_t v)
 
 uint64_t hash_of(const std::string &text, size_t n)
 {
-    return fnv1a(kFnvOffset, reinterpret_cast<const uint8_t *>(text.data()),
-                 n);
+    return fnv1a(kFnvOffset, reinterpret_cast<const uint8_t *>(text.data()), n);
 }
 
 bool parse_number(const std::string &text, uint64_t &out)
@@ -137,7 +136,8 @@ void board_state(StateFields &f, Scenario &board)
     board.clear_us = part ? std::nullopt
                           : std::optional<uint32_t>(static_cast<uint32_t>(us));
     f.count("startup_clocks", board.startup_clocks);
-    std::string chain = board.chain.empty() ? kAlone : format_chain(board.chain);
+    std::string chain =
+        board.chain.empty() ? kAlone : format_chain(board.chain);
     f.text("chain", chain);
     std::vector<ChainEntry> entries;
     const bool alone = chain == kAlone;
@@ -159,8 +159,9 @@ board_conflicts(const Scenario &from_env, const Scenario &from_file,
         const std::string mine = v.value(from_env);
         const std::string theirs = v.value(from_file);
         if (mine != theirs)
-            out.push_back(std::string(v.name) + "=" + set + " is not the board in " +
-                          path + " (" + theirs + "): the run uses the file");
+            out.push_back(std::string(v.name) + "=" + set +
+                          " is not the board in " + path + " (" + theirs +
+                          "): the run uses the file");
     }
     return out;
 }
@@ -181,10 +182,10 @@ void StateWriter::section(const char *keyword)
     line_ = keyword;
 }
 
-void StateWriter::number(const char *name, uint64_t &value, uint64_t,
-                         bool hex)
+void StateWriter::number(const char *name, uint64_t &value, uint64_t, bool hex)
 {
-    line_ += std::string(" ") + name + "=" + (hex ? hex64(value) : dec64(value));
+    line_ +=
+        std::string(" ") + name + "=" + (hex ? hex64(value) : dec64(value));
 }
 
 void StateWriter::expect(const char *name, uint64_t value, bool hex)
@@ -197,8 +198,7 @@ void StateWriter::text(const char *name, std::string &value)
     line_ += std::string(" ") + name + "=" + value;
 }
 
-void StateWriter::bytes(const char *name, std::vector<uint8_t> &value,
-                        uint64_t)
+void StateWriter::bytes(const char *name, std::vector<uint8_t> &value, uint64_t)
 {
     line_ += std::string(" ") + name + "=" + dec64(value.size());
     static const char kHex[] = "0123456789abcdef";
@@ -212,8 +212,7 @@ void StateWriter::bytes(const char *name, std::vector<uint8_t> &value,
     }
 }
 
-void StateWriter::words(const char *name, std::vector<uint32_t> &value,
-                        size_t)
+void StateWriter::words(const char *name, std::vector<uint32_t> &value, size_t)
 {
     line_ += std::string(" ") + name + "=";
     for (size_t i = 0; i < value.size(); ++i) {
@@ -248,7 +247,8 @@ StateReader::StateReader(const std::string &file)
         lines.push_back(file.substr(at, nl - at));
         at = nl + 1;
     }
-    if (lines.empty() || lines[0].compare(0, std::strlen(kMagic), kMagic) != 0) {
+    if (lines.empty() ||
+        lines[0].compare(0, std::strlen(kMagic), kMagic) != 0) {
         fail("not a tapsim state file");
         return;
     }
@@ -336,8 +336,7 @@ const std::string *StateReader::field(const char *name)
     return nullptr;
 }
 
-void StateReader::number(const char *name, uint64_t &value, uint64_t max,
-                         bool)
+void StateReader::number(const char *name, uint64_t &value, uint64_t max, bool)
 {
     const std::string *text = field(name);
     if (!text)
@@ -412,8 +411,8 @@ void StateReader::words(const char *name, std::vector<uint32_t> &value,
         if (comma == std::string::npos)
             comma = text->size();
         uint64_t w = 0;
-        if (comma - at != 8 ||
-            !parse_number("0x" + text->substr(at, 8), w) || got.size() >= max) {
+        if (comma - at != 8 || !parse_number("0x" + text->substr(at, 8), w) ||
+            got.size() >= max) {
             fail(std::string("bad ") + name + "=" + *text);
             return;
         }

@@ -85,27 +85,46 @@ void World::start_from_state(const std::string &path, const Scenario &from_env)
     if (!exists)
         return reset(from_env);
 
+    Scenario board;
+    if (!restore(text, from_env, board, &error))
+        return refuse_state(path, error, from_env);
+    for (const std::string &c :
+         board_conflicts(from_env, board, path,
+                         [](const char *name) { return std::getenv(name); }))
+        warn(c);
+}
+
+bool World::restore(const std::string &text, const Scenario &base,
+                    Scenario &board, std::string *error)
+{
     StateReader in(text);
-    Scenario board = from_env;
+    board = base;
     board_state(in, board);
     uint64_t ticks = 0;
     in.section("clock");
     in.count("ticks", ticks);
+    if (in.ok()) {
+        // Time goes on from where the last run stopped: a clear it began
+        // runs on. It never goes back.
+        model_advance_to(ticks);
+        reset(board);
+        chain_->state(in);
+        in.finish();
+    }
     if (!in.ok())
-        return refuse_state(path, in.error(), from_env);
-    // Time goes on from where the last run stopped: a clear it began runs
-    // on. What this process read of the clock before now comes after.
-    model_advance(ticks);
-    reset(board);
-    chain_->state(in);
-    in.finish();
-    if (!in.ok())
-        return refuse_state(path, in.error(), from_env);
-    for (const std::string &c :
-         board_conflicts(from_env, board, path, [](const char *name) {
-             return std::getenv(name);
-         }))
-        warn(c);
+        *error = in.error();
+    return in.ok();
+}
+
+std::string World::board_text(uint64_t now)
+{
+    StateWriter out;
+    Scenario board = scenario_;
+    board_state(out, board);
+    out.section("clock");
+    out.count("ticks", now);
+    chain_->state(out);
+    return out.finish();
 }
 
 void World::refuse_state(const std::string &path, const std::string &why,
@@ -232,15 +251,32 @@ bool World::write_final_state(std::string *error)
     std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
     if (!g_world || g_world->state_path_.empty())
         return true;
-    World &w = *g_world;
-    StateWriter out;
-    Scenario board = w.scenario_;
-    board_state(out, board);
-    uint64_t ticks = model_now_unguarded();
-    out.section("clock");
-    out.count("ticks", ticks);
-    w.chain_->state(out);
-    return write_state_text(w.state_path_, out.finish(), error);
+    return write_state_text(g_world->state_path_,
+                            g_world->board_text(model_now_unguarded()), error);
+}
+
+std::string board_state()
+{
+    auto guard = World::lock();
+    return World::get().board_text(model_now());
+}
+
+bool reset_from_board(const Scenario &scenario, const std::string &board,
+                      std::string *error)
+{
+    auto guard = World::lock();
+    World &w = World::get();
+    Scenario restored;
+    std::string why;
+    if (w.restore(board, scenario, restored, &why))
+        return true;
+    Scenario empty = scenario;
+    empty.adapter = false;
+    empty.extra_devices.clear();
+    w.reset(empty);
+    if (error)
+        *error = why;
+    return false;
 }
 
 void reset(const Scenario &scenario)

@@ -49,6 +49,12 @@ class World {
     // unless there is none or it was refused. Locks as the record does.
     static bool write_final_state(std::string *error);
 
+    // The board from a state file's text over base's adapter and faults;
+    // false (error set) when refused, the bench then half built.
+    bool restore(const std::string &text, const Scenario &base, Scenario &board,
+                 std::string *error);
+    std::string board_text(uint64_t now);
+
   private:
     World();
     void sync(uint64_t now);

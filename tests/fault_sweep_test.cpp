@@ -1,6 +1,7 @@
 // Every bulk write and read of every command failing in turn, each way a
 // USB transfer fails: each run ends soon, with exit status 1, a message,
-// and the adapter released as it must be (reset, close, deinit).
+// and the adapter released as it must be (reset, close, deinit); a status
+// after it, on the board it left, answers.
 #include "tool_fixture.h"
 
 #include <cstring>
@@ -52,9 +53,17 @@ struct MainRun {
     double seconds; // model time
 };
 
-MainRun run_main(const tapsim::Scenario &s, std::vector<std::string> args)
+// board: a state the bench starts from, as a run on a state file does;
+// empty: a fresh board.
+MainRun run_main(const tapsim::Scenario &s, std::vector<std::string> args,
+                 const std::string &board = "")
 {
-    tapsim::reset(s);
+    if (board.empty()) {
+        tapsim::reset(s);
+    } else {
+        EXPECT_TRUE(tapsim::reset_from_board(s, board));
+        EXPECT_EQ(tapsim::board_state(), board); // kept whole
+    }
     release_calls().clear();
     args.insert(args.begin(), "tapline");
     std::vector<char *> argv;
@@ -147,6 +156,17 @@ TEST_P(FaultSweep, EveryFailedTransferEndsTheRunCleanly)
             EXPECT_EQ(release_calls(), release) << what;
             // A read that never answers is given up after a second.
             EXPECT_LT(r.seconds, 2.5) << what;
+
+            // The next command on the board the fault left: status
+            // answers, and its reads change nothing a second one sees.
+            MainRun next =
+                run_main(tapsim::Scenario(), {"status"}, tapsim::board_state());
+            EXPECT_TRUE(next.status == 0 || next.status == 2)
+                << what << ": " << next.err;
+            EXPECT_EQ(next.out.rfind("FPGA: ", 0), 0u) << what;
+            MainRun again =
+                run_main(tapsim::Scenario(), {"status"}, tapsim::board_state());
+            EXPECT_EQ(again.out, next.out) << what;
         }
     }
 }

@@ -214,8 +214,8 @@ TEST(State, ADamagedOrForeignFileIsRefusedAndLeftAsItWas)
     const std::string good = slurp(board.path);
     for (const Refusal &r : kRefusals) {
         const std::string bad = r.file(good);
-        ASSERT_TRUE(bitgen::write_file(
-            board.path, bitgen::Bytes(bad.begin(), bad.end())));
+        ASSERT_TRUE(bitgen::write_file(board.path,
+                                       bitgen::Bytes(bad.begin(), bad.end())));
         ToolRun run = board.run({"status"});
         EXPECT_EQ(run.status, 1) << r.name;
         EXPECT_EQ(run.out, "") << r.name;
@@ -232,7 +232,7 @@ TEST(State, ASecondRunWaitsForTheFirst)
 {
     Board board;
     const int fd = open((board.path + ".lock").c_str(),
-                      O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                        O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
     std::atomic<bool> finished{false};
