@@ -33,6 +33,16 @@ FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode)
     return fc;
 }
 
+// A refused board: nothing of a state half read may stay, and without an
+// adapter every open fails.
+Scenario without_bus(const Scenario &scenario)
+{
+    Scenario empty = scenario;
+    empty.adapter = false;
+    empty.extra_devices.clear();
+    return empty;
+}
+
 } // namespace
 
 std::unique_lock<std::mutex> World::lock()
@@ -130,12 +140,8 @@ std::string World::board_text(uint64_t now)
 void World::refuse_state(const std::string &path, const std::string &why,
                          const Scenario &from_env)
 {
-    // Nothing of a file half read may stay: a bench without an adapter,
-    // so that every open fails, and the file left as it was.
-    Scenario empty = from_env;
-    empty.adapter = false;
-    empty.extra_devices.clear();
-    reset(empty);
+    // The file stays as it was.
+    reset(without_bus(from_env));
     state_path_.clear();
     warn("refusing state file " + path + ": " + why +
          "; the bus is empty this run");
@@ -270,10 +276,7 @@ bool reset_from_board(const Scenario &scenario, const std::string &board,
     std::string why;
     if (w.restore(board, scenario, restored, &why))
         return true;
-    Scenario empty = scenario;
-    empty.adapter = false;
-    empty.extra_devices.clear();
-    w.reset(empty);
+    w.reset(without_bus(scenario));
     if (error)
         *error = why;
     return false;
