@@ -68,12 +68,28 @@ run TAPSIM_ADAPTER=0 idcode
 run load "$ROOT/README.md"
 echo
 echo "status names the FPGA, reads DONE, INIT and its status register, and says"
-echo "why it is not configured (exit status 2). The bench keeps nothing between"
-echo "runs: first a board whose FPGA powered up blank, the load on it (its header"
-echo "left out), then a board whose FPGA is configured, as the load leaves it:"
+echo "why it is not configured (exit status 2). With TAPSIM_STATE the bench keeps"
+echo "the board in a file between runs, as a powered board keeps its FPGA between"
+echo "two commands: the first run finds no file and takes the board the variables"
+echo "describe (an XC7A35T that powered up blank); every later one finds the board"
+echo "the one before left. A status, the load (its header left out), a status:"
+export TAPSIM_STATE="$WORK/board.state"
 run TAPSIM_CONFIGURED=0 TAPSIM_IDCODE=0x0362D093 status
-run_no_header TAPSIM_CONFIGURED=0 TAPSIM_IDCODE=0x0362D093 load "$WORK/a35t.bit"
-run TAPSIM_IDCODE=0x0362D093 status
+run_no_header load "$WORK/a35t.bit"
+run status
+echo
+echo "A load cut short by a fault (the adapter fails a write in the middle of the"
+echo "bitstream); the load clears the FPGA it cut, and the next status finds it so:"
+run_no_header TAPSIM_ERROR_WRITE=34 load "$WORK/a35t.bit"
+run status
+echo
+echo "user1 reads the loaded design's register; reset clears the FPGA, and user1"
+echo "in the next command finds no user registers:"
+run_no_header load "$WORK/a35t.bit"
+run user1
+run reset
+run user1
+unset TAPSIM_STATE
 echo
 echo "A load whose bitstream has one bit flipped, and one whose start-up waits"
 echo "for a clock that never locks, end with the cause the FPGA reports:"

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "state.h"
 
 namespace tapsim {
 namespace {
@@ -157,6 +160,17 @@ void Chain::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
     sink_.state(TapState::ShiftDR, 8ull * n);
     if (out && tdo_stuck_ >= 0)
         std::memset(out, tdo_stuck_ ? 0xFF : 0x00, n);
+}
+
+void Chain::state(StateFields &f)
+{
+    f.section("tap");
+    std::string name = state_name(state_);
+    f.text("state", name);
+    f.require(parse_state_name(name.c_str(), state_), "a TAP state's name");
+    f.expect("devices", devices_.size());
+    for (const auto &d : devices_)
+        d->state(f);
 }
 
 } // namespace tapsim

@@ -41,6 +41,9 @@ class Chain {
     void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                         uint64_t tck);
 
+    // The TAP state and every device's, kept between runs (state.h).
+    void state(StateFields &f);
+
   private:
     void after_capture_dr();
 

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "state.h"
+
 namespace tapsim {
 namespace {
 
@@ -65,6 +67,34 @@ void ConfigEngine::program(uint64_t now)
     fdri_words_ = 0;
     window_ = 0;
     window_bits_ = offset_ = 0;
+}
+
+void ConfigEngine::state(StateFields &f)
+{
+    f.section("engine");
+    f.count("clear_end", clear_end_);
+    f.flag("done", done_);
+    f.flag("start", start_);
+    f.flag("synced", synced_);
+    f.flag("ever_synced", ever_synced_);
+    f.flag("input_seen", input_seen_);
+    f.flag("watchdog", watchdog_);
+    f.flag("bad_packet", bad_packet_);
+    f.flag("startup_begun", startup_begun_);
+    f.choice("error", error_, static_cast<int>(ConfigError::Crc));
+    f.count("startup_count", startup_count_);
+    f.code("crc", crc_);
+    f.words("output", output_, kMaxOutput);
+    f.code("register", reg_);
+    f.count("words_left", words_left_);
+    f.count("count_halves", count_halves_, 2);
+    f.count("auto_crc_left", auto_crc_left_, 2);
+    f.code("value", value_);
+    f.count("value_halves", value_halves_, 2);
+    f.count("fdri_words", fdri_words_);
+    f.code("window", window_);
+    f.count("window_bits", window_bits_, 64);
+    f.count("offset", offset_, 63);
 }
 
 uint64_t ConfigEngine::frames() const

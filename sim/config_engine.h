@@ -13,6 +13,8 @@
 
 namespace tapsim {
 
+class StateFields;
+
 // Why the engine refused a stream (the record shows it).
 enum class ConfigError : uint8_t { None, Id, Crc };
 
@@ -71,6 +73,9 @@ class ConfigEngine {
     void restart_startup_count() { startup_count_ = 0; }
     // A rising TCK edge in Run-Test/Idle with JSTART loaded.
     void startup_clock();
+
+    // Kept between runs (state.h); the settings come from the board.
+    void state(StateFields &f);
 
   private:
     bool init_error() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model_clock.h"
+#include "state.h"
 
 namespace tapsim {
 namespace {
@@ -311,6 +312,27 @@ void Fpga::publish() const
     out_.dropped_config_bits = dropped_;
     if (config_bits_ & 7)
         out_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
+}
+
+void Fpga::state(StateFields &f)
+{
+    TapDevice::state(f);
+    f.section("fpga");
+    f.expect("idcode", config_.idcode, true);
+    f.count("bits", config_bits_);
+    f.code("hash", config_hash_);
+    f.code("partial", partial_);
+    f.code("window", window_);
+    f.flag("sync", sync_seen_);
+    f.count("dropped", dropped_);
+    f.code("word", word_acc_);
+    f.count("word_bits", word_bits_, 63);
+    // The packed bits live in the record (clear_config).
+    const uint64_t packed = config_.keep_config ? (config_bits_ + 7) / 8 : 0;
+    f.bytes("data", out_.config_data, packed);
+    f.require(out_.config_data.size() == packed,
+              "as many configuration bytes as bits kept");
+    engine_.state(f);
 }
 
 } // namespace tapsim

@@ -83,6 +83,8 @@ class Fpga final : public TapDevice {
     // bits go there directly, the rest stays local while shifting.
     void publish() const;
 
+    void state(StateFields &f) override;
+
   private:
     InstructionName decode(uint32_t code) const override;
     bool has_idcode() const override { return true; }

@@ -26,13 +26,22 @@ bool g_caught[kSignalCount];
 // writes its record.
 pid_t g_owner = 0;
 
+bool set(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value;
+}
+
 void write_final(int signal)
 {
-    const char *path = std::getenv("TAPSIM_RECORD");
-    if (!path || !*path || g_owner != getpid())
+    if (g_owner != getpid())
         return;
     std::string error;
-    if (!World::write_final_record(path, signal, &error))
+    if (set("TAPSIM_RECORD") &&
+        !World::write_final_record(std::getenv("TAPSIM_RECORD"), signal,
+                                   &error))
+        std::fprintf(stderr, "tapsim: %s\n", error.c_str());
+    if (!World::write_final_state(&error))
         std::fprintf(stderr, "tapsim: %s\n", error.c_str());
 }
 
@@ -84,7 +93,7 @@ void write_record_at_end()
 {
     g_owner = getpid();
     std::atexit(at_exit);
-    if (const char *path = std::getenv("TAPSIM_RECORD"); path && *path)
+    if (set("TAPSIM_RECORD") || set("TAPSIM_STATE"))
         catch_ending_signals();
 }
 

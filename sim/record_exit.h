@@ -1,5 +1,6 @@
-// How the record leaves the process: written to TAPSIM_RECORD as the
-// process that created the bench ends, by exit or by a signal that ends it.
+// How the record and the board leave the process: written to TAPSIM_RECORD
+// and TAPSIM_STATE as the process that created the bench ends, by exit or
+// by a signal that ends it.
 #pragma once
 
 namespace tapsim {

@@ -121,6 +121,8 @@ bool parse_chain_entry(const std::string &item, ChainEntry &out)
     return true;
 }
 
+} // namespace
+
 bool parse_chain(const char *text, std::vector<ChainEntry> &out)
 {
     std::vector<ChainEntry> chain;
@@ -143,8 +145,6 @@ bool parse_chain(const char *text, std::vector<ChainEntry> &out)
     out = chain;
     return true;
 }
-
-} // namespace
 
 bool is_fpga(const ChainEntry &entry)
 {

@@ -65,6 +65,10 @@ struct ChainEntry {
 // ID code of a family it knows.
 bool is_fpga(const ChainEntry &entry);
 
+// TAPSIM_CHAIN's syntax: fpga, ID:IRLEN or none:IRLEN entries, comma
+// separated, at least one FPGA among them. out is left alone on failure.
+bool parse_chain(const char *text, std::vector<ChainEntry> &out);
+
 struct Scenario {
     bool adapter = true;
     Variant variant = Variant::FullSpeed;

@@ -1,6 +1,9 @@
 #include "tap.h"
 
 #include <cstring>
+#include <string>
+
+#include "state.h"
 
 namespace tapsim {
 namespace {
@@ -183,6 +186,30 @@ void TapDevice::pass_dr_bytes(const uint8_t *tail, size_t tail_n, size_t n,
 {
     shift_register(tail, tail_n, tail_out);
     count_idcode_bits(8ull * n);
+}
+
+void TapDevice::state(StateFields &f)
+{
+    f.section("device");
+    f.expect("position", position_);
+    f.expect("ir_length", ir_length_);
+    std::string name = instruction_name(selected_);
+    f.text("instruction", name);
+    bool known = false;
+    for (int i = 0; i < kInstructionNameCount && !known; ++i) {
+        known = name == kInstructionNames[i];
+        if (known)
+            selected_ = static_cast<InstructionName>(i);
+    }
+    f.require(known, "an instruction's name");
+    f.code("ir", ir_shift_);
+    f.code("dr", dr_);
+    f.count("dr_length", dr_len_, 64);
+    f.require(dr_len_ >= 1, "dr_length of at least 1");
+    f.count("idcode_bits", idcode_bits_);
+    f.count("idcode_whole", idcode_whole_);
+    f.flag("idcode_captured", idcode_captured_);
+    f.flag("tdo", tdo_pin_);
 }
 
 } // namespace tapsim

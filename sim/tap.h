@@ -7,6 +7,8 @@
 
 namespace tapsim {
 
+class StateFields;
+
 enum class TapState : uint8_t {
     TestLogicReset,
     RunTestIdle,
@@ -113,6 +115,9 @@ class TapDevice {
     // (a stuck TDO hides it).
     virtual bool reports_idcode_reads() const { return false; }
     void report_idcode_after(uint64_t bits) { idcode_whole_ = bits; }
+
+    // Kept between runs (state.h); a device with more extends it.
+    virtual void state(StateFields &f);
 
   protected:
     // What a loaded code selects; undefined codes select BYPASS (Other).

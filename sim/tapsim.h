@@ -24,4 +24,13 @@ const Record &record();
 // The scenario in force (from the environment until reset() is called).
 Scenario scenario();
 
+// The board as TAPSIM_STATE keeps it between runs, in the file's text.
+std::string board_state();
+
+// A fresh bench with the board of board_state()'s text (the adapter and
+// faults are the scenario's), as the next run on a state file finds it.
+// A refused text leaves a bench without adapter and returns false.
+bool reset_from_board(const Scenario &scenario, const std::string &board,
+                      std::string *error = nullptr);
+
 } // namespace tapsim

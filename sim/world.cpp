@@ -6,6 +6,7 @@
 
 #include "model_clock.h"
 #include "record_exit.h"
+#include "state.h"
 #include "tapsim.h"
 #include "variant.h"
 
@@ -32,6 +33,16 @@ FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode)
     return fc;
 }
 
+// A refused board: nothing of a state half read may stay, and without an
+// adapter every open fails.
+Scenario without_bus(const Scenario &scenario)
+{
+    Scenario empty = scenario;
+    empty.adapter = false;
+    empty.extra_devices.clear();
+    return empty;
+}
+
 } // namespace
 
 std::unique_lock<std::mutex> World::lock()
@@ -53,11 +64,87 @@ World::World()
 {
     std::vector<std::string> problems;
     const Scenario from_env = scenario_from_env(&problems);
-    reset(from_env);
-    for (const std::string &p : problems) {
-        std::fprintf(stderr, "tapsim: %s\n", p.c_str());
+    const char *state = std::getenv("TAPSIM_STATE");
+    if (state && *state)
+        start_from_state(state, from_env);
+    else
+        reset(from_env);
+    // After the state's own messages: a reset empties the record.
+    std::vector<std::string> state_notes = std::move(record_.warnings);
+    record_.warnings.clear();
+    for (const std::string &p : problems)
+        warn(p);
+    for (const std::string &p : state_notes)
         record_.warnings.push_back(p);
+}
+
+void World::warn(const std::string &message)
+{
+    std::fprintf(stderr, "tapsim: %s\n", message.c_str());
+    record_.warnings.push_back(message);
+}
+
+void World::start_from_state(const std::string &path, const Scenario &from_env)
+{
+    std::string text, error;
+    bool exists = false;
+    if (!lock_state_file(path, &error) ||
+        !read_state_text(path, text, exists, &error))
+        return refuse_state(path, error, from_env);
+    state_path_ = path;
+    if (!exists)
+        return reset(from_env);
+
+    Scenario board;
+    if (!restore(text, from_env, board, &error))
+        return refuse_state(path, error, from_env);
+    for (const std::string &c :
+         board_conflicts(from_env, board, path,
+                         [](const char *name) { return std::getenv(name); }))
+        warn(c);
+}
+
+bool World::restore(const std::string &text, const Scenario &base,
+                    Scenario &board, std::string *error)
+{
+    StateReader in(text);
+    board = base;
+    board_state(in, board);
+    uint64_t ticks = 0;
+    in.section("clock");
+    in.count("ticks", ticks);
+    if (in.ok()) {
+        // Time goes on from where the last run stopped: a clear it began
+        // runs on. It never goes back.
+        model_advance_to(ticks);
+        reset(board);
+        chain_->state(in);
+        in.finish();
     }
+    if (!in.ok())
+        *error = in.error();
+    return in.ok();
+}
+
+std::string World::board_text(uint64_t now)
+{
+    StateWriter out;
+    Scenario board = scenario_;
+    board_state(out, board);
+    out.section("clock");
+    out.count("ticks", now);
+    chain_->state(out);
+    return out.finish();
+}
+
+void World::refuse_state(const std::string &path, const std::string &why,
+                         const Scenario &from_env)
+{
+    // The file stays as it was.
+    reset(without_bus(from_env));
+    state_path_.clear();
+    warn("refusing state file " + path + ": " + why +
+         "; the bus is empty this run");
 }
 
 void World::reset(const Scenario &scenario)
@@ -164,6 +251,36 @@ bool World::write_final_record(const char *path, int signal, std::string *error)
     g_world->sync(model_now_unguarded());
     g_world->record_.end_signal = signal;
     return write_record_file(path, g_world->record_, error);
+}
+
+bool World::write_final_state(std::string *error)
+{
+    std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
+    if (!g_world || g_world->state_path_.empty())
+        return true;
+    return write_state_text(g_world->state_path_,
+                            g_world->board_text(model_now_unguarded()), error);
+}
+
+std::string board_state()
+{
+    auto guard = World::lock();
+    return World::get().board_text(model_now());
+}
+
+bool reset_from_board(const Scenario &scenario, const std::string &board,
+                      std::string *error)
+{
+    auto guard = World::lock();
+    World &w = World::get();
+    Scenario restored;
+    std::string why;
+    if (w.restore(board, scenario, restored, &why))
+        return true;
+    w.reset(without_bus(scenario));
+    if (error)
+        *error = why;
+    return false;
 }
 
 void reset(const Scenario &scenario)

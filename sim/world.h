@@ -45,11 +45,26 @@ class World {
     // and a record a little off beats hanging the end.
     static bool write_final_record(const char *path, int signal,
                                    std::string *error);
+    // As the process ends: writes the board back to TAPSIM_STATE's file,
+    // unless there is none or it was refused. Locks as the record does.
+    static bool write_final_state(std::string *error);
+
+    // The board from a state file's text over base's adapter and faults;
+    // false (error set) when refused, the bench then half built.
+    bool restore(const std::string &text, const Scenario &base, Scenario &board,
+                 std::string *error);
+    std::string board_text(uint64_t now);
 
   private:
     World();
     void sync(uint64_t now);
     void build_chain(const Scenario &scenario);
+    void warn(const std::string &message);
+    // TAPSIM_STATE: the board from the file, or the scenario's when there
+    // is none yet; a refused file leaves an empty bus.
+    void start_from_state(const std::string &path, const Scenario &from_env);
+    void refuse_state(const std::string &path, const std::string &why,
+                      const Scenario &from_env);
 
     Scenario scenario_;
     uint64_t generation_ = 0;
@@ -59,6 +74,7 @@ class World {
     std::unique_ptr<Chain> chain_;
     std::vector<const Fpga *> fpgas_; // on the chain, nearest TDI first
     std::vector<Device> devices_;
+    std::string state_path_; // where the board goes at the end; "": nowhere
 };
 
 } // namespace tapsim

@@ -160,7 +160,6 @@ int stop_interrupted(struct Jtag *j)
 // the stream ends.
 struct StreamInput {
     FILE *file;
-    const char *name;
     const unsigned char *head; // the first head_length bytes
     uint32_t head_length;
     uint32_t length;         // declared
@@ -284,7 +283,7 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
     // file holds the declared length (checked with the header); a pipe
     // that ends within it is refused as a file that ends too soon.
     const uint32_t length = info.info->length;
-    struct StreamInput in = {file.file, name, nullptr, 0, length, {}, 0, 0};
+    struct StreamInput in = {file.file, nullptr, 0, length, {}, 0, 0};
     in.head_length =
         length < CONFIGURE_CHUNK_SIZE ? length : CONFIGURE_CHUNK_SIZE;
     info.info->data = (unsigned char *)malloc(in.head_length);

@@ -23,6 +23,28 @@ uint32_t words_to_bits(const uint32_t *words, size_t n_words,
     return n * 8;
 }
 
+// Every write scan hands the target first the bits the bypass registers of
+// the devices nearer TDI captured (zeros), which would shift a synchronised
+// logic's word boundary: the low bits of a no-op complete those zeros to a
+// whole no-op (its top two bits are zero, so one or two devices fit).
+// Returns the bits to shift ahead of the data, 0 when none are needed or
+// none can help.
+uint32_t noop_prefix(const struct XilinxFamily *f,
+                     const struct ChainPosition *pos, unsigned char *bits)
+{
+    const unsigned k = pos->devices_nearer_tdi;
+    const unsigned word_bits = family_word_bits(f);
+    if (k == 0 || k > 2)
+        return 0;
+    const uint32_t noop = f->desync[2];
+    const uint32_t n = word_bits - k;
+    memset(bits, 0, 4);
+    for (uint32_t i = 0; i < n; i++)
+        if ((noop >> (n - 1 - i)) & 1)
+            bits[i / 8] |= (unsigned char)(1U << (i % 8));
+    return n;
+}
+
 } // namespace
 
 namespace {
@@ -46,9 +68,13 @@ enum QueueResult read_once(struct Jtag *j, const struct ChainPosition *pos,
     const uint32_t desync_bits =
         words_to_bits(f->desync, f->desync_words, desync, word_bits);
 
+    unsigned char prefix[4];
+    const uint32_t prefix_bits = noop_prefix(f, pos, prefix);
+
     jtag_queue_reset_to_idle(j);
     scan_ir(j, pos, f->insn.cfg_in, TAP_DR_SHIFT, nullptr);
     jtag_shift(j, nullptr, nullptr, pad_bits % 32, TAP_DR_SHIFT);
+    jtag_shift(j, prefix, nullptr, prefix_bits, TAP_DR_SHIFT);
     // Exit1-DR, then Update-DR, Select-DR, Select-IR, Capture-IR, Shift-IR:
     // resting in Run-Test/Idle here makes a Spartan-6 read back zeros.
     scan_dr(j, pos, request, nullptr, request_bits, TAP_IR_SHIFT);
@@ -58,6 +84,7 @@ enum QueueResult read_once(struct Jtag *j, const struct ChainPosition *pos,
         // The TMS-high clock into Exit1-DR shifts one more bit, unread.
         jtag_goto(j, TAP_IR_SHIFT);
         scan_ir(j, pos, f->insn.cfg_in, TAP_DR_SHIFT, nullptr);
+        jtag_shift(j, prefix, nullptr, prefix_bits, TAP_DR_SHIFT);
         scan_dr(j, pos, desync, nullptr, desync_bits, TAP_IDLE_VIA_RESET);
     } else {
         jtag_goto(j, TAP_IDLE_VIA_RESET);
