@@ -117,8 +117,51 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         PartCase{"series7", Family::Series7, 0x0362D093, 0x0362D093, true},
         PartCase{"series7_other", Family::Series7, 0x0362D093, 0x03631093,
-                 false}),
+                 false},
+        PartCase{"ultrascale", Family::UltraScale, 0x13822093, 0x03822093,
+                 true},
+        PartCase{"ultrascale_other", Family::UltraScale, 0x03822093, 0x03823093,
+                 false},
+        PartCase{"ultrascale_plus", Family::UltraScalePlus, 0x04A63093,
+                 0x04A63093, true},
+        PartCase{"artix_ultrascale_plus", Family::UltraScalePlus, 0x04AC2093,
+                 0x04AC2093, true},
+        PartCase{"ultrascale_plus_other", Family::UltraScalePlus, 0x04A63093,
+                 0x04A62093, false}),
     [](const auto &info) { return info.param.name; });
+
+// Parts no bit file configures here: refused after the detection, before
+// anything is cleared, whatever the file.
+TEST_F(LoadChecks, PartsItCannotLoadAreRefusedBeforeClearing)
+{
+    struct Case {
+        uint32_t device;
+        Family family;
+        uint32_t file; // the code the stream writes
+        const char *err;
+    } cases[] = {
+        // A lone part: whatever stream comes, it takes none.
+        {0x04E81093, Family::UltraScalePlus, 0x04A63093,
+         "XCSU10P takes PDI images, not bit files\n"},
+        // Stacked parts whose master die no table gives.
+        {0x04B51093, Family::UltraScalePlus, 0x04B51093,
+         "XCVU13P: loading its SLRs is not supported\n"},
+        {0x0390D093, Family::UltraScale, 0x0390D093,
+         "XCKU115: loading its SLRs is not supported\n"},
+        {0x036D5093, Family::Series7, 0x036D5093,
+         "XC7VX1140T: loading its SLRs is not supported\n"},
+    };
+    for (const Case &c : cases) {
+        Scenario s;
+        s.idcode = c.device;
+        Captured got = load(s, file_for(c.family, c.file));
+        EXPECT_EQ(got.result, -1) << c.err;
+        EXPECT_EQ(got.err, c.err);
+        EXPECT_EQ(written(), Writes{detect_write()}) << c.err;
+        EXPECT_EQ(rec().instructions, std::vector<uint8_t>{0x3F}) << c.err;
+        EXPECT_TRUE(rec().done) << c.err;
+    }
+}
 
 TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
 {

@@ -47,6 +47,10 @@ const FamilyCase families[] = {
      false},
     {"series7", Family::Series7, &family_series7, "XC7A35T", stat_request32,
      true},
+    {"ultrascale", Family::UltraScale, &family_ultrascale, "XCKU040",
+     stat_request32, true},
+    {"ultrascale_plus", Family::UltraScalePlus, &family_ultrascale_plus,
+     "XCKU3P", stat_request32, true},
 };
 
 void PrintTo(const FamilyCase &f, std::ostream *os)
@@ -117,8 +121,9 @@ TEST_P(StatusFamily, FirstWithoutSyncThenTheFamilysRequestReadAndDesync)
     const FamilyCase &f = GetParam();
     begin(f);
     uint32_t value = 0;
-    ASSERT_EQ(stat_read(&jtag_, &chain_lone_fpga, f.logic, 0, &value),
-              QUEUE_OK);
+    ASSERT_EQ(
+        stat_read(&jtag_, &chain_lone_fpga, &f.logic->insn, f.logic, 0, &value),
+        QUEUE_OK);
     EXPECT_EQ(written(), (Writes{stat_probe_write(f.wide),
                                  stat_read_write(f.request, f.wide)}));
     EXPECT_EQ(instructions(),
@@ -233,10 +238,10 @@ TEST_P(NotConfigured, StatusAndTheLoadNameTheCause)
     EXPECT_EQ(got.result, STATUS_NOT_CONFIGURED) << got.err;
     const std::vector<std::string> out = lines(got.out);
     ASSERT_EQ(out.size(), 4u) << got.out;
-    // Only a 7-series CRC error over JTAG leaves INIT high.
-    const bool init = c.left == Left::Cleared ||
-                      c.left == Left::WaitingForClock ||
-                      (c.left == Left::Corrupted && f.logic == &family_series7);
+    // Only a CRC error over JTAG from 7-series on leaves INIT high.
+    const bool init =
+        c.left == Left::Cleared || c.left == Left::WaitingForClock ||
+        (c.left == Left::Corrupted && f.logic->idcode_reg == 0x0C);
     EXPECT_EQ(out[1], init ? "DONE low, INIT high (IR capture 11)"
                            : "DONE low, INIT low (IR capture 01)");
     EXPECT_EQ(out[3], std::string("Not configured: ") + c.cause);

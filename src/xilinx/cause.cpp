@@ -25,16 +25,16 @@ unsigned pad_bits(const struct SentStream *sent, unsigned word_bits)
 
 } // namespace
 
-void cause_report(struct Jtag *j, const struct ChainPosition *pos,
-                  uint32_t idcode, const struct SentStream *sent)
+void cause_report(struct Jtag *j, const struct Target *t,
+                  const struct SentStream *sent)
 {
-    const Part *part = parts_find(idcode);
-    const XilinxFamily *family = parts_family(idcode);
-    if (!family || (part && part->multi_die_ir))
+    const XilinxFamily *family = t->family;
+    if (!family || t->dies_unknown)
         return;
     uint32_t value = 0;
     const unsigned bits = family_word_bits(family);
-    if (stat_read(j, pos, family, pad_bits(sent, bits), &value) != QUEUE_OK)
+    if (stat_read(j, &t->pos, &t->insn, family, pad_bits(sent, bits), &value) !=
+        QUEUE_OK)
         return;
     char hex[9];
     stat_hex(family, value, hex);

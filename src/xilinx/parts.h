@@ -15,6 +15,9 @@ struct Part {
     // Multi-die parts: several dies behind one longer instruction register,
     // which the family's sequences do not fit. 0: one die, the family's.
     unsigned multi_die_ir = 0;
+    unsigned slrs = 0; // dies of a multi-die part; 0 where not stated
+    // Boots from PDI images only: no bit file configures it.
+    bool pdi_only = false;
 };
 
 // The part of an ID code, whatever its revision; null when not in the table.

@@ -53,6 +53,10 @@ const char *stat_cause(const struct XilinxFamily *f, uint32_t value)
             return "ID code error: the bitstream is for another part";
         if (value & f->dec_error)
             return "decryption error: wrong or missing key";
+        if (value & f->key_error)
+            return "the bitstream's key or authentication was refused";
+        if (value & f->bad_packet)
+            return "the bitstream holds a packet the device cannot parse";
         if (!(value & f->done) && !(value & f->lock))
             return "start-up waits for a clock to lock";
         if (!(value & f->done) && f->dci_match && !(value & f->dci_match))

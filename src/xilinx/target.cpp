@@ -5,6 +5,7 @@
 
 #include "xilinx/devices.h"
 #include "xilinx/idcode.h"
+#include "xilinx/stacked.h"
 
 namespace {
 
@@ -123,6 +124,9 @@ void fill_target(const struct Chain *chain, unsigned index,
     target->idcode = chain->devices[index].idcode;
     target->part = parts_find(target->idcode);
     target->family = parts_family(target->idcode);
+    target->insn = *family_instructions(target->family);
+    target->dies_unknown = target->part && target->part->multi_die_ir &&
+                           !stacked_instructions(target->part, &target->insn);
 }
 
 } // namespace
@@ -181,6 +185,8 @@ int target_choose(const struct Chain *chain, const char *device,
         target->idcode = 0;
         target->part = nullptr;
         target->family = nullptr;
+        target->insn = family_default_instructions;
+        target->dies_unknown = false;
         return 0;
     }
     if (device) {
