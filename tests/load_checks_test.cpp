@@ -163,6 +163,47 @@ TEST_F(LoadChecks, PartsItCannotLoadAreRefusedBeforeClearing)
     }
 }
 
+// A VU9P: 18 IR bits, the whole stream through the master's field, each
+// SLR checking its own part of it; a slave's error is named by its field.
+TEST_F(LoadChecks, StackedPartLoadsThroughItsMaster)
+{
+    struct Case {
+        const char *name;
+        int64_t flip; // bit of the stream, -1: none
+        const char *err;
+    } cases[] = {
+        {"good", -1, ""},
+        // Past the master's 4 KiB, inside the first slave's frames.
+        {"slave_crc", 8 * 6144 + 5,
+         "FPGA did not start: DONE low, INIT high (IR capture 51)\n"
+         "Cause: CRC error: the bitstream arrived corrupted (SLR at IR field "
+         "1, status register 02001d0d)\n"},
+        {"master_crc", 8 * 2048 + 5,
+         "FPGA did not start: DONE low, INIT high (IR capture 51)\n"
+         "Cause: CRC error: the bitstream arrived corrupted (status register "
+         "02001d0d)\n"},
+    };
+    for (const Case &c : cases) {
+        bitgen::StreamPlan plan;
+        plan.family = Family::UltraScalePlus;
+        plan.idcode = bitgen::kVu9pIdcode;
+        plan.slaves = bitgen::vu9p_slaves();
+        plan.flip_bit = c.flip;
+        bitgen::Header h;
+        h.part = "xcvu9p-flga2104";
+        Scenario s;
+        s.idcode = bitgen::kVu9pIdcode;
+        Captured got =
+            load(s, bitgen::make_bitfile(h, bitgen::family_stream(plan)));
+        EXPECT_EQ(got.result, c.flip < 0 ? 0 : -1) << c.name;
+        EXPECT_EQ(got.err, c.err) << c.name;
+        EXPECT_EQ(rec().done, c.flip < 0) << c.name;
+        EXPECT_EQ(rec().config_error, c.flip < 0 ? tapsim::ConfigError::None
+                                                 : tapsim::ConfigError::Crc)
+            << c.name;
+    }
+}
+
 TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
 {
     struct Case {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "xilinx/parts.h"
+#include "xilinx/stacked.h"
 #include "xilinx/stat.h"
 
 namespace {
@@ -138,5 +139,31 @@ INSTANTIATE_TEST_SUITE_P(
                  lock},
         StatCase{&family_ultrascale_plus, 0x40001004, "INIT_B MMCM_PLL_LOCKED",
                  dci}));
+
+// Stacked parts' codes as the vendor's flows shift them.
+TEST(Stacked, CodesOfTheMastersFieldAndOfEveryField)
+{
+    struct Case {
+        uint32_t code;
+        bool known;
+        uint32_t cfg_in, jprogram, jstart, idcode;
+    } cases[] = {
+        {0x04B31093, true, 0x05924, 0x0B2CB, 0x0C30C, 0x09249},     // VU9P
+        {0x04B79093, true, 0x05924, 0x0B2CB, 0x0C30C, 0x09249},     // VU37P
+        {0x04B29093, true, 0x164, 0x2CB, 0x30C, 0x249},             // VU7P
+        {0x04BA1093, true, 0x164924, 0x2CB2CB, 0x30C30C, 0x249249}, // VU19P
+        // No master known: the device-wide codes only.
+        {0x04B51093, false, 0, 0x2CB2CB, 0x30C30C, 0x249249}, // VU13P
+    };
+    for (const Case &c : cases) {
+        FamilyInstructions insn{};
+        EXPECT_EQ(stacked_instructions(parts_find(c.code), &insn), c.known)
+            << std::hex << c.code;
+        EXPECT_EQ(insn.cfg_in, c.cfg_in) << std::hex << c.code;
+        EXPECT_EQ(insn.jprogram, c.jprogram) << std::hex << c.code;
+        EXPECT_EQ(insn.jstart, c.jstart) << std::hex << c.code;
+        EXPECT_EQ(insn.idcode, c.idcode) << std::hex << c.code;
+    }
+}
 
 } // namespace

@@ -286,3 +286,22 @@ TEST_F(StatusTest, AnUnknownFamilyOrAMultiDiePartGetsNoStatusRead)
         EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x3F, 0x09}));
     }
 }
+
+// A stacked part is named with its SLRs; its master's register is read
+// through the master's field of the 18-bit instruction register.
+TEST_F(StatusTest, AStackedPartShowsItsMastersRegister)
+{
+    tapsim::Scenario s;
+    s.idcode = 0x04B31093; // XCVU9P
+    start(s);
+    open_adapter();
+    Captured got = status();
+    EXPECT_EQ(got.result, 0) << got.err;
+    EXPECT_EQ(got.out,
+              "FPGA: XCVU9P, 3 SLRs (ID code 04b31093)\n"
+              "DONE high, INIT high (IR capture 75)\n"
+              "Status register: 02107dfc (BUS_WIDTH=1 STARTUP_STATE=4 DONE "
+              "RELEASE_DONE INIT_B INIT_COMPLETE MODE=5 GHIGH_B GWE GTS_CFG_B "
+              "EOS DCI_MATCH MMCM_PLL_LOCKED)\n"
+              "Configured\n");
+}

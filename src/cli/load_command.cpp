@@ -131,7 +131,7 @@ int choose_device(struct ToolRun *run, const char *filename, uint32_t wanted,
         fprintf(stderr, "%s takes PDI images, not bit files\n", t->part->name);
         return -1;
     }
-    if (t->dies_unknown) {
+    if (t->part && t->dies_unknown) {
         fprintf(stderr, "%s: loading its SLRs is not supported\n",
                 t->part->name);
         return -1;

@@ -22,39 +22,62 @@ const Master masters[] = {
 // What the dies that are not addressed take in their fields.
 const unsigned kOtherDies = 0x24;
 
-uint32_t spread(unsigned code, unsigned fields, unsigned master, bool all)
+struct Fields {
+    unsigned count;
+    unsigned master;
+};
+
+uint32_t spread(unsigned code, Fields fields, bool all)
 {
     uint32_t v = 0;
-    for (unsigned f = 0; f < fields; f++)
-        v |= (uint32_t)(all || f == master ? code : kOtherDies) << (6 * f);
+    for (unsigned f = 0; f < fields.count; f++)
+        v |= (uint32_t)(all || f == fields.master ? code : kOtherDies)
+             << (6 * f);
     return v;
 }
 
 } // namespace
+
+int stacked_master_field(const struct Part *part)
+{
+    const Master *end = masters + sizeof masters / sizeof masters[0];
+    const Master *m = std::find_if(masters, end, [part](const Master &r) {
+        return ((r.code ^ part->code) & 0x0FFFFFFFU) == 0;
+    });
+    return m == end ? -1 : (int)m->field;
+}
+
+void stacked_field_instructions(const struct Part *part, unsigned field,
+                                struct FamilyInstructions *out)
+{
+    const Fields fields = {part->multi_die_ir / 6, field};
+    const FamilyInstructions &f = part->family->insn;
+    out->idcode = spread(f.idcode, fields, true);
+    out->jprogram = spread(f.jprogram, fields, true);
+    out->jstart = spread(f.jstart, fields, true);
+    out->cfg_out = spread(f.cfg_out, fields, false);
+    out->cfg_in = spread(f.cfg_in, fields, false);
+    for (unsigned i = 0; i < 4; i++)
+        out->user[i] = f.user[i] ? spread(f.user[i], fields, false) : 0;
+}
 
 bool stacked_instructions(const struct Part *part,
                           struct FamilyInstructions *out)
 {
     if (part->multi_die_ir % 6 != 0)
         return false;
-    const unsigned fields = part->multi_die_ir / 6;
-    const FamilyInstructions &f = part->family->insn;
+    const int master = stacked_master_field(part);
+    if (master >= 0) {
+        stacked_field_instructions(part, (unsigned)master, out);
+        return true;
+    }
     // The device-wide codes need no master: reset and IDCODE work on
     // every such part.
-    const Master *end = masters + sizeof masters / sizeof masters[0];
-    const Master *m = std::find_if(masters, end, [part](const Master &r) {
-        return ((r.code ^ part->code) & 0x0FFFFFFFU) == 0;
-    });
+    stacked_field_instructions(part, 0, out);
+    const FamilyInstructions wide = *out;
     *out = FamilyInstructions{};
-    out->idcode = spread(f.idcode, fields, 0, true);
-    out->jprogram = spread(f.jprogram, fields, 0, true);
-    out->jstart = spread(f.jstart, fields, 0, true);
-    if (m == end)
-        return false;
-    out->cfg_out = spread(f.cfg_out, fields, m->field, false);
-    out->cfg_in = spread(f.cfg_in, fields, m->field, false);
-    for (unsigned i = 0; i < 4; i++)
-        out->user[i] =
-            f.user[i] ? spread(f.user[i], fields, m->field, false) : 0;
-    return true;
+    out->idcode = wide.idcode;
+    out->jprogram = wide.jprogram;
+    out->jstart = wide.jstart;
+    return false;
 }

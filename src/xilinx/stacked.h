@@ -15,4 +15,13 @@
 bool stacked_instructions(const struct Part *part,
                           struct FamilyInstructions *out);
 
+// The master's field (0 nearest TDO) from the table; -1 without a row.
+int stacked_master_field(const struct Part *part);
+
+// The codes that address the die in IR field `field` alone, the
+// device-wide ones in every field: what reaches a die's own status
+// register.
+void stacked_field_instructions(const struct Part *part, unsigned field,
+                                struct FamilyInstructions *out);
+
 #endif

@@ -44,6 +44,12 @@ bool stat_readable(const struct XilinxFamily *family, uint32_t value)
     return value != 0 && value != all;
 }
 
+bool stat_has_error(const struct XilinxFamily *f, uint32_t value)
+{
+    return f && (value & (f->crc_error | f->id_error | f->dec_error |
+                          f->key_error | f->bad_packet)) != 0;
+}
+
 const char *stat_cause(const struct XilinxFamily *f, uint32_t value)
 {
     if (f) {
