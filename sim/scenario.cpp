@@ -114,8 +114,9 @@ bool parse_chain_entry(const std::string &item, ChainEntry &out)
             return false;
         e.idcode = uint32_t{hi} << 16 | lo;
     }
-    // A modelled FPGA has the 6-bit instruction register of every family.
-    if (is_fpga(e) && e.ir_length != ir::kLength)
+    // A modelled FPGA has the 6-bit instruction register of every family,
+    // a stacked part 6 bits per SLR.
+    if (is_fpga(e) && e.ir_length != ir::kLength * slr_codes(e.idcode).count)
         return false;
     out = e;
     return true;

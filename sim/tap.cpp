@@ -102,6 +102,7 @@ void TapDevice::enter(TapState next)
     if (next == S::UpdateIR) {
         const uint32_t mask = ir_length_ >= 32 ? ~0u : (1u << ir_length_) - 1;
         const uint32_t code = ir_shift_ & mask;
+        loaded_code_ = code;
         selected_ = decode(code);
         sink_.instruction(position_, code, selected_);
         instruction_loaded();

@@ -128,6 +128,8 @@ class TapDevice {
     virtual void tap_reset() {}
 
     void load_dr(uint64_t value, int length);
+    // The whole code of the last Update-IR.
+    uint32_t loaded_code() const { return loaded_code_; }
     void shift_register(const uint8_t *in, size_t n, uint8_t *out);
     void count_idcode_bits(uint64_t bits);
 
@@ -140,6 +142,7 @@ class TapDevice {
     unsigned ir_length_;
     InstructionName selected_ = InstructionName::Idcode;
     uint32_t ir_shift_ = 0;
+    uint32_t loaded_code_ = 0;
     uint64_t idcode_bits_ = 0; // shifted since the last capture of IDCODE
     uint64_t idcode_whole_ = 0;
     bool idcode_captured_ = false;
