@@ -132,6 +132,11 @@ uint32_t clear_us_of(uint32_t idcode)
     return r ? r->clear_us : kClearUs;
 }
 
+bool is_mpsoc(uint32_t idcode)
+{
+    return ((idcode >> 21) & 0x7F) == 0x23;
+}
+
 SlrCodes slr_codes(uint32_t idcode)
 {
     for (const SlrCodes &s : kStacked)

@@ -85,4 +85,8 @@ struct SlrCodes {
 };
 SlrCodes slr_codes(uint32_t idcode);
 
+// The Zynq UltraScale+ programmable logic (family code 0x23): behind the
+// processing system's 12-bit TAP, which hides it until JTAG_CTRL.
+bool is_mpsoc(uint32_t idcode);
+
 } // namespace tapsim

@@ -47,6 +47,12 @@ bool is_user(InstructionName n)
 
 } // namespace
 
+unsigned fpga_ir_length(uint32_t idcode)
+{
+    return is_mpsoc(idcode) ? ir::kMpsocLength
+                            : ir::kLength * slr_codes(idcode).count;
+}
+
 UserCodes user_codes(Family family)
 {
     switch (family) {
@@ -63,12 +69,12 @@ UserCodes user_codes(Family family)
 
 Fpga::Fpga(uint32_t position, const FpgaConfig &config, TapSink &sink,
            ConfigRecord &config_out)
-    : TapDevice(position, ir::kLength * slr_codes(config.idcode).count, sink),
-      config_(config), out_(config_out),
-      user_(user_codes(family_of(config.idcode))), stack_(config.engine),
-      engine_(&stack_.master()),
+    : TapDevice(position, fpga_ir_length(config.idcode), sink), config_(config),
+      out_(config_out), user_(user_codes(family_of(config.idcode))),
+      stack_(config.engine), engine_(&stack_.master()),
       master_field_(slr_codes(config.idcode).master_field),
-      word_size_(engine_->word_bits()), sync_word_(engine_->sync_word()),
+      mpsoc_(is_mpsoc(config.idcode)), word_size_(engine_->word_bits()),
+      sync_word_(engine_->sync_word()),
       sync_mask_(static_cast<uint32_t>((1ull << engine_->sync_bits()) - 1)),
       sync_bits_(engine_->sync_bits())
 {
@@ -112,6 +118,13 @@ int Fpga::addressed_field(uint32_t whole) const
 
 InstructionName Fpga::decode(uint32_t whole) const
 {
+    // MPSoC: until enabled, the logic answers nothing; then its codes in
+    // the low half, all ones in the processing system's.
+    if (mpsoc_) {
+        if (!pl_enabled_ || (whole >> ir::kLength) != 0x3F)
+            return whole == 0xFFF ? N::Bypass : N::Other;
+        return decode_field(whole & 0x3F);
+    }
     const int field = addressed_field(whole);
     if (field == -2)
         return N::Other;
@@ -142,6 +155,9 @@ uint32_t Fpga::capture_ir() const
     const uint32_t field =
         ir::kCaptureBase | (stack_.init(model_now()) ? ir::kCaptureInit : 0) |
         (stack_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0);
+    if (mpsoc_) // the processing system's half captures ...01
+        return (pl_enabled_ ? field : ir::kCaptureBase) | ir::kCaptureBase
+                                                              << ir::kLength;
     uint32_t v = 0;
     for (size_t f = 0; f < stack_.size(); ++f)
         v |= field << (ir::kLength * f);
@@ -177,8 +193,15 @@ void Fpga::instruction_loaded()
     }
 }
 
+void Fpga::update_dr()
+{
+    if (mpsoc_ && loaded_code() == ir::kJtagCtrl && (dr_ & 3) == 3)
+        pl_enable_written_ = true;
+}
+
 void Fpga::tap_reset()
 {
+    pl_enabled_ = pl_enabled_ || pl_enable_written_;
     engine_ = &stack_.master();
     stack_.restart_startup_count();
 }
@@ -190,6 +213,10 @@ void Fpga::capture_dr()
     const N sel = selected();
     if (is_user(sel) && !stack_.done()) {
         load_dr(0, 1);
+        return;
+    }
+    if (mpsoc_ && !pl_enabled_ && loaded_code() == ir::kJtagCtrl) {
+        load_dr(0, 32);
         return;
     }
     switch (sel) {

@@ -28,6 +28,15 @@ constexpr uint8_t kJstart = 0x0C;
 constexpr uint8_t kBypass = 0x3F;
 constexpr unsigned kLength = 6;
 constexpr uint8_t kOtherSlrs = 0x24; // the fields an SLR instruction skips
+// Zynq UltraScale+: the processing system's half above the logic's.
+constexpr unsigned kMpsocLength = 12;
+constexpr uint32_t kJtagCtrl = 0x824;
+} // namespace ir
+
+// The instruction register length of a modelled FPGA with this ID code.
+unsigned fpga_ir_length(uint32_t idcode);
+
+namespace ir {
 // IR capture: low bits 01 as 1149.1 requires, then the status bits.
 constexpr uint8_t kCaptureBase = 0x01;
 constexpr uint8_t kCaptureIscDone = 0x04; // end of start-up
@@ -77,6 +86,7 @@ class Fpga final : public TapDevice {
     void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                         uint64_t tck) override;
     bool reports_idcode_reads() const override { return true; }
+    bool reveals_next() const override { return mpsoc_ && pl_enabled_; }
     bool takes_dr_input() const override
     {
         return selected() == InstructionName::CfgIn;
@@ -117,6 +127,12 @@ class Fpga final : public TapDevice {
     // give no order).
     ConfigEngine *engine_;
     unsigned master_field_;
+    // MPSoC: JTAG_CTRL's DR written with both enable bits, taking effect at
+    // the next Test-Logic-Reset, adds the logic's half and the debug port.
+    bool mpsoc_;
+    bool pl_enable_written_ = false;
+    bool pl_enabled_ = false;
+    void update_dr() override;
     size_t slr_of_field(unsigned field) const;
     int addressed_field(uint32_t whole) const;
 

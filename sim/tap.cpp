@@ -106,6 +106,8 @@ void TapDevice::enter(TapState next)
         selected_ = decode(code);
         sink_.instruction(position_, code, selected_);
         instruction_loaded();
+    } else if (next == S::UpdateDR) {
+        update_dr();
     } else if (next == S::TestLogicReset) {
         selected_ =
             has_idcode() ? InstructionName::Idcode : InstructionName::Bypass;

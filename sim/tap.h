@@ -112,6 +112,10 @@ class TapDevice {
     // the register and the devices nearer TDO it has to pass. 0: never
     // (a stuck TDO hides it).
     virtual bool reports_idcode_reads() const { return false; }
+    // Off the chain until the device nearer TDI reveals it (a
+    // Test-Logic-Reset after reveals_next turned true).
+    virtual bool starts_hidden() const { return false; }
+    virtual bool reveals_next() const { return false; }
     void report_idcode_after(uint64_t bits) { idcode_whole_ = bits; }
 
   protected:
@@ -126,6 +130,7 @@ class TapDevice {
     virtual void idle_clock() {}
     virtual void instruction_loaded() {}
     virtual void tap_reset() {}
+    virtual void update_dr() {}
 
     void load_dr(uint64_t value, int length);
     // The whole code of the last Update-IR.

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include "bitfile_writer.h"
+#include "cli/detect_command.h"
 #include "cli/load_command.h"
+#include "jtag/chain.h"
 #include "temp_bit.h"
 
 using bitgen::Family;
@@ -202,6 +204,39 @@ TEST_F(LoadChecks, StackedPartLoadsThroughItsMaster)
                                                  : tapsim::ConfigError::Crc)
             << c.name;
     }
+}
+
+// A Zynq UltraScale+ shows its processing system's TAP alone until
+// JTAG_CTRL; then the logic's half of the 12-bit IR takes the load.
+TEST_F(LoadChecks, MpsocLogicIsEnabledThenDetectedAndLoaded)
+{
+    Scenario s;
+    tapsim::ChainEntry ps, dap;
+    ps.kind = dap.kind = tapsim::ChainEntry::Kind::Device;
+    ps.idcode = 0x04711093;
+    ps.ir_length = 12;
+    dap.idcode = 0x5BA00477;
+    dap.ir_length = 4;
+    dap.hidden = true;
+    s.chain = {ps, dap};
+    start(s);
+    open_adapter();
+    ChainScan scan;
+    ASSERT_EQ(chain_scan(&jtag_, &scan), CHAIN_SCAN_OK);
+    EXPECT_EQ(scan.count, 1u);
+    EXPECT_EQ(scan.ir_total, 12u);
+    std::vector<std::string> args = {"detect"};
+    std::vector<char *> argv;
+    ToolRun run = tool_run(args, argv);
+    Captured detected = capture([&] { return command_detect(&run, nullptr); });
+    EXPECT_EQ(detected.result, 0) << detected.err;
+    EXPECT_EQ(detected.out, "0: ID code 04711093, IR length 12, XCZU2\n"
+                            "1: ID code 5ba00477, IR length 4, ARM debug "
+                            "access port\n");
+    Captured got = load(s, file_for(Family::UltraScalePlus, 0x04711093));
+    EXPECT_EQ(got.result, 0) << got.err;
+    EXPECT_TRUE(rec().done);
+    EXPECT_EQ(rec().config_error, tapsim::ConfigError::None);
 }
 
 TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)

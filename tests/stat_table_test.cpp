@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         PartCase{0x04AC2093, "XCAU15P", "UltraScale+", &family_ultrascale_plus},
         PartCase{0x0484A093, "XCKU9P", "UltraScale+", &family_ultrascale_plus},
         PartCase{0x14B31093, "XCVU9P", "UltraScale+", &family_ultrascale_plus},
-        PartCase{0x04711093, "XCZU2", "UltraScale+", &family_ultrascale_plus},
+        PartCase{0x04711093, "XCZU2", "Zynq UltraScale+",
+                 &family_ultrascale_plus},
         // Named, but its configuration logic is none of the rows.
         PartCase{0x04E81093, "XCSU10P", "Spartan UltraScale+", nullptr},
         PartCase{0x2403D093, "XC6SLX150T", "Spartan-6", &family_spartan6},

@@ -24,7 +24,7 @@ const FamilyCode family_codes[] = {
     {"Spartan-6", &family_spartan6, 0x20, false},
     {"7-series", &family_series7, 0x1B, false},
     {"UltraScale", &family_ultrascale, 0x1C, false},
-    {"UltraScale+", &family_ultrascale_plus, 0x23, false},
+    {"Zynq UltraScale+", &family_ultrascale_plus, 0x23, false},
     {"UltraScale+", &family_ultrascale_plus, 0x24, false},
     {"UltraScale+", &family_ultrascale_plus, 0x25, false},
     {"Spartan UltraScale+", nullptr, 0x27, false},
@@ -201,6 +201,11 @@ const struct Part *parts_find(uint32_t idcode)
         return ((idcode ^ p.code) & p.mask) == 0;
     });
     return part == end ? nullptr : part;
+}
+
+bool parts_behind_ps(uint32_t idcode)
+{
+    return ((idcode >> 21) & 0x7F) == 0x23;
 }
 
 const struct XilinxFamily *parts_family(uint32_t idcode)

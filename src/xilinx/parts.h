@@ -28,6 +28,12 @@ const struct Part *parts_find(uint32_t idcode);
 // there only a known part counts.
 const struct XilinxFamily *parts_family(uint32_t idcode);
 
+// The Zynq UltraScale+ programmable logic (family code 0x23): its 6-bit
+// codes go in the low half of the 12-bit instruction register it shares
+// with the processing system, all ones in the high half.
+bool parts_behind_ps(uint32_t idcode);
+enum : unsigned { PARTS_PS_IR_BITS = 6 };
+
 // The family's name for bits 27:21 ("Spartan-6"), or null when the bits
 // name no family in scope.
 const char *parts_family_name(uint32_t idcode);
