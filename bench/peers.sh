@@ -29,7 +29,9 @@ cd "$WORK"
 # name family ID code bitstream bytes part
 PARTS=("xc3s500e 3e 0x01C22093 283776 3s500efg320"
        "xc6slx9 6 0x04001093 340604 6slx9tqg144"
-       "xc7a35t 7 0x0362D093 2192012 7a35tcpg236")
+       "xc7a35t 7 0x0362D093 2192012 7a35tcpg236"
+       # An UltraScale+ part at the XC7A35T's size (its own is 12 MB).
+       "xcku3p us+ 0x04A63093 2192012 ku3pffva676")
 for p in "${PARTS[@]}"; do
     read -r name family id size part <<<"$p"
     "$BUILD/tests/make_bitfile" "$name.bit" "$size" --family="$family" --idcode="$id" --part="$part"

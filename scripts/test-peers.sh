@@ -31,6 +31,11 @@ for f in "${!FAMILY_ID[@]}"; do
     "$BUILD/tests/make_bitfile" "$f.bit" "${FAMILY_SIZE[$f]}" --family="$f" \
         --idcode="${FAMILY_ID[$f]}" --part="${FAMILY_PART[$f]}"
 done
+# UltraScale parts at a fraction of their real sizes (tens of megabytes):
+# a KU040, and a VU9P whose master forwards its two slave SLRs' streams.
+FAMILY_ID+=([us]=0x03822093 [vu9p]=0x04B31093)
+"$BUILD/tests/make_bitfile" us.bit 400000 --family=us
+"$BUILD/tests/make_bitfile" vu9p.bit 200000 --stacked
 # A stream for the XC7A100T, loaded into the XC7A35T.
 "$BUILD/tests/make_bitfile" other7.bit "${FAMILY_SIZE[7]}" --family=7 \
     --idcode=0x03631093 --part=7a100tcsg324
@@ -128,6 +133,10 @@ for chip in fs hs; do
         ROWS+=("xc3sprog load $f $chip 5000 configured")
     done
     ROWS+=("openocd load 7 $chip 5000 race")
+    # A declared 6-bit TAP takes a monolithic UltraScale stream; a stacked
+    # part loads through its master, every SLR started (DONE).
+    ROWS+=("openocd load us $chip 500 configured")
+    ROWS+=("openfpgaloader load vu9p $chip 5000 configured")
     for tool in openocd openfpgaloader xc3sprog; do
         ROWS+=("$tool load other7 $chip 500 id-error")
     done

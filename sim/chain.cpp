@@ -37,6 +37,7 @@ class PlainDevice final : public TapDevice {
     PlainDevice(uint32_t position, const ChainEntry &entry, TapSink &sink)
         : TapDevice(position, entry.ir_length, sink), entry_(entry)
     {
+        hidden_ = entry.hidden;
         if (!entry.has_idcode)
             return;
         for (const KnownPart &p : kKnownParts)
@@ -55,10 +56,12 @@ class PlainDevice final : public TapDevice {
             return InstructionName::Idcode;
         return InstructionName::Other;
     }
+    bool starts_hidden() const override { return hidden_; }
     bool has_idcode() const override { return entry_.has_idcode; }
     uint32_t idcode() const override { return entry_.idcode; }
 
     ChainEntry entry_;
+    bool hidden_ = false;
     int64_t idcode_instruction_ = -1; // none known
 };
 
@@ -78,13 +81,31 @@ Chain::Chain(std::vector<std::unique_ptr<TapDevice>> devices, bool powered,
     // Power-up puts every TAP in Test-Logic-Reset.
     for (auto &d : devices_)
         d->enter(TapState::TestLogicReset);
+    for (auto &d : devices_)
+        if (!d->starts_hidden())
+            active_.push_back(d.get());
+}
+
+// A device revealed by the one before it joins the chain at
+// Test-Logic-Reset; hidden ones neither shift nor see the TAP moves.
+void Chain::reveal()
+{
+    std::vector<TapDevice *> active;
+    bool shown = true;
+    for (auto &d : devices_) {
+        const bool on = shown || !d->starts_hidden();
+        if (on)
+            active.push_back(d.get());
+        shown = on && d->reveals_next();
+    }
+    active_ = active;
 }
 
 bool Chain::tdo() const
 {
     if (tdo_stuck_ >= 0)
         return tdo_stuck_ != 0;
-    return devices_.back()->tdo();
+    return active_.back()->tdo();
 }
 
 void Chain::rise(bool tms, bool tdi)
@@ -94,7 +115,7 @@ void Chain::rise(bool tms, bool tdi)
     // Each device samples what the one nearer TDI has shown on its TDO
     // since the last falling edge; rising edges leave TDO alone.
     bool in = tdi;
-    for (auto &d : devices_) {
+    for (TapDevice *d : active_) {
         d->rise(state_, in);
         in = d->tdo();
     }
@@ -102,8 +123,10 @@ void Chain::rise(bool tms, bool tdi)
         after_capture_dr();
     state_ = next_state(state_, tms);
     sink_.state(state_, 1);
-    for (auto &d : devices_)
+    for (TapDevice *d : active_)
         d->enter(state_);
+    if (state_ == TapState::TestLogicReset)
+        reveal();
 }
 
 void Chain::after_capture_dr()
@@ -111,8 +134,8 @@ void Chain::after_capture_dr()
     // An FPGA's ID code reaches the adapter whole once it has passed the
     // registers of every device nearer TDO; a stuck TDO hides it.
     uint64_t after = 0;
-    for (size_t i = devices_.size(); i-- > 0;) {
-        TapDevice &d = *devices_[i];
+    for (size_t i = active_.size(); i-- > 0;) {
+        TapDevice &d = *active_[i];
         const bool counts = d.reports_idcode_reads() && tdo_stuck_ < 0;
         d.report_idcode_after(counts ? 32 + after : 0);
         after += static_cast<uint64_t>(d.dr_length());
@@ -123,7 +146,7 @@ void Chain::fall()
 {
     if (!powered_)
         return;
-    for (auto &d : devices_)
+    for (TapDevice *d : active_)
         d->fall(state_);
 }
 
@@ -132,7 +155,7 @@ void Chain::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
 {
     if (n == 0)
         return;
-    const size_t count = devices_.size();
+    const size_t count = active_.size();
     // Written only, the bits past the last device that takes them in leave
     // no trace but the registers' last bits: those devices see a tail of
     // their input long enough to fill their registers (at most 32 bits, so
@@ -141,7 +164,7 @@ void Chain::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
     if (!out) {
         full = 0;
         for (size_t i = 0; i < count; ++i)
-            if (devices_[i]->takes_dr_input())
+            if (active_[i]->takes_dr_input())
                 full = i + 1;
     }
     scratch_.resize(2 * n);
@@ -149,11 +172,11 @@ void Chain::shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
     for (size_t i = 0; i < count; ++i) {
         uint8_t *dst = i + 1 == count ? out : &scratch_[(i % 2) * n];
         if (i < full) {
-            devices_[i]->shift_dr_bytes(src, n, dst, tck);
+            active_[i]->shift_dr_bytes(src, n, dst, tck);
         } else {
             const size_t tail = std::min(n, 4 * (count - i) + 8);
-            devices_[i]->pass_dr_bytes(src + n - tail, tail, n,
-                                       dst ? dst + n - tail : nullptr);
+            active_[i]->pass_dr_bytes(src + n - tail, tail, n,
+                                      dst ? dst + n - tail : nullptr);
         }
         src = dst;
     }

@@ -46,8 +46,10 @@ class Chain {
 
   private:
     void after_capture_dr();
+    void reveal();
 
     std::vector<std::unique_ptr<TapDevice>> devices_;
+    std::vector<TapDevice *> active_; // on the chain now, nearest TDI first
     bool powered_;
     int tdo_stuck_;
     TapSink &sink_;

@@ -94,7 +94,8 @@ constexpr PartClear kPartClear[] = {{0x04ACF, 8500}}; // KU19P
 
 // Stacked parts whose SLRs' ID codes the facts give, master first.
 constexpr SlrCodes kStacked[] = {
-    {3, {0x04B31093, 0x04B22093, 0x04B24093, 0}}, // VU9P
+    // VU9P; its master's CFG_IN is 0x05924: field 2.
+    {3, {0x04B31093, 0x04B22093, 0x04B24093, 0}, 2},
 };
 
 uint32_t part_of(uint32_t idcode)
@@ -131,12 +132,17 @@ uint32_t clear_us_of(uint32_t idcode)
     return r ? r->clear_us : kClearUs;
 }
 
+bool is_mpsoc(uint32_t idcode)
+{
+    return ((idcode >> 21) & 0x7F) == 0x23;
+}
+
 SlrCodes slr_codes(uint32_t idcode)
 {
     for (const SlrCodes &s : kStacked)
         if (part_of(s.code[0]) == part_of(idcode))
             return s;
-    return {1, {idcode, 0, 0, 0}};
+    return {1, {idcode, 0, 0, 0}, 0};
 }
 
 } // namespace tapsim

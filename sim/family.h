@@ -76,10 +76,17 @@ uint32_t clear_us_of(uint32_t idcode);
 // The ID codes of a stacked part's SLRs in the order its stream configures
 // them, the master first; one entry (the code itself) for any other part.
 // Slaves take their streams through the master's forwarding register.
+// The instruction register has a 6-bit field per SLR; master_field is the
+// master's (0 nearest TDO), which differs by part.
 struct SlrCodes {
     uint8_t count;
     uint32_t code[4];
+    uint8_t master_field;
 };
 SlrCodes slr_codes(uint32_t idcode);
+
+// The Zynq UltraScale+ programmable logic (family code 0x23): behind the
+// processing system's 12-bit TAP, which hides it until JTAG_CTRL.
+bool is_mpsoc(uint32_t idcode);
 
 } // namespace tapsim

@@ -48,6 +48,12 @@ bool is_user(InstructionName n)
 
 } // namespace
 
+unsigned fpga_ir_length(uint32_t idcode)
+{
+    return is_mpsoc(idcode) ? ir::kMpsocLength
+                            : ir::kLength * slr_codes(idcode).count;
+}
+
 UserCodes user_codes(Family family)
 {
     switch (family) {
@@ -64,18 +70,75 @@ UserCodes user_codes(Family family)
 
 Fpga::Fpga(uint32_t position, const FpgaConfig &config, TapSink &sink,
            ConfigRecord &config_out)
-    : TapDevice(position, ir::kLength, sink), config_(config), out_(config_out),
-      user_(user_codes(family_of(config.idcode))), engine_(config.engine),
-      word_size_(engine_.word_bits()), sync_word_(engine_.sync_word()),
-      sync_mask_(static_cast<uint32_t>((1ull << engine_.sync_bits()) - 1)),
-      sync_bits_(engine_.sync_bits())
+    : TapDevice(position, fpga_ir_length(config.idcode), sink), config_(config),
+      out_(config_out), user_(user_codes(family_of(config.idcode))),
+      stack_(config.engine), engine_(&stack_.master()),
+      master_field_(slr_codes(config.idcode).master_field),
+      mpsoc_(is_mpsoc(config.idcode)), word_size_(engine_->word_bits()),
+      sync_word_(engine_->sync_word()),
+      sync_mask_(static_cast<uint32_t>((1ull << engine_->sync_bits()) - 1)),
+      sync_bits_(engine_->sync_bits())
 {
     out_.device = position;
     out_.config_kept = config.keep_config;
     clear_config();
 }
 
-InstructionName Fpga::decode(uint32_t code) const
+size_t Fpga::slr_of_field(unsigned field) const
+{
+    if (field == master_field_)
+        return 0;
+    // Fields above the master's come after those below it.
+    return field < master_field_
+               ? master_field_ - field
+               : stack_.size() - 1 - (field - master_field_ - 1);
+}
+
+// The field of a stacked part's one-SLR instruction (one field that is not
+// the skip code), -1 for a device-wide one (every field the same), -2 for
+// anything else.
+int Fpga::addressed_field(uint32_t whole) const
+{
+    const unsigned fields = static_cast<unsigned>(stack_.size());
+    const uint32_t first = whole & 0x3F;
+    bool same = true;
+    int other = -1;
+    unsigned others = 0;
+    for (unsigned f = 0; f < fields; ++f) {
+        const uint32_t v = (whole >> (ir::kLength * f)) & 0x3F;
+        same = same && v == first;
+        if (v != ir::kOtherSlrs) {
+            other = static_cast<int>(f);
+            ++others;
+        }
+    }
+    if (same)
+        return -1;
+    return others == 1 ? other : -2;
+}
+
+InstructionName Fpga::decode(uint32_t whole) const
+{
+    // MPSoC: until enabled, the logic answers nothing; then its codes in
+    // the low half, all ones in the processing system's.
+    if (mpsoc_) {
+        if (!pl_enabled_ || (whole >> ir::kLength) != 0x3F)
+            return whole == 0xFFF ? N::Bypass : N::Other;
+        return decode_field(whole & 0x3F);
+    }
+    const int field = addressed_field(whole);
+    if (field == -2)
+        return N::Other;
+    const N name = decode_field(
+        field < 0 ? whole & 0x3F : (whole >> (ir::kLength * field)) & 0x3F);
+    // Only configuration and user instructions address one SLR.
+    const bool one_slr = name == N::CfgIn || name == N::CfgOut || is_user(name);
+    if (stack_.size() > 1 && (field >= 0) != one_slr)
+        return N::Other;
+    return name;
+}
+
+InstructionName Fpga::decode_field(uint32_t code) const
 {
     for (const Code &c : kCommon)
         if (c.code == code)
@@ -89,9 +152,17 @@ InstructionName Fpga::decode(uint32_t code) const
 
 uint32_t Fpga::capture_ir() const
 {
-    return ir::kCaptureBase |
-           (engine_.init(model_now()) ? ir::kCaptureInit : 0) |
-           (engine_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0);
+    // INIT and DONE are wired across the SLRs; every field shows them.
+    const uint32_t field =
+        ir::kCaptureBase | (stack_.init(model_now()) ? ir::kCaptureInit : 0) |
+        (stack_.done() ? ir::kCaptureDone | ir::kCaptureIscDone : 0);
+    if (mpsoc_) // the processing system's half captures ...01
+        return (pl_enabled_ ? field : ir::kCaptureBase) | ir::kCaptureBase
+                                                              << ir::kLength;
+    uint32_t v = 0;
+    for (size_t f = 0; f < stack_.size(); ++f)
+        v |= field << (ir::kLength * f);
+    return v;
 }
 
 void Fpga::shift_dr_bit(bool tdi)
@@ -105,23 +176,35 @@ void Fpga::idle_clock()
 {
     // Start-up is clocked by TCK in Run-Test/Idle once JSTART is loaded.
     if (selected() == N::Jstart)
-        engine_.startup_clock();
+        stack_.startup_clock();
     else if (selected() == N::CfgIn)
-        engine_.idle_in_cfg_in();
+        engine_->idle_in_cfg_in();
 }
 
 void Fpga::instruction_loaded()
 {
-    engine_.restart_startup_count();
+    const int field = addressed_field(loaded_code());
+    engine_ = field >= 0
+                  ? &stack_.slr(slr_of_field(static_cast<unsigned>(field)))
+                  : &stack_.master();
+    stack_.restart_startup_count();
     if (selected() == N::Jprogram) {
-        engine_.program(model_now());
+        stack_.program(model_now());
         clear_config();
     }
 }
 
+void Fpga::update_dr()
+{
+    if (mpsoc_ && loaded_code() == ir::kJtagCtrl && (dr_ & 3) == 3)
+        pl_enable_written_ = true;
+}
+
 void Fpga::tap_reset()
 {
-    engine_.restart_startup_count();
+    pl_enabled_ = pl_enabled_ || pl_enable_written_;
+    engine_ = &stack_.master();
+    stack_.restart_startup_count();
 }
 
 void Fpga::capture_dr()
@@ -129,8 +212,12 @@ void Fpga::capture_dr()
     // USER registers belong to the design: only a configured device has
     // them.
     const N sel = selected();
-    if (is_user(sel) && !engine_.done()) {
+    if (is_user(sel) && !stack_.done()) {
         load_dr(0, 1);
+        return;
+    }
+    if (mpsoc_ && !pl_enabled_ && loaded_code() == ir::kJtagCtrl) {
+        load_dr(0, 32);
         return;
     }
     switch (sel) {
@@ -149,7 +236,7 @@ void Fpga::capture_dr()
     case N::CfgOut: {
         // One word of what a read packet asked for, most significant bit
         // first, in the family's word size.
-        const uint32_t word = engine_.take_output();
+        const uint32_t word = engine_->take_output();
         uint64_t dr = 0;
         for (unsigned i = 0; i < word_size_; ++i)
             dr |= static_cast<uint64_t>((word >> i) & 1)
@@ -202,17 +289,17 @@ void Fpga::append_config_bit(bool bit)
         partial_ = 0;
     }
     window_ = (window_ << 1) | (bit ? 1 : 0);
-    if (engine_.synced()) {
+    if (engine_->synced()) {
         word_acc_ = (word_acc_ << 1) | (bit ? 1 : 0);
         if (++word_bits_ == word_size_) {
             word_bits_ = 0;
-            engine_.word(word_of(word_acc_));
+            engine_->word(word_of(word_acc_));
         }
     } else if ((static_cast<uint32_t>(window_) & sync_mask_) == sync_word_ &&
                config_bits_ >= sync_bits_) {
         sync_seen_ = true;
         word_bits_ = 0;
-        engine_.sync();
+        engine_->sync();
     }
 }
 
@@ -236,12 +323,12 @@ void Fpga::append_config_byte(uint8_t msb_first)
         }
     }
     window_ = (window_ << 8) | msb_first;
-    if (engine_.synced()) {
+    if (engine_->synced()) {
         word_acc_ = (word_acc_ << 8) | msb_first;
         word_bits_ += 8;
         if (word_bits_ >= word_size_) {
             word_bits_ -= word_size_;
-            engine_.word(word_of(word_acc_ >> word_bits_));
+            engine_->word(word_of(word_acc_ >> word_bits_));
         }
     } else if (config_bits_ >= sync_bits_) {
         // The sync word may sit at any bit offset within the last bits;
@@ -254,7 +341,7 @@ void Fpga::append_config_byte(uint8_t msb_first)
                 sync_seen_ = true;
                 word_acc_ = window_ & ((1u << k) - 1);
                 word_bits_ = static_cast<unsigned>(k);
-                engine_.sync();
+                engine_->sync();
                 break;
             }
         }
@@ -269,9 +356,9 @@ uint32_t Fpga::word_of(uint64_t acc) const
 
 void Fpga::cfg_in_bit(bool bit, uint64_t when)
 {
-    engine_.note_input();
+    engine_->note_input();
     // While the device clears its memory, CFG_IN ignores what arrives.
-    if (engine_.clearing(when))
+    if (engine_->clearing(when))
         ++dropped_;
     else
         append_config_bit(bit);
@@ -281,11 +368,11 @@ void Fpga::cfg_in_bytes(const uint8_t *in, size_t n, uint64_t tck)
 {
     // Bit j of the run meets its rising edge at now + (j + 1) * tck; those
     // before the end of clearing are dropped.
-    engine_.note_input();
+    engine_->note_input();
     const uint64_t now = model_now();
     uint64_t first = 0;
-    if (engine_.clearing(now + tck)) {
-        const uint64_t wait = engine_.clear_end() - now;
+    if (engine_->clearing(now + tck)) {
+        const uint64_t wait = engine_->clear_end() - now;
         first = std::min<uint64_t>(8ull * n, tck ? (wait - 1) / tck : 0);
     }
     dropped_ += first;
@@ -305,10 +392,14 @@ void Fpga::publish() const
     out_.config_hash = config_hash_;
     out_.sync_seen = sync_seen_;
     out_.config_kept = config_.keep_config;
-    out_.done = engine_.done();
-    out_.init = engine_.init(model_now());
-    out_.config_error = engine_.error();
-    out_.stat = engine_.stat(model_now());
+    out_.done = stack_.done();
+    out_.init = stack_.init(model_now());
+    // The first SLR that refused its stream.
+    out_.config_error = engine_->error();
+    for (size_t i = 0; i < stack_.size(); ++i)
+        if (out_.config_error == ConfigError::None)
+            out_.config_error = stack_.slr(i).error();
+    out_.stat = engine_->stat(model_now());
     out_.dropped_config_bits = dropped_;
     if (config_bits_ & 7)
         out_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
@@ -332,7 +423,9 @@ void Fpga::state(StateFields &f)
     f.bytes("data", out_.config_data, packed);
     f.require(out_.config_data.size() == packed,
               "as many configuration bytes as bits kept");
-    engine_.state(f);
+    // Every SLR's engine, the master's first.
+    for (size_t i = 0; i < stack_.size(); i++)
+        stack_.slr(i).state(f);
 }
 
 } // namespace tapsim

@@ -1,6 +1,8 @@
 // The FPGA on the chain: a 6-bit instruction register whose capture shows
 // the configuration status, Xilinx instructions, the USER registers, and
-// CFG_IN/CFG_OUT/JPROGRAM/JSTART into its configuration engine.
+// CFG_IN/CFG_OUT/JPROGRAM/JSTART into its configuration engine. A stacked
+// part has a 6-bit field per SLR: device-wide instructions fill every
+// field, the others sit in the master's field with 0x24 in the rest.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +27,16 @@ constexpr uint8_t kJprogram = 0x0B;
 constexpr uint8_t kJstart = 0x0C;
 constexpr uint8_t kBypass = 0x3F;
 constexpr unsigned kLength = 6;
+constexpr uint8_t kOtherSlrs = 0x24; // the fields an SLR instruction skips
+// Zynq UltraScale+: the processing system's half above the logic's.
+constexpr unsigned kMpsocLength = 12;
+constexpr uint32_t kJtagCtrl = 0x824;
+} // namespace ir
+
+// The instruction register length of a modelled FPGA with this ID code.
+unsigned fpga_ir_length(uint32_t idcode);
+
+namespace ir {
 // IR capture: low bits 01 as 1149.1 requires, then the status bits.
 constexpr uint8_t kCaptureBase = 0x01;
 constexpr uint8_t kCaptureIscDone = 0x04; // end of start-up
@@ -69,11 +81,12 @@ class Fpga final : public TapDevice {
     Fpga(uint32_t position, const FpgaConfig &config, TapSink &sink,
          ConfigRecord &config_out);
 
-    bool done() const { return engine_.done(); }
+    bool done() const { return stack_.done(); }
 
     void shift_dr_bytes(const uint8_t *in, size_t n, uint8_t *out,
                         uint64_t tck) override;
     bool reports_idcode_reads() const override { return true; }
+    bool reveals_next() const override { return mpsoc_ && pl_enabled_; }
     bool takes_dr_input() const override
     {
         return selected() == InstructionName::CfgIn;
@@ -87,6 +100,7 @@ class Fpga final : public TapDevice {
 
   private:
     InstructionName decode(uint32_t code) const override;
+    InstructionName decode_field(uint32_t code) const;
     bool has_idcode() const override { return true; }
     uint32_t idcode() const override { return config_.idcode; }
     uint32_t capture_ir() const override;
@@ -106,7 +120,23 @@ class Fpga final : public TapDevice {
     FpgaConfig config_;
     ConfigRecord &out_;
     UserCodes user_;
-    ConfigEngine engine_;
+    // One engine per SLR; the stream goes to the master's, which forwards
+    // the others' on.
+    SlrStack stack_;
+    // The SLR the last instruction addressed (the master for device-wide
+    // ones), and its IR field: the master's field is the part's; the
+    // others follow it towards TDO, one SLR each (an assumption: the facts
+    // give no order).
+    ConfigEngine *engine_;
+    unsigned master_field_;
+    // MPSoC: JTAG_CTRL's DR written with both enable bits, taking effect at
+    // the next Test-Logic-Reset, adds the logic's half and the debug port.
+    bool mpsoc_;
+    bool pl_enable_written_ = false;
+    bool pl_enabled_ = false;
+    void update_dr() override;
+    size_t slr_of_field(unsigned field) const;
+    int addressed_field(uint32_t whole) const;
 
     // Configuration input since the last JPROGRAM, packed MSB first.
     uint64_t config_bits_ = 0;

@@ -114,8 +114,9 @@ bool parse_chain_entry(const std::string &item, ChainEntry &out)
             return false;
         e.idcode = uint32_t{hi} << 16 | lo;
     }
-    // A modelled FPGA has the 6-bit instruction register of every family.
-    if (is_fpga(e) && e.ir_length != ir::kLength)
+    // A modelled FPGA has the 6-bit instruction register of every family,
+    // a stacked part 6 bits per SLR, an MPSoC 12.
+    if (is_fpga(e) && e.ir_length != fpga_ir_length(e.idcode))
         return false;
     out = e;
     return true;
@@ -138,6 +139,16 @@ bool parse_chain(const char *text, std::vector<ChainEntry> &out)
             return false;
         fpga = fpga || is_fpga(e);
         chain.push_back(e);
+        // An MPSoC's debug port comes after it once JTAG_CTRL enables it.
+        if (e.kind == ChainEntry::Kind::Device && is_fpga(e) &&
+            is_mpsoc(e.idcode)) {
+            ChainEntry dap;
+            dap.kind = ChainEntry::Kind::Device;
+            dap.idcode = 0x5BA00477;
+            dap.ir_length = 4;
+            dap.hidden = true;
+            chain.push_back(dap);
+        }
         start = comma + 1;
     }
     if (!fpga)

@@ -59,6 +59,9 @@ struct ChainEntry {
     bool has_idcode = true;
     uint32_t idcode = 0;
     unsigned ir_length = 6;
+    // Off the chain until the device before it reveals it (the MPSoC's
+    // debug port behind its JTAG_CTRL).
+    bool hidden = false;
 };
 
 // Whether the bench models the entry as a full FPGA: the scenario's, or an

@@ -105,9 +105,12 @@ void TapDevice::enter(TapState next)
     if (next == S::UpdateIR) {
         const uint32_t mask = ir_length_ >= 32 ? ~0u : (1u << ir_length_) - 1;
         const uint32_t code = ir_shift_ & mask;
+        loaded_code_ = code;
         selected_ = decode(code);
         sink_.instruction(position_, code, selected_);
         instruction_loaded();
+    } else if (next == S::UpdateDR) {
+        update_dr();
     } else if (next == S::TestLogicReset) {
         selected_ =
             has_idcode() ? InstructionName::Idcode : InstructionName::Bypass;

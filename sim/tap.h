@@ -114,6 +114,10 @@ class TapDevice {
     // the register and the devices nearer TDO it has to pass. 0: never
     // (a stuck TDO hides it).
     virtual bool reports_idcode_reads() const { return false; }
+    // Off the chain until the device nearer TDI reveals it (a
+    // Test-Logic-Reset after reveals_next turned true).
+    virtual bool starts_hidden() const { return false; }
+    virtual bool reveals_next() const { return false; }
     void report_idcode_after(uint64_t bits) { idcode_whole_ = bits; }
 
     // Kept between runs (state.h); a device with more extends it.
@@ -131,8 +135,11 @@ class TapDevice {
     virtual void idle_clock() {}
     virtual void instruction_loaded() {}
     virtual void tap_reset() {}
+    virtual void update_dr() {}
 
     void load_dr(uint64_t value, int length);
+    // The whole code of the last Update-IR.
+    uint32_t loaded_code() const { return loaded_code_; }
     void shift_register(const uint8_t *in, size_t n, uint8_t *out);
     void count_idcode_bits(uint64_t bits);
 
@@ -145,6 +152,7 @@ class TapDevice {
     unsigned ir_length_;
     InstructionName selected_ = InstructionName::Idcode;
     uint32_t ir_shift_ = 0;
+    uint32_t loaded_code_ = 0;
     uint64_t idcode_bits_ = 0; // shifted since the last capture of IDCODE
     uint64_t idcode_whole_ = 0;
     bool idcode_captured_ = false;

@@ -450,7 +450,17 @@ INSTANTIATE_TEST_SUITE_P(
                    0x04002093, false, 1,
                    "%s is for ID code 04002093, the FPGA is 04001093; nothing "
                    "was sent\n",
-                   true, true, kNone}),
+                   true, true, kNone},
+        StrictLoad{"ultrascale_fs", "fs", Family::UltraScale, 0x03822093,
+                   0x03822093, false, 0, "", true, true, kNone},
+        StrictLoad{"ultrascale_plus_hs", "hs", Family::UltraScalePlus,
+                   0x04AC2093, 0x04AC2093, false, 0, "", true, true, kNone},
+        StrictLoad{"ultrascale_plus_cut_before_start", "hs",
+                   Family::UltraScalePlus, 0x04A63093, 0x04A63093, true, 1,
+                   "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+                   "Cause: no bitstream was received since it was cleared "
+                   "(status register 02001d0c)\n",
+                   false, true, kNone}),
     [](const ::testing::TestParamInfo<StrictLoad> &i) {
         return std::string(i.param.name);
     });

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include "bitfile_writer.h"
+#include "cli/detect_command.h"
 #include "cli/load_command.h"
+#include "jtag/chain.h"
 #include "temp_bit.h"
 
 using bitgen::Family;
@@ -117,8 +119,125 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         PartCase{"series7", Family::Series7, 0x0362D093, 0x0362D093, true},
         PartCase{"series7_other", Family::Series7, 0x0362D093, 0x03631093,
-                 false}),
+                 false},
+        PartCase{"ultrascale", Family::UltraScale, 0x13822093, 0x03822093,
+                 true},
+        PartCase{"ultrascale_other", Family::UltraScale, 0x03822093, 0x03823093,
+                 false},
+        PartCase{"ultrascale_plus", Family::UltraScalePlus, 0x04A63093,
+                 0x04A63093, true},
+        PartCase{"artix_ultrascale_plus", Family::UltraScalePlus, 0x04AC2093,
+                 0x04AC2093, true},
+        PartCase{"ultrascale_plus_other", Family::UltraScalePlus, 0x04A63093,
+                 0x04A62093, false}),
     [](const auto &info) { return info.param.name; });
+
+// Parts no bit file configures here: refused after the detection, before
+// anything is cleared, whatever the file.
+TEST_F(LoadChecks, PartsItCannotLoadAreRefusedBeforeClearing)
+{
+    struct Case {
+        uint32_t device;
+        Family family;
+        uint32_t file; // the code the stream writes
+        const char *err;
+    } cases[] = {
+        // A lone part: whatever stream comes, it takes none.
+        {0x04E81093, Family::UltraScalePlus, 0x04A63093,
+         "XCSU10P takes PDI images, not bit files\n"},
+        // Stacked parts whose master die no table gives.
+        {0x04B51093, Family::UltraScalePlus, 0x04B51093,
+         "XCVU13P: loading its SLRs is not supported\n"},
+        {0x0390D093, Family::UltraScale, 0x0390D093,
+         "XCKU115: loading its SLRs is not supported\n"},
+        {0x036D5093, Family::Series7, 0x036D5093,
+         "XC7VX1140T: loading its SLRs is not supported\n"},
+    };
+    for (const Case &c : cases) {
+        Scenario s;
+        s.idcode = c.device;
+        Captured got = load(s, file_for(c.family, c.file));
+        EXPECT_EQ(got.result, -1) << c.err;
+        EXPECT_EQ(got.err, c.err);
+        EXPECT_EQ(written(), Writes{detect_write()}) << c.err;
+        EXPECT_EQ(rec().instructions, std::vector<uint8_t>{0x3F}) << c.err;
+        EXPECT_TRUE(rec().done) << c.err;
+    }
+}
+
+// A VU9P: 18 IR bits, the whole stream through the master's field, each
+// SLR checking its own part of it; a slave's error is named by its field.
+TEST_F(LoadChecks, StackedPartLoadsThroughItsMaster)
+{
+    struct Case {
+        const char *name;
+        int64_t flip; // bit of the stream, -1: none
+        const char *err;
+    } cases[] = {
+        {"good", -1, ""},
+        // Past the master's 4 KiB, inside the first slave's frames.
+        {"slave_crc", 8 * 6144 + 5,
+         "FPGA did not start: DONE low, INIT high (IR capture 51)\n"
+         "Cause: CRC error: the bitstream arrived corrupted (SLR at IR field "
+         "1, status register 02001d0d)\n"},
+        {"master_crc", 8 * 2048 + 5,
+         "FPGA did not start: DONE low, INIT high (IR capture 51)\n"
+         "Cause: CRC error: the bitstream arrived corrupted (status register "
+         "02001d0d)\n"},
+    };
+    for (const Case &c : cases) {
+        bitgen::StreamPlan plan;
+        plan.family = Family::UltraScalePlus;
+        plan.idcode = bitgen::kVu9pIdcode;
+        plan.slaves = bitgen::vu9p_slaves();
+        plan.flip_bit = c.flip;
+        bitgen::Header h;
+        h.part = "xcvu9p-flga2104";
+        Scenario s;
+        s.idcode = bitgen::kVu9pIdcode;
+        Captured got =
+            load(s, bitgen::make_bitfile(h, bitgen::family_stream(plan)));
+        EXPECT_EQ(got.result, c.flip < 0 ? 0 : -1) << c.name;
+        EXPECT_EQ(got.err, c.err) << c.name;
+        EXPECT_EQ(rec().done, c.flip < 0) << c.name;
+        EXPECT_EQ(rec().config_error, c.flip < 0 ? tapsim::ConfigError::None
+                                                 : tapsim::ConfigError::Crc)
+            << c.name;
+    }
+}
+
+// A Zynq UltraScale+ shows its processing system's TAP alone until
+// JTAG_CTRL; then the logic's half of the 12-bit IR takes the load.
+TEST_F(LoadChecks, MpsocLogicIsEnabledThenDetectedAndLoaded)
+{
+    Scenario s;
+    tapsim::ChainEntry ps, dap;
+    ps.kind = dap.kind = tapsim::ChainEntry::Kind::Device;
+    ps.idcode = 0x04711093;
+    ps.ir_length = 12;
+    dap.idcode = 0x5BA00477;
+    dap.ir_length = 4;
+    dap.hidden = true;
+    s.chain = {ps, dap};
+    start(s);
+    open_adapter();
+    ChainScan scan;
+    ASSERT_EQ(chain_scan(&jtag_, &scan), CHAIN_SCAN_OK);
+    EXPECT_EQ(scan.count, 1u);
+    EXPECT_EQ(scan.ir_total, 12u);
+    std::vector<std::string> args = {"detect"};
+    std::vector<char *> argv;
+    ToolRun run = tool_run(args, argv);
+    Captured detected = capture([&] { return command_detect(&run, nullptr); });
+    EXPECT_EQ(detected.result, 0) << detected.err;
+    EXPECT_EQ(detected.out, "0: ID code 04711093, IR length 12, XCZU2\n"
+                            "1: ID code 5ba00477, IR length 4, ARM debug "
+                            "access port\n");
+    Captured got = load(s, file_for(Family::UltraScalePlus, 0x04711093));
+    EXPECT_EQ(got.result, 0) << got.err;
+    EXPECT_TRUE(rec().done);
+    EXPECT_EQ(rec().config_error, tapsim::ConfigError::None);
+}
 
 TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
 {

@@ -44,8 +44,8 @@ TEST_F(QueryTest, IdcodePrintsTheCodeMostSignificantByteFirst)
 
 // Each family's user instructions: the Spartan-3 generation has two user
 // registers, Spartan-6 four with USER3 and USER4 at 0x1A and 0x1B,
-// 7-series four at 0x22 and 0x23; a device no table knows keeps 0x1A and
-// 0x1B.
+// 7-series and UltraScale four at 0x22 and 0x23; a device no table knows keeps
+// 0x1A and 0x1B.
 TEST_F(QueryTest, UserWordsLoadTheirFamilysInstructionAndPrintOneByte)
 {
     struct Case {
@@ -64,6 +64,8 @@ TEST_F(QueryTest, UserWordsLoadTheirFamilysInstructionAndPrintOneByte)
         {0x0362D093, 3, 0x22, nullptr},
         {0x0362D093, 4, 0x23, nullptr},
         {0x03727093, 3, 0x22, nullptr},
+        {0x03822093, 3, 0x22, nullptr},
+        {0x04A63093, 4, 0x23, nullptr},
         {0x0A001093, 3, 0x1A, nullptr},
     };
     const uint32_t values[4] = {0x12345661, 0x41, 0xFFFFFF7E, 0x00};

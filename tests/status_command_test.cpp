@@ -47,6 +47,10 @@ const FamilyCase families[] = {
      false},
     {"series7", Family::Series7, &family_series7, "XC7A35T", stat_request32,
      true},
+    {"ultrascale", Family::UltraScale, &family_ultrascale, "XCKU040",
+     stat_request32, true},
+    {"ultrascale_plus", Family::UltraScalePlus, &family_ultrascale_plus,
+     "XCKU3P", stat_request32, true},
 };
 
 void PrintTo(const FamilyCase &f, std::ostream *os)
@@ -117,8 +121,9 @@ TEST_P(StatusFamily, FirstWithoutSyncThenTheFamilysRequestReadAndDesync)
     const FamilyCase &f = GetParam();
     begin(f);
     uint32_t value = 0;
-    ASSERT_EQ(stat_read(&jtag_, &chain_lone_fpga, f.logic, 0, &value),
-              QUEUE_OK);
+    ASSERT_EQ(
+        stat_read(&jtag_, &chain_lone_fpga, &f.logic->insn, f.logic, 0, &value),
+        QUEUE_OK);
     EXPECT_EQ(written(), (Writes{stat_probe_write(f.wide),
                                  stat_read_write(f.request, f.wide)}));
     EXPECT_EQ(instructions(),
@@ -233,10 +238,10 @@ TEST_P(NotConfigured, StatusAndTheLoadNameTheCause)
     EXPECT_EQ(got.result, STATUS_NOT_CONFIGURED) << got.err;
     const std::vector<std::string> out = lines(got.out);
     ASSERT_EQ(out.size(), 4u) << got.out;
-    // Only a 7-series CRC error over JTAG leaves INIT high.
-    const bool init = c.left == Left::Cleared ||
-                      c.left == Left::WaitingForClock ||
-                      (c.left == Left::Corrupted && f.logic == &family_series7);
+    // Only a CRC error over JTAG from 7-series on leaves INIT high.
+    const bool init =
+        c.left == Left::Cleared || c.left == Left::WaitingForClock ||
+        (c.left == Left::Corrupted && f.logic->idcode_reg == 0x0C);
     EXPECT_EQ(out[1], init ? "DONE low, INIT high (IR capture 11)"
                            : "DONE low, INIT low (IR capture 01)");
     EXPECT_EQ(out[3], std::string("Not configured: ") + c.cause);
@@ -280,4 +285,23 @@ TEST_F(StatusTest, AnUnknownFamilyOrAMultiDiePartGetsNoStatusRead)
         EXPECT_EQ(got.out, c.out);
         EXPECT_EQ(instructions(), (std::vector<uint8_t>{0x3F, 0x09}));
     }
+}
+
+// A stacked part is named with its SLRs; its master's register is read
+// through the master's field of the 18-bit instruction register.
+TEST_F(StatusTest, AStackedPartShowsItsMastersRegister)
+{
+    tapsim::Scenario s;
+    s.idcode = 0x04B31093; // XCVU9P
+    start(s);
+    open_adapter();
+    Captured got = status();
+    EXPECT_EQ(got.result, 0) << got.err;
+    EXPECT_EQ(got.out,
+              "FPGA: XCVU9P, 3 SLRs (ID code 04b31093)\n"
+              "DONE high, INIT high (IR capture 75)\n"
+              "Status register: 02107dfc (BUS_WIDTH=1 STARTUP_STATE=4 DONE "
+              "RELEASE_DONE INIT_B INIT_COMPLETE MODE=5 GHIGH_B GWE GTS_CFG_B "
+              "EOS DCI_MATCH MMCM_PLL_LOCKED)\n"
+              "Configured\n");
 }

@@ -132,6 +132,15 @@ int choose_device(struct ToolRun *run, const char *filename, uint32_t wanted,
                 (unsigned long)chain.first_word);
         return -1;
     }
+    if (t->part && t->part->pdi_only) {
+        fprintf(stderr, "%s takes PDI images, not bit files\n", t->part->name);
+        return -1;
+    }
+    if (t->part && t->dies_unknown) {
+        fprintf(stderr, "%s: loading its SLRs is not supported\n",
+                t->part->name);
+        return -1;
+    }
     if (!idcode_same_part(wanted, t->idcode)) {
         fprintf(stderr,
                 "%s is for ID code %08lx, the FPGA is %08lx; nothing was "
@@ -309,8 +318,7 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
         choose_device(run, name, wanted, &t) != 0)
         return -1;
     const struct ChainPosition *pos = &t.pos;
-    const uint32_t device = t.idcode;
-    const FamilyInstructions *insn = family_instructions(t.family);
+    const FamilyInstructions *insn = &t.insn;
     // Where the stream's words start, for the status read after a failure.
     const SentStream sent = {
         length, stream_sync_end(in.head, in.head_length, stream_family)};
@@ -345,6 +353,6 @@ int command_load(struct ToolRun *run, const struct CommandRow * /*row*/)
         return -1;
     int result = configure_confirm_done(j, pos, insn);
     if (result == CONFIGURE_NOT_STARTED)
-        cause_report(j, pos, device, &sent);
+        cause_report(j, &t, &sent);
     return result == 0 ? 0 : -1;
 }

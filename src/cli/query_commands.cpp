@@ -20,8 +20,7 @@ int read_target_idcode(struct ToolRun *run, const struct Target *t,
     if (t->count == 1)
         return idcode_read(run->jtag, run->buf, code);
     int result = jtag_reset_to_idle(run->jtag);
-    if (jtag_load_ir(run->jtag, &t->pos,
-                     family_instructions(t->family)->idcode) != 0)
+    if (jtag_load_ir(run->jtag, &t->pos, t->insn.idcode) != 0)
         result = -1;
     unsigned char *b = run->buf;
     if (jtag_read_dr(run->jtag, &t->pos, nullptr, b, 4) != 0 || result != 0)
@@ -61,7 +60,7 @@ int command_reset(struct ToolRun *run, const struct CommandRow * /*row*/)
     struct Target t;
     if (command_target(run, 0, nullptr, &t) != 0)
         return -1;
-    const FamilyInstructions *insn = family_instructions(t.family);
+    const FamilyInstructions *insn = &t.insn;
     int result = jtag_reset_to_idle(run->jtag);
     if (jtag_load_ir(run->jtag, &t.pos, insn->jprogram) != 0)
         result = -1;
@@ -82,8 +81,8 @@ int command_user(struct ToolRun *run, const struct CommandRow *row)
         idcode_require_device(chain.first_word);
         return -1;
     }
-    const FamilyInstructions *insn = family_instructions(t.family);
-    const unsigned char code = insn->user[row->user - 1];
+    const FamilyInstructions *insn = &t.insn;
+    const uint32_t code = insn->user[row->user - 1];
     if (code == 0) {
         fprintf(stderr, "%s has no user data register %u\n", target_name(&t),
                 row->user);

@@ -18,7 +18,9 @@ void print_part(uint32_t code, const struct Target *t)
     const Part *part = parts_find(code);
     const char *family = parts_family_name(code);
     char name[48];
-    if (part)
+    if (part && part->slrs)
+        snprintf(name, sizeof name, "%s, %u SLRs", part->name, part->slrs);
+    else if (part)
         snprintf(name, sizeof name, "%s", part->name);
     else if (family)
         snprintf(name, sizeof name, "unknown %s part", family);
@@ -36,24 +38,24 @@ const char *level(unsigned char capture, unsigned char bit)
     return (capture & bit) ? "high" : "low";
 }
 
-// Reads and prints the status register; *family stays null when the
-// device gets no read.
+// Reads and prints the status register (a stacked part's master's);
+// *family stays null when the device gets no read.
 int print_stat(struct Jtag *j, const struct Target *t, uint32_t code,
                const XilinxFamily **family, uint32_t *value)
 {
-    const Part *part = parts_find(code);
     *family = parts_family(code);
     if (!*family) {
         puts("Status register: not read (unknown family)");
         return 0;
     }
-    // A longer instruction register: the 6-bit sequences would go astray.
-    if (part && part->multi_die_ir) {
+    // No master die known: the request would go astray.
+    if (t->dies_unknown) {
         *family = nullptr;
         puts("Status register: not read (multi-die part)");
         return 0;
     }
-    const enum QueueResult r = stat_read(j, &t->pos, *family, 0, value);
+    const enum QueueResult r =
+        stat_read(j, &t->pos, &t->insn, *family, 0, value);
     if (r != QUEUE_OK) {
         queue_report(STEP_READ_STAT, r, 0);
         return -1;
@@ -92,8 +94,7 @@ int command_status(struct ToolRun *run, const struct CommandRow * /*row*/)
     // changes nothing on the device.
     unsigned char capture = 0;
     if (jtag_reset_to_idle(j) != 0 ||
-        capture_read(j, &t.pos, family_instructions(t.family)->idcode,
-                     &capture) != 0)
+        capture_read(j, &t.pos, t.insn.idcode, &capture) != 0)
         return -1;
     printf("DONE %s, INIT %s (IR capture %02x)\n", level(capture, CAPTURE_DONE),
            level(capture, CAPTURE_INIT), capture);

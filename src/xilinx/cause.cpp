@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "xilinx/parts.h"
+#include "xilinx/stacked.h"
 #include "xilinx/stat.h"
 #include "xilinx/stat_read.h"
 
@@ -23,18 +24,46 @@ unsigned pad_bits(const struct SentStream *sent, unsigned word_bits)
     return (word_bits - bits % word_bits) % word_bits;
 }
 
+// A stacked part's other dies after its master's: the first whose own
+// register holds an error of its stream is named by its IR field. Returns
+// whether one was.
+bool report_other_die(struct Jtag *j, const struct Target *t)
+{
+    const Part *part = t->part;
+    const int master = stacked_master_field(part);
+    const unsigned fields = part->multi_die_ir / 6;
+    for (unsigned field = fields; field-- > 0;) {
+        if ((int)field == master)
+            continue;
+        FamilyInstructions insn;
+        stacked_field_instructions(part, field, &insn);
+        uint32_t value = 0;
+        if (stat_read(j, &t->pos, &insn, t->family, 0, &value) != QUEUE_OK)
+            return false;
+        if (!stat_readable(t->family, value) ||
+            !stat_has_error(t->family, value))
+            continue;
+        char hex[9];
+        stat_hex(t->family, value, hex);
+        fprintf(stderr, "Cause: %s (SLR at IR field %u, status register %s)\n",
+                stat_cause(t->family, value), field, hex);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
-void cause_report(struct Jtag *j, const struct ChainPosition *pos,
-                  uint32_t idcode, const struct SentStream *sent)
+void cause_report(struct Jtag *j, const struct Target *t,
+                  const struct SentStream *sent)
 {
-    const Part *part = parts_find(idcode);
-    const XilinxFamily *family = parts_family(idcode);
-    if (!family || (part && part->multi_die_ir))
+    const XilinxFamily *family = t->family;
+    if (!family || t->dies_unknown)
         return;
     uint32_t value = 0;
     const unsigned bits = family_word_bits(family);
-    if (stat_read(j, pos, family, pad_bits(sent, bits), &value) != QUEUE_OK)
+    if (stat_read(j, &t->pos, &t->insn, family, pad_bits(sent, bits), &value) !=
+        QUEUE_OK)
         return;
     char hex[9];
     stat_hex(family, value, hex);
@@ -43,6 +72,10 @@ void cause_report(struct Jtag *j, const struct ChainPosition *pos,
                 hex);
         return;
     }
+    // The master started (or failed) on its own: another die may be why.
+    if (t->part && t->part->slrs && !stat_has_error(family, value) &&
+        report_other_die(j, t))
+        return;
     fprintf(stderr, "Cause: %s (status register %s)\n",
             stat_cause(family, value), hex);
 }

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "jtag/scan.h"
+#include "xilinx/target.h"
 
 // A bitstream as it went in: its length in bytes, and where its sync word
 // ends (0: none found).
@@ -13,11 +13,11 @@ struct SentStream {
     uint32_t sync_end;
 };
 
-// Reads the status register of the device with this ID code, after the
-// stream sent went in, and prints the cause line on standard error. Prints
-// nothing when the family has no known register or the read fails: the
-// load has said what failed already.
-void cause_report(struct Jtag *j, const struct ChainPosition *pos,
-                  uint32_t idcode, const struct SentStream *sent);
+// Reads the target's status register after the stream sent went in, and
+// prints the cause line on standard error. Prints nothing when the family
+// has no known register or the read fails: the load has said what failed
+// already.
+void cause_report(struct Jtag *j, const struct Target *t,
+                  const struct SentStream *sent);
 
 #endif

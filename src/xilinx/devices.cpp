@@ -42,6 +42,8 @@ bool devices_lookup(uint32_t idcode, unsigned *ir_length, const char **name)
         *name = part->name;
         *ir_length =
             part->multi_die_ir ? part->multi_die_ir : part->family->ir_length;
+        if (parts_behind_ps(idcode))
+            *ir_length += PARTS_PS_IR_BITS;
         return true;
     }
     // Plain pointers: no iterator header on the uClibc-ng root.

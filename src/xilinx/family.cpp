@@ -21,6 +21,43 @@ const char *const series7_bits[] = {
     "ID_ERROR",    "DEC_ERROR",    "XADC_OVERTEMP",
     startup_state, startup_state,  startup_state,
 };
+// UltraScale's differ from 7-series at bits 1 and 16 and above 24; bits
+// 24:21 (reserved and the security status, split unconfirmed) are left
+// unnamed. CFGBVS_PIN exists on UltraScale only.
+const char bus_width[] = "BUS_WIDTH";
+const char *const ultrascale_bits[] = {
+    "CRC_ERROR",
+    "DECRYPTOR_ENABLED",
+    "MMCM_PLL_LOCKED",
+    "DCI_MATCH",
+    "EOS",
+    "GTS_CFG_B",
+    "GWE",
+    "GHIGH_B",
+    mode,
+    mode,
+    mode,
+    "INIT_COMPLETE",
+    "INIT_B",
+    "RELEASE_DONE",
+    "DONE",
+    "IDCODE_ERROR",
+    "SECURITY_VIOLATION",
+    "SYSTEM_MONITOR_OVER_TEMP",
+    startup_state,
+    startup_state,
+    startup_state,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    bus_width,
+    bus_width,
+    "SECURITY_AUTH_ERROR",
+    "PUDC_B_PIN",
+    "BAD_PACKET_ERROR",
+    "CFGBVS_PIN",
+};
 const char *const spartan6_bits[] = {
     "CRC_ERROR", "ID_ERROR",     "DCM_LOCK", "GTS_CFG_B", "GWE", "GHIGH_B",
     "DEC_ERROR", "PART_SECURED", "HSWAPEN",  mode,        mode,  mode,
@@ -91,6 +128,8 @@ const struct XilinxFamily family_spartan3e = {
     1U << 2,
     1U << 3,
     1U << 12,
+    0,
+    0,
 };
 
 const struct XilinxFamily family_spartan3a = {
@@ -114,6 +153,8 @@ const struct XilinxFamily family_spartan3a = {
     1U << 2,
     0,
     1U << 13,
+    0,
+    0,
 };
 
 const struct XilinxFamily family_spartan6 = {
@@ -137,6 +178,8 @@ const struct XilinxFamily family_spartan6 = {
     1U << 2,
     0,
     1U << 13,
+    0,
+    0,
 };
 
 const struct XilinxFamily family_series7 = {
@@ -160,11 +203,70 @@ const struct XilinxFamily family_series7 = {
     1U << 2,
     1U << 3,
     1U << 14,
+    0,
+    0,
 };
 
-const struct XilinxFamily *const family_rows[] = {
-    &family_spartan3e, &family_spartan3a, &family_spartan6, &family_series7,
-    nullptr};
+// UltraScale and UltraScale+: 7-series' packets, request and instruction
+// codes; STAT bit 16 is SECURITY_VIOLATION rather than DEC_ERROR, and the
+// key's and the packets' errors have bits of their own.
+const struct XilinxFamily family_ultrascale = {
+    "UltraScale",
+    6,
+    six_bit(0x22, 0x23),
+    4,
+    4,
+    0x0C,
+    0x02,
+    request32,
+    count(request32),
+    1,
+    desync32,
+    count(desync32),
+    ultrascale_bits,
+    count(ultrascale_bits),
+    1U << 0,
+    1U << 15,
+    0,
+    1U << 2,
+    1U << 3,
+    1U << 14,
+    1U << 16 | 1U << 27,
+    1U << 29,
+};
+
+const struct XilinxFamily family_ultrascale_plus = {
+    "UltraScale+",
+    6,
+    six_bit(0x22, 0x23),
+    4,
+    4,
+    0x0C,
+    0x02,
+    request32,
+    count(request32),
+    1,
+    desync32,
+    count(desync32),
+    ultrascale_bits,
+    count(ultrascale_bits) - 1, // no CFGBVS_PIN
+    1U << 0,
+    1U << 15,
+    0,
+    1U << 2,
+    1U << 3,
+    1U << 14,
+    1U << 16 | 1U << 27,
+    1U << 29,
+};
+
+const struct XilinxFamily *const family_rows[] = {&family_spartan3e,
+                                                  &family_spartan3a,
+                                                  &family_spartan6,
+                                                  &family_series7,
+                                                  &family_ultrascale,
+                                                  &family_ultrascale_plus,
+                                                  nullptr};
 
 const struct FamilyInstructions *
 family_instructions(const struct XilinxFamily *family)

@@ -8,13 +8,15 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// Codes as the whole instruction register of the device takes them: a
+// stacked part's span several 6-bit fields.
 struct FamilyInstructions {
-    unsigned char cfg_out; // makes the data register the configuration output
-    unsigned char cfg_in;  // and the configuration input
-    unsigned char idcode;
-    unsigned char jprogram; // clears the configuration
-    unsigned char jstart;   // starts the device after configuration
-    unsigned char user[4];  // USER1..USER4; 0 where the family has none
+    uint32_t cfg_out; // makes the data register the configuration output
+    uint32_t cfg_in;  // and the configuration input
+    uint32_t idcode;
+    uint32_t jprogram; // clears the configuration
+    uint32_t jstart;   // starts the device after configuration
+    uint32_t user[4];  // USER1..USER4; 0 where the family has none
 };
 
 struct XilinxFamily {
@@ -43,12 +45,16 @@ struct XilinxFamily {
     unsigned stat_named_bits;
     // Bits the causes look at; 0 where the family has none.
     uint32_t crc_error, id_error, dec_error, lock, dci_match, done;
+    // UltraScale's: a key or authentication refused, a packet not parsed.
+    uint32_t key_error, bad_packet;
 };
 
 extern const struct XilinxFamily family_spartan3e;
 extern const struct XilinxFamily family_spartan3a;
 extern const struct XilinxFamily family_spartan6;
 extern const struct XilinxFamily family_series7;
+extern const struct XilinxFamily family_ultrascale;
+extern const struct XilinxFamily family_ultrascale_plus;
 
 // Every row, null last.
 extern const struct XilinxFamily *const family_rows[];

@@ -4,8 +4,11 @@
 
 namespace {
 
-// ID code bits 27:21 to family. Spartan-3A DSP's code is also used by
-// later families, which is why it needs a known part.
+// ID code bits 27:21 to family. Spartan-3A DSP's code is also UltraScale's,
+// which is why it needs a known part of its own family; any other code
+// there is UltraScale. UltraScale+ has three codes (0x23 the Zynq
+// UltraScale+ programmable logic). Spartan UltraScale+ has a configuration
+// logic of its own (PDI images, a 48-bit status register): named, no row.
 struct FamilyCode {
     const char *name;
     const XilinxFamily *family;
@@ -20,7 +23,16 @@ const FamilyCode family_codes[] = {
     {"Spartan-3A DSP", &family_spartan3a, 0x1C, true},
     {"Spartan-6", &family_spartan6, 0x20, false},
     {"7-series", &family_series7, 0x1B, false},
+    {"UltraScale", &family_ultrascale, 0x1C, false},
+    {"Zynq UltraScale+", &family_ultrascale_plus, 0x23, false},
+    {"UltraScale+", &family_ultrascale_plus, 0x24, false},
+    {"UltraScale+", &family_ultrascale_plus, 0x25, false},
+    {"Spartan UltraScale+", nullptr, 0x27, false},
 };
+
+const XilinxFamily *const us = &family_ultrascale;
+const XilinxFamily *const usp = &family_ultrascale_plus;
+constexpr uint32_t all = 0x0FFFFFFFU;
 
 // Bits 27:0 of revision 0. XA, XQ and low-power variants share the XC
 // part's code.
@@ -108,6 +120,60 @@ const Part parts[] = {
     {0x03732093, "XC7Z035", &family_series7},
     {0x03731093, "XC7Z045", &family_series7},
     {0x03736093, "XC7Z100", &family_series7},
+    // Kintex and Virtex UltraScale; a second code for some packages and
+    // grades. Multi-die: 6 IR bits per die (KU115 is 12 whatever one
+    // source says: the BSDL's).
+    {0x03824093, "XCKU025", us},
+    {0x03823093, "XCKU035", us},
+    {0x03822093, "XCKU040", us},
+    {0x03919093, "XCKU060", us},
+    {0x0381B093, "XCKU060", us},
+    {0x03844093, "XCKU095", us},
+    {0x03845093, "XCKU095", us},
+    {0x03939093, "XCVU065", us},
+    {0x03843093, "XCVU080", us},
+    {0x03842093, "XCVU095", us},
+    {0x0380F093, "XCKU085", us, all, 12, 2},
+    {0x0390D093, "XCKU115", us, all, 12, 2},
+    {0x0392D093, "XCVU125", us, all, 12, 2},
+    {0x03933093, "XCVU160", us, all, 18, 3},
+    {0x03931093, "XCVU190", us, all, 18, 3},
+    {0x0396D093, "XCVU440", us, all, 18, 3},
+    // Kintex, Artix and Virtex UltraScale+ (XCAU7P from one source only)
+    {0x04A63093, "XCKU3P", usp},
+    {0x04A62093, "XCKU5P", usp},
+    {0x0484A093, "XCKU9P", usp},
+    {0x04A4E093, "XCKU11P", usp},
+    {0x04A52093, "XCKU13P", usp},
+    {0x04A56093, "XCKU15P", usp},
+    {0x04ACF093, "XCKU19P", usp},
+    {0x04AF6093, "XCAU7P", usp},
+    {0x04AC4093, "XCAU10P", usp},
+    {0x04AC2093, "XCAU15P", usp},
+    {0x04A65093, "XCAU20P", usp},
+    {0x04A64093, "XCAU25P", usp},
+    {0x04AEA093, "XCVU2P", usp},
+    {0x04B39093, "XCVU3P", usp},
+    {0x04B2B093, "XCVU5P", usp, all, 12, 2},
+    {0x04B29093, "XCVU7P", usp, all, 12, 2},
+    {0x04B31093, "XCVU9P", usp, all, 18, 3},
+    {0x04B49093, "XCVU11P", usp, all, 18, 3},
+    {0x04B79093, "XCVU37P", usp, all, 18, 3},
+    {0x04B51093, "XCVU13P", usp, all, 24, 4},
+    {0x04BA3093, "XCVU15P", usp, all, 24, 4},
+    {0x04BA1093, "XCVU19P", usp, all, 24, 4},
+    // Zynq UltraScale+, its programmable logic's TAP
+    {0x04711093, "XCZU2", usp},
+    // Spartan UltraScale+: the family row for the IR length alone.
+    {0x04E81093, "XCSU10P", usp, all, 0, 0, true},
+    {0x04E82093, "XCSU25P", usp, all, 0, 0, true},
+    {0x04E80093, "XCSU35P", usp, all, 0, 0, true},
+    {0x04EB1093, "XCSU45P", usp, all, 0, 0, true},
+    {0x04EB2093, "XCSU60P", usp, all, 0, 0, true},
+    {0x04E99093, "XCSU65P", usp, all, 0, 0, true},
+    {0x04E98093, "XCSU100P", usp, all, 0, 0, true},
+    {0x04EA1093, "XCSU150P", usp, all, 0, 0, true},
+    {0x04EA0093, "XCSU200P", usp, all, 0, 0, true},
 };
 
 const FamilyCode *family_code(uint32_t idcode)
@@ -117,11 +183,13 @@ const FamilyCode *family_code(uint32_t idcode)
     // uClibc-ng root without threads has no header for.
     const FamilyCode *end =
         family_codes + sizeof family_codes / sizeof family_codes[0];
-    const FamilyCode *row = std::find_if(
-        family_codes, end, [id](const FamilyCode &r) { return r.id == id; });
-    if (row == end || (row->needs_known_part && !parts_find(idcode)))
-        return nullptr;
-    return row;
+    const Part *part = parts_find(idcode);
+    const FamilyCode *row =
+        std::find_if(family_codes, end, [id, part](const FamilyCode &r) {
+            return r.id == id &&
+                   (!r.needs_known_part || (part && part->family == r.family));
+        });
+    return row == end ? nullptr : row;
 }
 
 } // namespace
@@ -133,6 +201,11 @@ const struct Part *parts_find(uint32_t idcode)
         return ((idcode ^ p.code) & p.mask) == 0;
     });
     return part == end ? nullptr : part;
+}
+
+bool parts_behind_ps(uint32_t idcode)
+{
+    return ((idcode >> 21) & 0x7F) == 0x23;
 }
 
 const struct XilinxFamily *parts_family(uint32_t idcode)

@@ -15,6 +15,9 @@ struct Part {
     // Multi-die parts: several dies behind one longer instruction register,
     // which the family's sequences do not fit. 0: one die, the family's.
     unsigned multi_die_ir = 0;
+    unsigned slrs = 0; // dies of a multi-die part; 0 where not stated
+    // Boots from PDI images only: no bit file configures it.
+    bool pdi_only = false;
 };
 
 // The part of an ID code, whatever its revision; null when not in the table.
@@ -24,6 +27,12 @@ const struct Part *parts_find(uint32_t idcode);
 // scope. The family code of Spartan-3A DSP is shared with other parts, so
 // there only a known part counts.
 const struct XilinxFamily *parts_family(uint32_t idcode);
+
+// The Zynq UltraScale+ programmable logic (family code 0x23): its 6-bit
+// codes go in the low half of the 12-bit instruction register it shares
+// with the processing system, all ones in the high half.
+bool parts_behind_ps(uint32_t idcode);
+enum : unsigned { PARTS_PS_IR_BITS = 6 };
 
 // The family's name for bits 27:21 ("Spartan-6"), or null when the bits
 // name no family in scope.

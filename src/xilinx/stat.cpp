@@ -44,6 +44,12 @@ bool stat_readable(const struct XilinxFamily *family, uint32_t value)
     return value != 0 && value != all;
 }
 
+bool stat_has_error(const struct XilinxFamily *f, uint32_t value)
+{
+    return f && (value & (f->crc_error | f->id_error | f->dec_error |
+                          f->key_error | f->bad_packet)) != 0;
+}
+
 const char *stat_cause(const struct XilinxFamily *f, uint32_t value)
 {
     if (f) {
@@ -53,6 +59,10 @@ const char *stat_cause(const struct XilinxFamily *f, uint32_t value)
             return "ID code error: the bitstream is for another part";
         if (value & f->dec_error)
             return "decryption error: wrong or missing key";
+        if (value & f->key_error)
+            return "the bitstream's key or authentication was refused";
+        if (value & f->bad_packet)
+            return "the bitstream holds a packet the device cannot parse";
         if (!(value & f->done) && !(value & f->lock))
             return "start-up waits for a clock to lock";
         if (!(value & f->done) && f->dci_match && !(value & f->dci_match))

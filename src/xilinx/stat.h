@@ -26,4 +26,8 @@ bool stat_readable(const struct XilinxFamily *family, uint32_t value);
 // bitstream came.
 const char *stat_cause(const struct XilinxFamily *family, uint32_t value);
 
+// Whether the register holds an error of the stream (CRC, ID code, key,
+// packet), as opposed to a start-up that waits or no stream at all.
+bool stat_has_error(const struct XilinxFamily *family, uint32_t value);
+
 #endif

@@ -54,6 +54,7 @@ namespace {
 // DESYNC, which leaves the logic as it was found; then through reset to
 // Run-Test/Idle.
 enum QueueResult read_once(struct Jtag *j, const struct ChainPosition *pos,
+                           const struct FamilyInstructions *insn,
                            const struct XilinxFamily *f, unsigned pad_bits,
                            bool with_sync, uint32_t *value)
 {
@@ -72,18 +73,18 @@ enum QueueResult read_once(struct Jtag *j, const struct ChainPosition *pos,
     const uint32_t prefix_bits = noop_prefix(f, pos, prefix);
 
     jtag_queue_reset_to_idle(j);
-    scan_ir(j, pos, f->insn.cfg_in, TAP_DR_SHIFT, nullptr);
+    scan_ir(j, pos, insn->cfg_in, TAP_DR_SHIFT, nullptr);
     jtag_shift(j, nullptr, nullptr, pad_bits % 32, TAP_DR_SHIFT);
     jtag_shift(j, prefix, nullptr, prefix_bits, TAP_DR_SHIFT);
     // Exit1-DR, then Update-DR, Select-DR, Select-IR, Capture-IR, Shift-IR:
     // resting in Run-Test/Idle here makes a Spartan-6 read back zeros.
     scan_dr(j, pos, request, nullptr, request_bits, TAP_IR_SHIFT);
-    scan_ir(j, pos, f->insn.cfg_out, TAP_DR_SHIFT, nullptr);
+    scan_ir(j, pos, insn->cfg_out, TAP_DR_SHIFT, nullptr);
     scan_dr(j, pos, nullptr, answer, word_bits, TAP_DR_SHIFT);
     if (with_sync) {
         // The TMS-high clock into Exit1-DR shifts one more bit, unread.
         jtag_goto(j, TAP_IR_SHIFT);
-        scan_ir(j, pos, f->insn.cfg_in, TAP_DR_SHIFT, nullptr);
+        scan_ir(j, pos, insn->cfg_in, TAP_DR_SHIFT, nullptr);
         jtag_shift(j, prefix, nullptr, prefix_bits, TAP_DR_SHIFT);
         scan_dr(j, pos, desync, nullptr, desync_bits, TAP_IDLE_VIA_RESET);
     } else {
@@ -105,6 +106,7 @@ enum QueueResult read_once(struct Jtag *j, const struct ChainPosition *pos,
 } // namespace
 
 enum QueueResult stat_read(struct Jtag *j, const struct ChainPosition *pos,
+                           const struct FamilyInstructions *insn,
                            const struct XilinxFamily *f, unsigned pad_bits,
                            uint32_t *value)
 {
@@ -112,8 +114,8 @@ enum QueueResult stat_read(struct Jtag *j, const struct ChainPosition *pos,
     // waiting for its clock) would take a sync word as a packet header: ask
     // it first without one. Unsynchronised logic ignores that request and
     // answers nothing, so CFG_OUT reads zero; then the whole request.
-    enum QueueResult r = read_once(j, pos, f, pad_bits, false, value);
+    enum QueueResult r = read_once(j, pos, insn, f, pad_bits, false, value);
     if (r != QUEUE_OK || *value != 0)
         return r;
-    return read_once(j, pos, f, 0, true, value);
+    return read_once(j, pos, insn, f, 0, true, value);
 }

@@ -18,6 +18,7 @@
 // stream left incomplete. One or two writes and reads; silent (the caller
 // reports through queue_report with STEP_READ_STAT).
 enum QueueResult stat_read(struct Jtag *j, const struct ChainPosition *pos,
+                           const struct FamilyInstructions *insn,
                            const struct XilinxFamily *family, unsigned pad_bits,
                            uint32_t *value);
 

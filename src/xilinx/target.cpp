@@ -5,6 +5,7 @@
 
 #include "xilinx/devices.h"
 #include "xilinx/idcode.h"
+#include "xilinx/stacked.h"
 
 namespace {
 
@@ -123,6 +124,36 @@ void fill_target(const struct Chain *chain, unsigned index,
     target->idcode = chain->devices[index].idcode;
     target->part = parts_find(target->idcode);
     target->family = parts_family(target->idcode);
+    target->insn = *family_instructions(target->family);
+    target->dies_unknown = target->part && target->part->multi_die_ir &&
+                           !stacked_instructions(target->part, &target->insn);
+    if (!parts_behind_ps(target->idcode))
+        return;
+    // cppcheck-suppress constVariable ; the codes are written through these
+    uint32_t *const codes[] = {
+        &target->insn.cfg_out,  &target->insn.cfg_in,  &target->insn.idcode,
+        &target->insn.jprogram, &target->insn.jstart,  &target->insn.user[0],
+        &target->insn.user[1],  &target->insn.user[2], &target->insn.user[3]};
+    for (uint32_t *const c : codes)
+        if (*c)
+            *c |= 0x3FU << PARTS_PS_IR_BITS;
+}
+
+// The MPSoC's processing-system TAP alone: JTAG_CTRL (IR 0x824) written
+// with both enable bits, then Test-Logic-Reset, puts the programmable
+// logic's half and the debug port on the chain. Returns 0, or -1 after a
+// line on standard error.
+int enable_logic(struct Jtag *j, unsigned ir_length)
+{
+    static const unsigned char enable[4] = {0x03, 0x00, 0x00, 0x00};
+    const struct ChainPosition lone = {ir_length, 0, 0, 0, 0};
+    jtag_queue_reset_to_idle(j);
+    scan_ir(j, &lone, 0x824, TAP_IDLE, nullptr);
+    scan_dr(j, &lone, enable, nullptr, 32, TAP_IDLE);
+    jtag_queue_reset_to_idle(j);
+    const enum QueueResult r = queue_send(&j->queue);
+    queue_report(STEP_DETECT_CHAIN, r, 0);
+    return r == QUEUE_OK ? 0 : -1;
 }
 
 } // namespace
@@ -131,7 +162,14 @@ int chain_identify(struct Jtag *j, struct Chain *chain)
 {
     struct ChainScan scan;
     chain->count = 0;
-    switch (chain_scan(j, &scan)) {
+    enum ChainScanResult found = chain_scan(j, &scan);
+    if (found == CHAIN_SCAN_OK && scan.count == 1 &&
+        parts_behind_ps(scan.idcodes[0])) {
+        if (enable_logic(j, scan.ir_total) != 0)
+            return -1;
+        found = chain_scan(j, &scan);
+    }
+    switch (found) {
     case CHAIN_SCAN_OK:
         break;
     case CHAIN_SCAN_FAILED:
@@ -181,6 +219,8 @@ int target_choose(const struct Chain *chain, const char *device,
         target->idcode = 0;
         target->part = nullptr;
         target->family = nullptr;
+        target->insn = family_default_instructions;
+        target->dies_unknown = false;
         return 0;
     }
     if (device) {

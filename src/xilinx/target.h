@@ -35,6 +35,11 @@ struct Target {
     uint32_t idcode; // as detected; 0 when nothing answered
     const struct Part *part;
     const struct XilinxFamily *family;
+    // The codes as the device's whole instruction register takes them: a
+    // stacked part's spread over its dies' fields.
+    struct FamilyInstructions insn;
+    // A multi-die part whose master die no table gives: named, not fed.
+    bool dies_unknown;
 };
 
 // The device at --device's position, else for a load the one with the

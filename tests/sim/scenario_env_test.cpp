@@ -91,6 +91,12 @@ TEST(ScenarioEnv, EachVariableSetsItsField)
                     !s.chain[2].has_idcode && s.chain[2].ir_length == 5 &&
                     tapsim::is_fpga(s.chain[3]) && !tapsim::is_fpga(s.chain[0]);
          }},
+        // A stacked part: 6 bits per SLR.
+        {"TAPSIM_CHAIN", "04b31093:18",
+         [](const Scenario &s) {
+             return s.chain.size() == 1 && tapsim::is_fpga(s.chain[0]) &&
+                    s.chain[0].ir_length == 18;
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.name) + "=" + c.value);
@@ -140,6 +146,7 @@ TEST(ScenarioEnv, MalformedChainsKeepTheLoneFpga)
              "4ba00476:4,fpga", // an ID code's bit 0 is 1
              "123456789:4,fpga",
              "0362d093:8",        // FPGAs of every modelled family have 6 bits
+             "04b31093:6",        // a VU9P has 6 per SLR
              "4ba00477:4,none:8", // no FPGA at all
              "xyz:4,fpga",
          }) {
