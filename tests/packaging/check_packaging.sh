@@ -20,7 +20,7 @@ tracked() { # tracked PATH: a tracked file, or a folder holding one
 }
 # value FILE VAR: the right-hand side of VAR's first plain assignment
 value() {
-    sed -n "s/^$2[[:space:]]*[:+]\{0,1\}=[[:space:]]*//p" "$1" | head -n 1
+    sed -n "s/^$2[[:space:]]*[:+?]\{0,1\}=[[:space:]]*//p" "$1" | head -n 1
 }
 
 # --- every path the README names under packaging/ is in git
@@ -74,6 +74,20 @@ for dep in libftdi libftdi1 host-pkgconf; do
 done
 grep -q 'BR2_PACKAGE_HAS_UDEV' "$mk" && grep -q 'TAPLINE_INSTALL_UDEV_RULE=OFF' "$mk" ||
     fail "tapline.mk does not leave the udev rule out without BR2_PACKAGE_HAS_UDEV"
+
+# --- the TCK rate reaches the build, with the project's default
+default_hz=$(sed -n 's/^set(TAPLINE_TCK_HZ \([0-9]*\) CACHE.*/\1/p' "$src/CMakeLists.txt")
+[ -n "$default_hz" ] || fail "CMakeLists.txt sets no TAPLINE_TCK_HZ default"
+grep -q -- '-DTAPLINE_TCK_HZ=$(BR2_PACKAGE_TAPLINE_TCK_HZ)' "$mk" ||
+    fail "tapline.mk does not pass BR2_PACKAGE_TAPLINE_TCK_HZ as -DTAPLINE_TCK_HZ"
+sed -n '/^config BR2_PACKAGE_TAPLINE_TCK_HZ$/,/^$/p' "$br/tapline/Config.in" |
+    grep -qx "[[:space:]]*default $default_hz" ||
+    fail "tapline/Config.in: BR2_PACKAGE_TAPLINE_TCK_HZ does not fall back to $default_hz"
+ow=$src/packaging/openwrt/tapline/Makefile
+[ "$(value "$ow" TAPLINE_TCK_HZ)" = "$default_hz" ] ||
+    fail "the OpenWrt Makefile's TAPLINE_TCK_HZ is not $default_hz"
+grep -q -- '-DTAPLINE_TCK_HZ=$(TAPLINE_TCK_HZ)' "$ow" ||
+    fail "the OpenWrt Makefile does not pass TAPLINE_TCK_HZ to CMake"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures packaging check(s) failed" >&2
