@@ -101,10 +101,10 @@ void adapter_release(struct MpsseQueue *q)
     ftdi_deinit(q->ftdi);
 }
 
-uint32_t adapter_scaled_clocks(uint32_t cycles, uint32_t tck_hz)
+uint32_t adapter_wait_clocks(const struct MpsseQueue *q, uint32_t cycles)
 {
     // In kHz, rounded up, so the product stays within 32 bits.
-    const uint32_t khz = (tck_hz + 999) / 1000;
+    const uint32_t khz = (q->tck_hz + 999) / 1000;
     const uint32_t default_khz = ADAPTER_DEFAULT_TCK_HZ / 1000;
     const uint32_t scaled = (cycles * khz + default_khz - 1) / default_khz;
     return scaled > cycles ? scaled : cycles;

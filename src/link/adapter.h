@@ -50,10 +50,10 @@ enum : uint32_t {
 // nothing to release.
 int adapter_open(struct MpsseQueue *q, uint32_t tck_hz);
 
-// TCK cycles at tck_hz lasting at least as long as cycles at the default
-// rate, and never fewer than cycles: start-up steps count clocks, not
-// time. cycles at most 100,000.
-uint32_t adapter_scaled_clocks(uint32_t cycles, uint32_t tck_hz);
+// TCK cycles at the rate adapter_open set lasting at least as long as
+// cycles at the default rate, and never fewer than cycles: start-up steps
+// count clocks, not time. cycles at most 100,000.
+uint32_t adapter_wait_clocks(const struct MpsseQueue *q, uint32_t cycles);
 
 // Resets, closes and tears the context down. Only after adapter_open
 // succeeded.

@@ -16,7 +16,7 @@ int restart_longer(struct Jtag *j, const struct ChainPosition *pos,
     scan_ir(j, pos, insn->jstart, TAP_IDLE, nullptr);
     // TDI is ignored outside the Shift states.
     const uint32_t clocks =
-        adapter_scaled_clocks(CONFIGURE_RETRY_CLOCKS, j->queue.tck_hz);
+        adapter_wait_clocks(&j->queue, CONFIGURE_RETRY_CLOCKS);
     queue_bytes(&j->queue, nullptr, (clocks + 7) / 8, nullptr, 0);
     jtag_queue_reset_to_idle(j);
     const enum QueueResult r = queue_send(&j->queue);
@@ -103,7 +103,7 @@ int configure_start(struct Jtag *j, const struct ChainPosition *pos,
         if (jtag_clock_tms(j, 0) != 0)
             clocks = -1;
     const uint32_t more =
-        adapter_scaled_clocks(CONFIGURE_STARTUP_CLOCKS, j->queue.tck_hz) -
+        adapter_wait_clocks(&j->queue, CONFIGURE_STARTUP_CLOCKS) -
         CONFIGURE_STARTUP_CLOCKS;
     if (more > 0) {
         queue_tms(&j->queue, TmsRun{0, more}, 0);

@@ -13,7 +13,7 @@
 enum : long { CONFIGURE_INIT_WAIT_LIMIT_MS = 1000 };
 
 // TCK cycles in Run-Test/Idle after JSTART, at the default rate; faster
-// rates clock as many more as keep the time (adapter_scaled_clocks). The
+// rates clock as many more as keep the time (adapter_wait_clocks). The
 // retry, for designs that wait for clock lock, gives the 7-series
 // documented count.
 enum : uint32_t {
