@@ -167,17 +167,3 @@ TEST_F(ToolTest, TckRateIsTheChipsFastestAtOrBelowTheOneAskedFor)
         EXPECT_EQ(jtag_.queue.tck_hz, k.rate) << name;
     }
 }
-
-TEST(TckClocks, WaitsCountedInClocksKeepTheirTimeAtFasterRates)
-{
-    struct Case {
-        uint32_t cycles, hz, want;
-    } cases[] = {
-        {32, 6000000, 32},     {32, 30000000, 160}, {2000, 30000000, 10000},
-        {32, 7500000, 40},     {32, 15000000, 80},  {2000, 6000001, 2001},
-        {2000, 3750000, 2000}, {32, 1000, 32},
-    };
-    for (const Case &k : cases)
-        EXPECT_EQ(adapter_scaled_clocks(k.cycles, k.hz), k.want)
-            << k.cycles << " at " << k.hz;
-}
