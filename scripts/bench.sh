@@ -62,7 +62,7 @@ model() { # model VARIANT IDCODE ARGS...: one run, one table row
     local variant=$1 id=$2; shift 2
     env LD_PRELOAD="$BUILD/sim/libtapsim.so" TAPSIM_KEEP_CONFIG=0 \
         TAPSIM_VARIANT="$variant" TAPSIM_IDCODE="$id" TAPSIM_RECORD="$WORK/m.rec" \
-        "$BUILD/src/tapline" "$@" >/dev/null 2>&1 || true
+        "${TOOL:-$BUILD/src/tapline}" "$@" >/dev/null 2>&1 || true
     awk -v what="$*" -v variant="$variant" '
         function field(k,   i, a) { for (i = 2; i <= NF; i++) { split($i, a, "="); if (a[1] == k) return a[2] } }
         /^clock / { tck = field("tck_cycles"); wire = field("wire_seconds") }
@@ -78,6 +78,18 @@ for variant in fs hs; do
     model "$variant" 0x01C22093 load "$WORK/s3e.bit"
     model "$variant" 0x0362D093 load "$WORK/a7.bit"
     model "$variant" 0x0362D093 load "$WORK/k7.bit"
+done
+echo
+echo "== the same loads from a build for a 30 MHz TCK (TAPLINE_TCK_HZ=30000000)"
+# The tool alone: the simulator and the files come from the tree above.
+cmake -S "$ROOT" -B "$BUILD-30mhz" -DCMAKE_BUILD_TYPE=Release -DTAPLINE_WERROR=ON \
+    -DBUILD_TESTING=OFF -DTAPLINE_TCK_HZ=30000000 >/dev/null
+cmake --build "$BUILD-30mhz" -j2 --target tapline >/dev/null
+echo "| command      | chip | model time | TCK time | TCK cycles | DONE | bits dropped |"
+for variant in fs hs; do
+    TOOL=$BUILD-30mhz/src/tapline model "$variant" 0x01C22093 load "$WORK/s3e.bit"
+    TOOL=$BUILD-30mhz/src/tapline model "$variant" 0x0362D093 load "$WORK/a7.bit"
+    TOOL=$BUILD-30mhz/src/tapline model "$variant" 0x0362D093 load "$WORK/k7.bit"
 done
 echo
 echo "== what the load's checks add (ID code read, INIT polls, DONE read)"

@@ -128,3 +128,42 @@ TEST_F(ToolTest, AdapterReadCollectsBytesAcrossPacketsOfBothChipVariants)
         EXPECT_EQ(in[n - 1], 0xA5);
     }
 }
+
+TEST_F(ToolTest, TckRateIsTheChipsFastestAtOrBelowTheOneAskedFor)
+{
+    const auto fs = tapsim::Variant::FullSpeed;
+    const auto hs = tapsim::Variant::HighSpeed;
+    const Bytes pins = {0x80, 0x08, 0x0B, 0x82, 0x00, 0x00};
+    struct Case {
+        tapsim::Variant variant;
+        uint32_t asked;
+        Bytes clock;            // after the pins' set-up
+        uint32_t base_hz, rate; // rate: the tool's idea of it, rounded up
+    } cases[] = {
+        // 6 MHz keeps the 12 MHz base everywhere: the one set-up for all.
+        {fs, 6000000, {0x86, 0x00, 0x00, 0x85}, 12000000, 6000000},
+        {hs, 6000000, {0x86, 0x00, 0x00, 0x85}, 12000000, 6000000},
+        {fs, 30000000, {0x86, 0x00, 0x00, 0x85}, 12000000, 6000000},
+        {fs, 5000000, {0x86, 0x01, 0x00, 0x85}, 12000000, 3000000},
+        {hs, 30000000, {0x8A, 0x86, 0x00, 0x00, 0x85}, 60000000, 30000000},
+        {hs, 29999999, {0x8A, 0x86, 0x01, 0x00, 0x85}, 60000000, 15000000},
+        {hs, 7500000, {0x8A, 0x86, 0x03, 0x00, 0x85}, 60000000, 7500000},
+        {hs, 6000001, {0x8A, 0x86, 0x04, 0x00, 0x85}, 60000000, 6000000},
+        {hs, 4000000, {0x8A, 0x86, 0x07, 0x00, 0x85}, 60000000, 3750000},
+        {hs, 1000, {0x8A, 0x86, 0x2F, 0x75, 0x85}, 60000000, 1000},
+    };
+    for (const Case &k : cases) {
+        const std::string name =
+            std::to_string(k.asked) + (k.variant == hs ? " hs" : " fs");
+        Scenario s;
+        s.variant = k.variant;
+        start(s);
+        tck_hz_ = k.asked;
+        ASSERT_EQ(capture([&] { return try_open(); }).result, 0) << name;
+        const Bytes w = written().front();
+        EXPECT_EQ(Bytes(w.begin(), w.begin() + 6), pins) << name;
+        EXPECT_EQ(Bytes(w.begin() + 6, w.end()), k.clock) << name;
+        EXPECT_EQ(rec().clock_base_hz, k.base_hz) << name;
+        EXPECT_EQ(jtag_.queue.tck_hz, k.rate) << name;
+    }
+}

@@ -107,7 +107,8 @@ TEST(Cli, HelpAndVersionAnswerWithoutTouchingUsb)
             EXPECT_EQ(run.err, "") << c.word;
             EXPECT_FALSE(run.has_record) << c.word << ": USB was used";
             if (c.version) {
-                EXPECT_EQ(run.out, "tapline " TAPLINE_VERSION "\n");
+                EXPECT_EQ(run.out,
+                          "tapline " TAPLINE_VERSION "\nTCK 6000000 Hz\n");
                 continue;
             }
             EXPECT_EQ(

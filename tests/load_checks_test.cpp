@@ -277,6 +277,12 @@ TEST_F(LoadChecks, WaitsForInitHoweverLongClearingTakesUpToASecond)
 
 TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
 {
+    const char *const lock_wait =
+        "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
+        "Cause: start-up waits for a clock to lock (status register "
+        "00081508)\n";
+    // Idle clocks after JSTART, then the retry's: 32 and 2,000 at 6 MHz
+    // and below, 160 and 10,000 at 30 MHz, where they last as long.
     struct Case {
         const char *name;
         uint32_t startup_clocks;
@@ -284,15 +290,18 @@ TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
         int result;
         bool retried;
         const char *err;
+        uint32_t tck_hz = 6000000;
     } cases[] = {
         {"done at once", 12, false, 0, false, ""},
         {"needs clock lock", 500, false, 0, true, ""},
         // Start-up state 2 with MMCM_LOCK low; a cut stream leaves no trace
         // in STAT but an absent START.
-        {"longer than the retry", 3000, false, -1, true,
-         "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
-         "Cause: start-up waits for a clock to lock (status register "
-         "00081508)\n"},
+        {"longer than the retry", 3000, false, -1, true, lock_wait},
+        {"30 MHz: within 160", 150, false, 0, false, "", 30000000},
+        {"30 MHz: past 160", 170, false, 0, true, "", 30000000},
+        {"30 MHz: within the retry", 10000, false, 0, true, "", 30000000},
+        {"30 MHz: past the retry", 10200, false, -1, true, lock_wait, 30000000},
+        {"1 MHz: no fewer clocks", 2000, false, 0, true, "", 1000000},
         {"cut before START", 12, true, -1, true,
          "FPGA did not start: DONE low, INIT high (IR capture 11)\n"
          "Cause: no bitstream was received since it was cleared (status "
@@ -302,6 +311,10 @@ TEST_F(LoadChecks, DoneDecidesTheOutcomeWithOneLongerStartUp)
         Scenario s;
         s.idcode = 0x0362D093;
         s.startup_clocks = k.startup_clocks;
+        // Only the high-speed chip goes past 6 MHz.
+        if (k.tck_hz > 6000000)
+            s.variant = tapsim::Variant::HighSpeed;
+        tck_hz_ = k.tck_hz;
         Captured c = load(s, file_for(Family::Series7, 0x0362D093, k.cut));
         EXPECT_EQ(c.result, k.result) << k.name;
         EXPECT_EQ(c.err, k.err) << k.name;

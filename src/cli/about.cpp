@@ -42,6 +42,8 @@ bool print_about(const char *word)
     }
     if (strcmp(word, "-V") == 0 || strcmp(word, "--version") == 0) {
         printf("tapline %s\n", TAPLINE_VERSION);
+        // The rate asked for; the chip may give less (man page).
+        printf("TCK %u Hz\n", (unsigned)TAPLINE_TCK_HZ);
         return true;
     }
     return false;

@@ -51,7 +51,7 @@ int run_command(int argc, char **argv, const struct ToolOptions *options)
 
     // A failed open has printed its message. It is not released: the
     // process exit closes a device that was left open.
-    if (adapter_open(&jtag.queue) != 0)
+    if (adapter_open(&jtag.queue, TAPLINE_TCK_HZ) != 0)
         return 1;
     int result = dispatch_command(&run);
     adapter_release(&jtag.queue);

@@ -88,6 +88,7 @@ void queue_init(struct MpsseQueue *q, struct ftdi_context *ftdi,
     q->len = 0;
     q->answers = 0;
     q->failed = false;
+    q->tck_hz = 0;
     q->n_reads = 0;
 }
 

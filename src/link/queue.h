@@ -52,6 +52,7 @@ struct MpsseQueue {
     uint32_t len;       // bytes appended and not yet sent
     uint32_t answers;   // answer bytes the sent and unsent commands owe
     bool failed;        // a write made to make room failed
+    uint32_t tck_hz;    // the rate adapter_open set, rounded up; 0 before
     unsigned n_reads;
     struct QueueRead reads[QUEUE_MAX_READS];
 };

@@ -2,19 +2,22 @@
 
 #include <stdio.h>
 
+#include "link/adapter.h"
 #include "link/clock.h"
 #include "xilinx/capture.h"
 
 namespace {
 
-// JSTART again with 2,000 start-up clocks, then back through reset: one
-// write.
+// JSTART again with 2,000 start-up clocks (more at a faster TCK), then
+// back through reset: one write.
 int restart_longer(struct Jtag *j, const struct ChainPosition *pos,
                    const struct FamilyInstructions *insn)
 {
     scan_ir(j, pos, insn->jstart, TAP_IDLE, nullptr);
     // TDI is ignored outside the Shift states.
-    queue_bytes(&j->queue, nullptr, CONFIGURE_RETRY_BYTES, nullptr, 0);
+    const uint32_t clocks =
+        adapter_wait_clocks(&j->queue, CONFIGURE_RETRY_CLOCKS);
+    queue_bytes(&j->queue, nullptr, (clocks + 7) / 8, nullptr, 0);
     jtag_queue_reset_to_idle(j);
     const enum QueueResult r = queue_send(&j->queue);
     queue_report(STEP_STARTUP_CLOCKS, r, 0);
@@ -96,9 +99,17 @@ int configure_start(struct Jtag *j, const struct ChainPosition *pos,
     if (jtag_load_ir(j, pos, insn->jstart) != 0)
         result = -1;
     int clocks = 0;
-    for (int i = 0; i < 32; i++)
+    for (uint32_t i = 0; i < CONFIGURE_STARTUP_CLOCKS; i++)
         if (jtag_clock_tms(j, 0) != 0)
             clocks = -1;
+    const uint32_t more =
+        adapter_wait_clocks(&j->queue, CONFIGURE_STARTUP_CLOCKS) -
+        CONFIGURE_STARTUP_CLOCKS;
+    if (more > 0) {
+        queue_tms(&j->queue, TmsRun{0, more}, 0);
+        if (queue_send(&j->queue) != QUEUE_OK)
+            clocks = -1;
+    }
     if (clocks != 0) {
         queue_report(STEP_STARTUP_CLOCKS, QUEUE_WRITE_FAILED, 0);
         result = -1;

@@ -12,9 +12,14 @@
 // a second without INIT means the device will not clear.
 enum : long { CONFIGURE_INIT_WAIT_LIMIT_MS = 1000 };
 
-// Start-up retry for designs that wait for clock lock: 250 zero bytes
-// clock 2,000 TCK cycles in Run-Test/Idle, the 7-series documented count.
-enum : unsigned { CONFIGURE_RETRY_BYTES = 250 };
+// TCK cycles in Run-Test/Idle after JSTART, at the default rate; faster
+// rates clock as many more as keep the time (adapter_wait_clocks). The
+// retry, for designs that wait for clock lock, gives the 7-series
+// documented count.
+enum : uint32_t {
+    CONFIGURE_STARTUP_CLOCKS = 32,
+    CONFIGURE_RETRY_CLOCKS = 2000,
+};
 
 // Bitstream bytes per chunk: with the 3-byte header, one 65,535-byte write.
 enum : unsigned { CONFIGURE_CHUNK_SIZE = 65532 };
@@ -48,7 +53,9 @@ void configure_abandon(struct Jtag *j, const struct ChainPosition *pos,
 
 // Leave Shift-DR (one more 0 bit goes in, after the bits that push the
 // stream through the devices nearer TDI), load the start-up instruction
-// and give it 32 clocks in Run-Test/Idle, then reset the TAP. Returns 0,
+// and give it 32 clocks in Run-Test/Idle, one write each (at a faster TCK
+// the further clocks that keep the time follow in one write), then reset
+// the TAP. Returns 0,
 // or -1 after a line on standard error.
 int configure_start(struct Jtag *j, const struct ChainPosition *pos,
                     const struct FamilyInstructions *insn);

@@ -119,8 +119,10 @@ page_version=$(sed -n 's/^\.TH .*"tapline \([^"]*\)".*/\1/p' "$man_page" 2>/dev/
 if [ -x "$binary" ]; then
     version=$(LD_LIBRARY_PATH=${TAPLINE_TEST_LIBRARY_PATH:-${LD_LIBRARY_PATH:-}} \
         "$@" "$binary" --version </dev/null 2>&1)
-    [ "$version" = "tapline $page_version" ] ||
+    [ "$(printf '%s\n' "$version" | head -n 1)" = "tapline $page_version" ] ||
         fail "--version says '$version'; the man page is for 'tapline $page_version'"
+    printf '%s\n' "$version" | sed -n 2p | grep -qxE 'TCK [1-9][0-9]* Hz' ||
+        fail "--version names no TCK rate: '$version'"
 fi
 # libftdi is the system's: none ships with the tool.
 found=$(find "$prefix" -name 'libftdi*')

@@ -20,7 +20,7 @@ tracked() { # tracked PATH: a tracked file, or a folder holding one
 }
 # value FILE VAR: the right-hand side of VAR's first plain assignment
 value() {
-    sed -n "s/^$2[[:space:]]*[:+]\{0,1\}=[[:space:]]*//p" "$1" | head -n 1
+    sed -n "s/^$2[[:space:]]*[:+?]\{0,1\}=[[:space:]]*//p" "$1" | head -n 1
 }
 
 # --- every path the README names under packaging/ is in git
@@ -74,6 +74,16 @@ for dep in libftdi libftdi1 host-pkgconf; do
 done
 grep -q 'BR2_PACKAGE_HAS_UDEV' "$mk" && grep -q 'TAPLINE_INSTALL_UDEV_RULE=OFF' "$mk" ||
     fail "tapline.mk does not leave the udev rule out without BR2_PACKAGE_HAS_UDEV"
+
+# --- the TCK rate reaches the build, falling back to the project's default
+hz=$(sed -n 's/^set(TAPLINE_TCK_HZ \([0-9]*\) CACHE.*/\1/p' "$src/CMakeLists.txt")
+ow=$src/packaging/openwrt/tapline/Makefile
+grep -q -- '-DTAPLINE_TCK_HZ=$(BR2_PACKAGE_TAPLINE_TCK_HZ)' "$mk" &&
+    sed -n '/^config BR2_PACKAGE_TAPLINE_TCK_HZ$/,/^$/p' "$br/tapline/Config.in" |
+    grep -qx "[[:space:]]*default ${hz:-none}" ||
+    fail "tapline.mk and Config.in do not give -DTAPLINE_TCK_HZ, default ${hz:-none}"
+[ "$(value "$ow" TAPLINE_TCK_HZ)" = "$hz" ] && grep -q -- '-DTAPLINE_TCK_HZ=$(TAPLINE_TCK_HZ)' "$ow" ||
+    fail "the OpenWrt Makefile does not give -DTAPLINE_TCK_HZ, default ${hz:-none}"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures packaging check(s) failed" >&2
