@@ -44,13 +44,13 @@ struct TmsRun tap_path(enum JtagState from, enum JtagState to)
         return TmsRun{0x1F, 5};
     if (to == TAP_IDLE_VIA_RESET)
         return TmsRun{0x1F, 6};
-    if (from == TAP_UNKNOWN || from == TAP_IDLE_VIA_RESET || from == to)
+    if (from >= TAP_STATE_COUNT || to >= TAP_STATE_COUNT || from == to)
         return TmsRun{0, 0};
     // Breadth first over the sixteen states: the first path found is a
     // shortest one, lower levels tried first.
-    TmsRun paths[16];
-    bool seen[16] = {};
-    enum JtagState queue[16];
+    TmsRun paths[TAP_STATE_COUNT];
+    bool seen[TAP_STATE_COUNT] = {};
+    enum JtagState queue[TAP_STATE_COUNT];
     unsigned head = 0;
     unsigned tail = 0;
     queue[tail++] = from;
@@ -60,7 +60,7 @@ struct TmsRun tap_path(enum JtagState from, enum JtagState to)
         const enum JtagState s = queue[head++];
         for (int tms = 0; tms < 2; tms++) {
             const enum JtagState n = tap_next(s, tms);
-            if (seen[n])
+            if (n >= TAP_STATE_COUNT || seen[n])
                 continue;
             seen[n] = true;
             paths[n] = TmsRun{paths[s].levels | (unsigned)tms << paths[s].count,

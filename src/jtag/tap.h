@@ -25,7 +25,8 @@ enum JtagState {
     TAP_IR_PAUSE,
     TAP_IR_EXIT2,
     TAP_IR_UPDATE,
-    TAP_UNKNOWN, // before the first reset
+    TAP_STATE_COUNT,               // the sixteen states above
+    TAP_UNKNOWN = TAP_STATE_COUNT, // before the first reset
     // A destination only: five TMS-high clocks to Test-Logic-Reset, then
     // one low to Run-Test/Idle.
     TAP_IDLE_VIA_RESET,
