@@ -19,7 +19,6 @@ struct ToolRun {
     int argc;
     char **argv;
     const char *device; // --device, or null
-    const char *serial; // --serial, or null
 };
 
 struct CommandRow {

@@ -47,7 +47,6 @@ int run_command(int argc, char **argv, const struct ToolOptions *options)
     run.argc = argc;
     run.argv = argv;
     run.device = options->device;
-    run.serial = options->serial;
 
     // A failed open has printed its message. It is not released: the
     // process exit closes a device that was left open.

@@ -28,7 +28,6 @@ const char *value_of(int argc, char **argv, int *next, const char *short_name,
 int options_parse(int argc, char **argv, struct ToolOptions *options)
 {
     options->device = nullptr;
-    options->serial = nullptr;
     int i = 1;
     while (i < argc) {
         const char *v = value_of(argc, argv, &i, "-d", "--device");
@@ -36,13 +35,6 @@ int options_parse(int argc, char **argv, struct ToolOptions *options)
             if (!*v)
                 return -1;
             options->device = v;
-            continue;
-        }
-        v = value_of(argc, argv, &i, "-s", "--serial");
-        if (v) {
-            if (!*v)
-                return -1;
-            options->serial = v;
             continue;
         }
         break;
