@@ -206,7 +206,12 @@ int bitfile_read_header(FILE *file, struct BitstreamInfo *info)
     if (bitfile_read_texts(file, info) != 0)
         return -1;
     info->data = read_value(file, info->length);
-    return info->data ? 0 : -1;
+    if (info->data)
+        return 0;
+    // A bitstream that is not there has no length either, however the
+    // input came.
+    info->length = 0;
+    return -1;
 }
 
 void bitfile_free(struct BitstreamInfo *info)

@@ -3,8 +3,9 @@
 #include <string.h>
 
 // The mirror is the one pass the CPU makes over a whole bitstream. On
-// x86-64 an AVX2 build of it is picked at load time where the CPU has it.
-#if defined(__x86_64__) && defined(__GNUC__)
+// x86-64 an AVX2 build of it is picked at load time where the CPU has it
+// (GCC: clang names the clones so another unit cannot link them).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void bitstream_mirror(unsigned char *dst, const unsigned char *src, uint32_t n)
