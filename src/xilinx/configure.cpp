@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "bitstream/mirror.h"
 #include "link/adapter.h"
 #include "link/clock.h"
 #include "xilinx/capture.h"
@@ -53,19 +54,15 @@ enum QueueResult configure_send_chunk(struct Jtag *j)
 
 int configure_send_desync(struct Jtag *j, const struct XilinxFamily *family)
 {
-    // Words go most significant bit first, each byte bit-mirrored.
+    // The words as a stream stores them, then mirrored as the load
+    // mirrors the stream: most significant bit first on the wire.
     unsigned char bytes[16];
     unsigned n = 0;
-    for (size_t w = 0; w < family->desync_words; w++) {
+    for (size_t w = 0; w < family->desync_words; w++)
         for (int shift = (int)family->word_bytes * 8 - 8; shift >= 0;
-             shift -= 8) {
-            unsigned char b = (unsigned char)(family->desync[w] >> shift);
-            unsigned char m = 0;
-            for (int k = 0; k < 8; k++)
-                m = (unsigned char)(m | (((b >> k) & 1) << (7 - k)));
-            bytes[n++] = m;
-        }
-    }
+             shift -= 8)
+            bytes[n++] = (unsigned char)(family->desync[w] >> shift);
+    bitstream_mirror(bytes, bytes, n);
     queue_bytes(&j->queue, bytes, n, nullptr, 0);
     const enum QueueResult r = queue_send(&j->queue);
     queue_report(STEP_CLOSING_DESYNC, r, 0);
