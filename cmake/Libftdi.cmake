@@ -34,9 +34,7 @@ if(TAPLINE_LIBFTDI_MAJOR EQUAL 0)
   set(TAPLINE_LIBFTDI_NAME ftdi)
 else()
   set(TAPLINE_LIBFTDI_NAME ftdi1)
-  # libftdi1.pc names libusb-1.0 a public requirement, but ftdi.h only
-  # declares pointers to its types and the tool calls none of its
-  # functions: link libftdi1 alone, whose own NEEDED entry brings libusb.
-  list(FILTER FTDI_LINK_LIBRARIES EXCLUDE REGEX "(^|/)libusb[^/]*$")
+  # libftdi1 lists adapters as libusb devices and has no getter for their
+  # bus and address: the tool calls libusb's two, nothing else of it.
 endif()
 message(STATUS "libftdi ${FTDI_VERSION} (${TAPLINE_LIBFTDI_NAME})")

@@ -8,7 +8,7 @@
 namespace {
 
 const char help_head[] =
-    "Usage: tapline [-d N] COMMAND [FILE]\n"
+    "Usage: tapline [-d N] [-s SERIAL] COMMAND [FILE]\n"
     "Reads and programs a Xilinx FPGA through a USB JTAG adapter.\n"
     "\n"
     "Commands:\n";
@@ -19,6 +19,9 @@ const char help_tail[] =
     "  -d, --device N  the device at position N of the JTAG chain, as\n"
     "                  detect numbers it (0 nearest TDI); needed when the\n"
     "                  chain holds several FPGAs\n"
+    "  -s, --serial SERIAL  the adapter with that USB serial number, as\n"
+    "                  adapters lists them; needed when the host has\n"
+    "                  several\n"
     "\n"
     "Options, instead of a command:\n"
     "  -h, --help     print this help\n"

@@ -28,7 +28,11 @@ struct CommandRow {
     const char *usage_arg; // null: not on the usage line; "": no argument
     int (*run)(struct ToolRun *run, const struct CommandRow *row);
     unsigned user; // user register number, for user1..user4
+    bool bus_only; // runs without opening an adapter
 };
+
+// The row of the command named by word; null when none is.
+const struct CommandRow *command_find(const char *word);
 
 // Runs the command named by argv[1] on an opened adapter. A word that
 // names no command prints the usage line. Returns 0, -1 if the command

@@ -48,9 +48,12 @@ int run_command(int argc, char **argv, const struct ToolOptions *options)
     run.argv = argv;
     run.device = options->device;
 
+    const struct CommandRow *row = command_find(argv[1]);
+    if (row && row->bus_only)
+        return row->run(&run, row) < 0 ? 1 : 0;
     // A failed open has printed its message. It is not released: the
     // process exit closes a device that was left open.
-    if (adapter_open(&jtag.queue, TAPLINE_TCK_HZ) != 0)
+    if (adapter_open(&jtag.queue, TAPLINE_TCK_HZ, options->serial) != 0)
         return 1;
     int result = dispatch_command(&run);
     adapter_release(&jtag.queue);

@@ -28,16 +28,20 @@ const char *value_of(int argc, char **argv, int *next, const char *short_name,
 int options_parse(int argc, char **argv, struct ToolOptions *options)
 {
     options->device = nullptr;
+    options->serial = nullptr;
     int i = 1;
     while (i < argc) {
+        const char **slot = &options->device;
         const char *v = value_of(argc, argv, &i, "-d", "--device");
-        if (v) {
-            if (!*v)
-                return -1;
-            options->device = v;
-            continue;
+        if (!v) {
+            slot = &options->serial;
+            v = value_of(argc, argv, &i, "-s", "--serial");
         }
-        break;
+        if (!v)
+            break;
+        if (!*v)
+            return -1;
+        *slot = v;
     }
     return i;
 }

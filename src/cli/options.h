@@ -4,6 +4,7 @@
 
 struct ToolOptions {
     const char *device; // -d, --device: a chain position; null: none
+    const char *serial; // -s, --serial: the adapter's serial; null: none
 };
 
 // Reads the options from argv[1] on. Returns the index of the command

@@ -3,6 +3,7 @@
 #include <ftdi.h>
 #include <stdio.h>
 
+#include "link/adapters.h"
 #include "link/queue.h"
 
 namespace {
@@ -52,16 +53,12 @@ unsigned setup_sequence(uint32_t tck_hz, bool high_speed_chip,
 
 } // namespace
 
-int adapter_open(struct MpsseQueue *q, uint32_t tck_hz)
+int adapter_open(struct MpsseQueue *q, uint32_t tck_hz, const char *serial)
 {
     struct ftdi_context *ftdi = q->ftdi;
     ftdi_init(ftdi);
-    if (ftdi_usb_open_desc(ftdi, ADAPTER_VENDOR_ID, ADAPTER_PRODUCT_ID, nullptr,
-                           nullptr) < 0) {
-        fprintf(stderr, "Can't open device %04x:%04x\n", ADAPTER_VENDOR_ID,
-                ADAPTER_PRODUCT_ID);
+    if (adapters_open(ftdi, serial) != 0)
         return -1;
-    }
     // Channel set-up failures show up in the set-up write below.
     ftdi_usb_reset(ftdi);
     ftdi_set_interface(ftdi, INTERFACE_A);

@@ -7,7 +7,8 @@
 
 struct MpsseQueue;
 
-// The adapter's USB identity. No description or serial is matched.
+// The adapter's USB identity. Several alike on one host are told apart by
+// their serial numbers (adapters.h).
 enum : int {
     ADAPTER_VENDOR_ID = 0x2A5E,
     ADAPTER_PRODUCT_ID = 0x0C41,
@@ -42,13 +43,14 @@ enum : uint32_t {
     ADAPTER_MAX_TCK_HZ = 30000000,
 };
 
-// Opens the adapter on the queue's context, puts channel A into MPSSE
+// Opens the adapter on the queue's context (the one with that serial
+// number; null: the only one on the bus), puts channel A into MPSSE
 // mode with the JTAG pin directions and TCK at the fastest rate the chip
 // has at or below tck_hz (a full-speed chip: at most 6 MHz), and checks
 // that the target is powered. Sets q->tck_hz to the rate set. Returns 0,
 // or -1 after printing why on standard error; the context then holds
 // nothing to release.
-int adapter_open(struct MpsseQueue *q, uint32_t tck_hz);
+int adapter_open(struct MpsseQueue *q, uint32_t tck_hz, const char *serial);
 
 // TCK cycles at the rate adapter_open set lasting at least as long as
 // cycles at the default rate, and never fewer than cycles: start-up steps

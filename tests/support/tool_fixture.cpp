@@ -42,7 +42,7 @@ int ToolTest::try_open()
 {
     attempted_ = true;
     jtag_init(&jtag_, &ftdi_, buf_);
-    int result = adapter_open(&jtag_.queue, tck_hz_);
+    int result = adapter_open(&jtag_.queue, tck_hz_, serial_);
     opened_ = result == 0;
     return result;
 }

@@ -63,6 +63,7 @@ class ToolTest : public ::testing::Test {
     bool opened_ = false;
     bool attempted_ = false;
     uint32_t tck_hz_ = 6000000; // what try_open asks for
+    const char *serial_ = nullptr; // and the adapter it asks for
 };
 
 // Runs fn with standard output and error captured.
