@@ -96,7 +96,7 @@ runs() {
     local version
     version=$(sed -n 's/^project(tapline VERSION \([^ ]*\) .*/\1/p' "$root/CMakeLists.txt")
     expect 0 "tapline $version" --version
-    expect 0 "Usage: tapline [-d N] COMMAND [FILE]" --help
+    expect 0 "Usage: tapline [-d N] [-s SERIAL] COMMAND [FILE]" --help
     expect 1 "./tapline [idcode/reset/load <bitstream.bit>] "
     expect 1 "Can't open device 2a5e:0c41" idcode
 }
