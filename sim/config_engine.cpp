@@ -58,6 +58,7 @@ void ConfigEngine::program(uint64_t now)
     done_ = start_ = synced_ = ever_synced_ = false;
     input_seen_ = watchdog_ = startup_begun_ = false;
     error_ = ConfigError::None;
+    id_checked_ = crc_checked_ = false;
     crc_ = 0;
     output_.clear();
     reg_ = 0;
@@ -82,6 +83,8 @@ void ConfigEngine::state(StateFields &f)
     f.flag("bad_packet", bad_packet_);
     f.flag("startup_begun", startup_begun_);
     f.choice("error", error_, static_cast<int>(ConfigError::Crc));
+    f.flag("id_checked", id_checked_);
+    f.flag("crc_checked", crc_checked_);
     f.count("startup_count", startup_count_);
     f.code("crc", crc_);
     f.words("output", output_, kMaxOutput);
@@ -95,6 +98,20 @@ void ConfigEngine::state(StateFields &f)
     f.code("window", window_);
     f.count("window_bits", window_bits_, 64);
     f.count("offset", offset_, 63);
+}
+
+CheckResult ConfigEngine::id_check() const
+{
+    return error_ == ConfigError::Id ? CheckResult::Bad
+           : id_checked_             ? CheckResult::Ok
+                                     : CheckResult::None;
+}
+
+CheckResult ConfigEngine::crc_check() const
+{
+    return error_ == ConfigError::Crc ? CheckResult::Bad
+           : crc_checked_             ? CheckResult::Ok
+                                      : CheckResult::None;
 }
 
 uint64_t ConfigEngine::frames() const
@@ -344,10 +361,12 @@ void ConfigEngine::idle_in_cfg_in()
 
 void ConfigEngine::check_idcode(uint32_t code)
 {
-    if (error_ != ConfigError::None ||
-        ((code ^ settings_.idcode) & kIdMask) == 0)
+    if (error_ != ConfigError::None)
         return;
-    fail(ConfigError::Id); // a stream for another part
+    if (((code ^ settings_.idcode) & kIdMask) == 0)
+        id_checked_ = true;
+    else
+        fail(ConfigError::Id); // a stream for another part
 }
 
 void ConfigEngine::check_crc(uint32_t value, bool restart)
@@ -358,7 +377,11 @@ void ConfigEngine::check_crc(uint32_t value, bool restart)
                         : ((value ^ crc_) & mask) == 0;
     if (restart)
         crc_ = 0;
-    if (!ok && error_ == ConfigError::None)
+    if (error_ != ConfigError::None)
+        return;
+    if (ok)
+        crc_checked_ = true;
+    else
         fail(ConfigError::Crc);
 }
 

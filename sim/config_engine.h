@@ -18,6 +18,10 @@ class StateFields;
 // Why the engine refused a stream (the record shows it).
 enum class ConfigError : uint8_t { None, Id, Crc };
 
+// How a check of the stream went since JPROGRAM: not reached, passed
+// (every time), or failed.
+enum class CheckResult : uint8_t { None, Ok, Bad };
+
 struct EngineSettings {
     uint32_t idcode = 0;          // the device's own
     bool configured = true;       // DONE high at power-up
@@ -36,6 +40,11 @@ class ConfigEngine {
     bool init(uint64_t now) const { return !clearing(now) && !init_error(); }
     bool done() const { return done_; }
     ConfigError error() const { return error_; }
+    CheckResult id_check() const;
+    CheckResult crc_check() const;
+    uint32_t idcode() const { return settings_.idcode; }
+    // A sync word went by since JPROGRAM.
+    bool ever_synced() const { return ever_synced_; }
     // The STAT register in the family's layout (0 for an unknown part).
     uint32_t stat(uint64_t now) const;
 
@@ -106,6 +115,8 @@ class ConfigEngine {
     bool bad_packet_ = false;
     bool startup_begun_ = false;
     ConfigError error_ = ConfigError::None;
+    bool id_checked_ = false;  // an ID code write matched
+    bool crc_checked_ = false; // a CRC check passed
     uint32_t startup_count_ = 0;
     uint32_t crc_ = 0;
     std::vector<uint32_t> output_; // words read packets asked for

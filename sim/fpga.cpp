@@ -401,6 +401,14 @@ void Fpga::publish() const
             out_.config_error = stack_.slr(i).error();
     out_.stat = engine_->stat(model_now());
     out_.dropped_config_bits = dropped_;
+    out_.slrs.clear();
+    for (size_t i = 0; stack_.size() > 1 && i < stack_.size(); ++i) {
+        const ConfigEngine &e = stack_.slr(i);
+        out_.slrs.push_back({out_.device, static_cast<uint32_t>(i), e.idcode(),
+                             e.ever_synced(), e.id_check(), e.crc_check(),
+                             e.error(), e.done(), e.init(model_now()),
+                             e.stat(model_now())});
+    }
     if (config_bits_ & 7)
         out_.config_hash = (config_hash_ ^ partial_) * kFnvPrime;
 }

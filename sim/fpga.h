@@ -52,6 +52,21 @@ struct UserCodes {
 };
 UserCodes user_codes(Family family);
 
+// One SLR's own view of a stacked part's load: its engine's checks and
+// start-up, master first, then the slaves in forwarding order.
+struct SlrConfigRecord {
+    uint32_t device = 0; // the part's position on the chain
+    uint32_t slr = 0;    // 0 the master
+    uint32_t idcode = 0; // the code its stream must write
+    bool sync_seen = false;
+    CheckResult id = CheckResult::None;
+    CheckResult crc = CheckResult::None;
+    ConfigError config_error = ConfigError::None;
+    bool started = false; // its start-up ran: the part's DONE waits for all
+    bool init = true;
+    uint32_t stat = 0; // its own STAT at exit
+};
+
 // What an FPGA's configuration input came to: one per FPGA in the record.
 struct ConfigRecord {
     uint32_t device = 0; // position on the chain, nearest TDI 0
@@ -66,6 +81,7 @@ struct ConfigRecord {
     ConfigError config_error = ConfigError::None;
     uint64_t dropped_config_bits = 0; // shifted into CFG_IN while clearing
     uint32_t stat = 0; // the STAT register at exit (0: no known family)
+    std::vector<SlrConfigRecord> slrs; // a stacked part's; empty otherwise
 };
 
 struct FpgaConfig {

@@ -25,6 +25,7 @@ constexpr const char *kKindNames[] = {
 };
 
 constexpr const char *kErrorNames[] = {"none", "id", "crc"};
+constexpr const char *kCheckNames[] = {"none", "ok", "bad"};
 
 // The first line: the format's name and version.
 constexpr const char *kHeader = "tapsim-record 3";
@@ -437,6 +438,10 @@ const char *error_text(unsigned i)
 {
     return kErrorNames[i];
 }
+const char *check_text(unsigned i)
+{
+    return kCheckNames[i];
+}
 const char *state_text(unsigned i)
 {
     return state_name(static_cast<TapState>(i));
@@ -452,6 +457,7 @@ const char *dir_text(unsigned i)
 
 constexpr unsigned kKinds = static_cast<unsigned>(ControlKind::Other) + 1;
 constexpr unsigned kErrors = static_cast<unsigned>(ConfigError::Crc) + 1;
+constexpr unsigned kChecks = static_cast<unsigned>(CheckResult::Bad) + 1;
 
 // One row per field, in the order the line spells them.
 using D = DeviceRecord;
@@ -546,6 +552,21 @@ const Field<Cf> kConfigLine[] = {
     {"stat", Fmt::Hex8, slot<&Cf::stat>},
 };
 
+// A stacked part's SLRs, each a config line of its own marked slr=N.
+using Sl = SlrConfigRecord;
+const Field<Sl> kSlrLine[] = {
+    {"device", Fmt::Dec, slot<&Sl::device>, nullptr, 0, true},
+    {"slr", Fmt::Dec, slot<&Sl::slr>},
+    {"idcode", Fmt::Hex8, slot<&Sl::idcode>},
+    {"sync", Fmt::Flag, slot<&Sl::sync_seen>},
+    {"id", Fmt::Name, slot<&Sl::id>, check_text, kChecks},
+    {"crc", Fmt::Name, slot<&Sl::crc>, check_text, kChecks},
+    {"error", Fmt::Name, slot<&Sl::config_error>, error_text, kErrors},
+    {"started", Fmt::Flag, slot<&Sl::started>},
+    {"init", Fmt::Flag, slot<&Sl::init>},
+    {"stat", Fmt::Hex8, slot<&Sl::stat>},
+};
+
 // A record being read: the configuration the next config-data lines
 // belong to.
 struct Reader {
@@ -579,6 +600,8 @@ bool get_next(Fields &in, const Field<T> (&fields)[N], std::vector<T> &list,
 void put_config(std::ostream &os, const ConfigRecord &c, bool per_device)
 {
     put_line(os, "config", kConfigLine, c, per_device);
+    for (const SlrConfigRecord &slr : c.slrs)
+        put_line(os, "config", kSlrLine, slr, per_device);
     for (size_t i = 0; i < c.config_data.size(); i += kConfigLineBytes) {
         const size_t n = std::min(kConfigLineBytes, c.config_data.size() - i);
         os << "config-data " << hex(c.config_data.data() + i, n) << '\n';
@@ -587,6 +610,16 @@ void put_config(std::ostream &os, const ConfigRecord &c, bool per_device)
 
 bool get_config(Fields &in, Reader &rd)
 {
+    if (in.has("slr")) {
+        // The SLRs of the part whose line came last, in order.
+        if (!rd.config)
+            return in.fail("slr config line before its part's");
+        std::vector<SlrConfigRecord> &slrs = rd.config->slrs;
+        slrs.emplace_back();
+        return get_line(in, kSlrLine, slrs.back(), rd.r.per_device) &&
+               (slrs.back().slr == slrs.size() - 1 ||
+                in.fail("slr lines out of order"));
+    }
     // The first config line is the record's own, the others follow.
     ConfigRecord *c = &rd.r;
     if (rd.config) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -166,25 +167,29 @@ TEST_F(LoadChecks, PartsItCannotLoadAreRefusedBeforeClearing)
 }
 
 // A VU9P: 18 IR bits, the whole stream through the master's field, each
-// SLR checking its own part of it; a slave's error is named by its field.
+// SLR checking its own part of it; a slave's error is named by its field,
+// and the record's line of that SLR alone shows it.
 TEST_F(LoadChecks, StackedPartLoadsThroughItsMaster)
 {
     struct Case {
         const char *name;
         int64_t flip; // bit of the stream, -1: none
+        int bad_slr;  // the SLR it falls in, master 0
         const char *err;
     } cases[] = {
-        {"good", -1, ""},
+        {"good", -1, -1, ""},
         // Past the master's 4 KiB, inside the first slave's frames.
-        {"slave_crc", 8 * 6144 + 5,
+        {"slave_crc", 8 * 6144 + 5, 1,
          "FPGA did not start: DONE low, INIT high (IR capture 51)\n"
          "Cause: CRC error: the bitstream arrived corrupted (SLR at IR field "
          "1, status register 02001d0d)\n"},
-        {"master_crc", 8 * 2048 + 5,
+        {"master_crc", 8 * 2048 + 5, 0,
          "FPGA did not start: DONE low, INIT high (IR capture 51)\n"
          "Cause: CRC error: the bitstream arrived corrupted (status register "
          "02001d0d)\n"},
     };
+    const uint32_t ids[] = {bitgen::kVu9pIdcode, bitgen::vu9p_slaves()[0],
+                            bitgen::vu9p_slaves()[1]};
     for (const Case &c : cases) {
         bitgen::StreamPlan plan;
         plan.family = Family::UltraScalePlus;
@@ -203,6 +208,26 @@ TEST_F(LoadChecks, StackedPartLoadsThroughItsMaster)
         EXPECT_EQ(rec().config_error, c.flip < 0 ? tapsim::ConfigError::None
                                                  : tapsim::ConfigError::Crc)
             << c.name;
+        std::ostringstream text, again;
+        tapsim::write_record(text, rec());
+        tapsim::Record back;
+        std::istringstream in(text.str());
+        ASSERT_TRUE(tapsim::parse_record(in, back)) << c.name;
+        tapsim::write_record(again, back);
+        EXPECT_EQ(again.str(), text.str()) << c.name;
+        ASSERT_EQ(back.slrs.size(), 3u) << c.name;
+        for (int i = 0; i < 3; ++i) {
+            using tapsim::CheckResult;
+            const tapsim::SlrConfigRecord &slr = back.slrs[i];
+            const bool bad = i == c.bad_slr;
+            EXPECT_EQ(slr.idcode, ids[i]) << c.name << i;
+            EXPECT_EQ(slr.config_error, bad ? tapsim::ConfigError::Crc
+                                            : tapsim::ConfigError::None)
+                << c.name << i;
+            EXPECT_EQ(slr.crc, bad ? CheckResult::Bad : CheckResult::Ok)
+                << c.name << i;
+            EXPECT_EQ(slr.started, !bad) << c.name << i;
+        }
     }
 }
 

@@ -67,6 +67,11 @@ TEST_F(QueryTest, UserWordsLoadTheirFamilysInstructionAndPrintOneByte)
         {0x03822093, 3, 0x22, nullptr},
         {0x04A63093, 4, 0x23, nullptr},
         {0x0A001093, 3, 0x1A, nullptr},
+        // Stacked parts whose master field no table gives.
+        {0x04B51093, 1, 0,
+         "XCVU13P: its SLRs' user registers are not supported\n"},
+        {0x0390D093, 4, 0,
+         "XCKU115: its SLRs' user registers are not supported\n"},
     };
     const uint32_t values[4] = {0x12345661, 0x41, 0xFFFFFF7E, 0x00};
     const std::string lines[4] = {"61:a\n", "41:A\n", "7e:~\n",

@@ -81,6 +81,12 @@ int command_user(struct ToolRun *run, const struct CommandRow *row)
         idcode_require_device(chain.first_word);
         return -1;
     }
+    // No master field known: which SLR a user code reaches is a guess.
+    if (t.part && t.dies_unknown) {
+        fprintf(stderr, "%s: its SLRs' user registers are not supported\n",
+                t.part->name);
+        return -1;
+    }
     const FamilyInstructions *insn = &t.insn;
     const uint32_t code = insn->user[row->user - 1];
     if (code == 0) {

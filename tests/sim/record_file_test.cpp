@@ -98,6 +98,8 @@ TEST(RecordFile, DamagedFilesAreTurnedDown)
         {"unknown state", replace("name=Shift-DR", "name=Shift-XR")},
         {"config bits and data disagree",
          replace("config bits=", "config bits=9")},
+        {"slr before its part's",
+         replace("\nconfig bits=", "\nconfig slr=0\nconfig bits=")},
         {"end signal zero", replace("\nend\n", "\nend signal=0\n")},
         {"end signal out of range", replace("\nend\n", "\nend signal=65\n")},
         {"end with another field", replace("\nend\n", "\nend status=1\n")},
