@@ -7,8 +7,12 @@
 # there, and a part that takes the data sheets' 5 ms to clear. One table row a run: model time and its ratio to the pure TCK time,
 # bulk transfers, TCK cycles, peak RSS (the same simulator in every
 # process), exit status, and what the FPGA was left with. Prints only.
+# A second table does the same at 30 MHz on the high-speed chip: tapline
+# built for that rate, the others asked for it, and a column with the rate
+# the record shows each ran at.
 #   bench/peers.sh [BUILD_DIR]    (scripts/bench.sh runs it too)
-# PEER_PARTS (e.g. "xc7a35t") limits the table to those parts.
+# PEER_PARTS (e.g. "xc7a35t") limits the tables to those parts, PEER_RATES
+# ("6", "30", default both) to those TCK rates in MHz.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
@@ -22,6 +26,13 @@ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DTAPLINE_WERROR=ON >/de
 cmake --build "$BUILD" -j2 --target tapline tapsim_preload tapsim_preload1 make_bitfile measure >/dev/null
 export PEER_SIM0=$BUILD/sim/libtapsim.so PEER_SIM1=$BUILD/sim/libtapsim1.so
 export PEER_TAPLINE=$BUILD/src/tapline PEER_WRAP=$BUILD/bench/measure
+PEER_RATES=${PEER_RATES:-6 30}
+if [[ " $PEER_RATES " == *" 30 "* ]]; then
+    # The tool alone, beside the tree above (scripts/bench.sh builds it too).
+    cmake -S "$ROOT" -B "$BUILD-30mhz" -DCMAKE_BUILD_TYPE=Release -DTAPLINE_WERROR=ON \
+        -DBUILD_TESTING=OFF -DTAPLINE_TCK_HZ=30000000 >/dev/null
+    cmake --build "$BUILD-30mhz" -j2 --target tapline >/dev/null
+fi
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
@@ -60,13 +71,13 @@ midpoint() {
         END { half = total / 2; for (i = 1; i <= w; i++) { sum += bytes[i]; if (sum >= half) { print i, reads_before[i] + 1; exit } } }' run.rec
 }
 
-row() { # TOOL FILE CHIP TRIAL
-    awk -v tool="$1" -v file="$2" -v chip="$3" -v trial="$4" \
+row() { # TOOL FILE CHIP TRIAL [rate]: "rate" adds the rate the record shows
+    awk -v tool="$1" -v file="$2" -v chip="$3" -v trial="$4" -v show_rate="${5:-}" \
         -v status="$(sed -n 's/^measure: exit \(-\?[0-9]*\).*/\1/p' run.out | tail -1)" \
         -v rss="$(sed -n 's/.*peak_rss_kib \([0-9]*\).*/\1/p' run.out | tail -1)" '
         function field(k,   i, n) { for (i = 2; i <= NF; i++) { n = index($i, "="); if (substr($i, 1, n - 1) == k) return substr($i, n + 1) } }
         /^bulk / { bulk++ }
-        /^clock / { tck = field("tck_cycles"); wire = field("wire_seconds") }
+        /^clock / { tck = field("tck_cycles"); wire = field("wire_seconds"); div = field("divisor"); base = field("base_hz") }
         /^time / { us = field("us") }
         /^instruction .*name=JPROGRAM/ { cleared = 1 }
         /^config / { done = field("done"); init = field("init"); err = field("error") }
@@ -74,34 +85,58 @@ row() { # TOOL FILE CHIP TRIAL
             if (status == "") status = "none"
             if (us == "") { printf "| %-14s | %-12s | %s | %-11s | no record (exit %s) |\n", tool, file, chip, trial, status; exit }
             erased = (cleared && done == 0) ? "yes" : "no"
-            printf "| %-14s | %-12s | %s | %-11s | %10.3f s | %6.3f | %7d | %10d | %7.1f MB | %4s | %s | %s | %-5s | %-6s |\n",
+            printf "| %-14s | %-12s | %s | %-11s | %10.3f s | %6.3f | %7d | %10d | %7.1f MB | %4s | %s | %s | %-5s | %-6s |",
                 tool, file, chip, trial, us / 1e6, (wire > 0 ? us / 1e6 / wire : 0), bulk, tck, rss / 1024, status, done, init, err, erased
+            # The mean over every cycle (cycles / wire time), and the
+            # divisor and base in force at the end: one rate throughout
+            # when the two agree.
+            if (show_rate != "")
+                printf " %6.3f MHz (divisor %d, base %d MHz) |", (wire > 0 ? tck / wire / 1e6 : 0), div, base / 1e6
+            printf "\n"
         }' run.rec 2>/dev/null || printf '| %-14s | %-12s | %s | %-11s | no record |\n' "$1" "$2" "$3" "$4"
 }
 
-echo "| tool | file | chip | trial | model time | / TCK time | bulk transfers | TCK cycles | peak RSS | exit | DONE | INIT | error | erased |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
-for p in "${PARTS[@]}"; do
-    read -r name family id size part <<<"$p"
-    [ -z "${PEER_PARTS:-}" ] || [[ " $PEER_PARTS " == *" $name "* ]] || continue
-    for chip in fs hs; do
-        for tool in tapline openocd openfpgaloader xc3sprog urjtag; do
-            # The same part for every tool: one that clears in 500 us, as
-            # OpenOCD needs (it waits a fixed 1 ms after JPROGRAM without
-            # polling INIT). The last trial gives the data sheets' 5 ms.
-            run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=500
-            row "$tool" "$name" "$chip" clean
-            read -r write read <<<"$(midpoint)"
-            run "$tool" "$name-other.bit" "$chip" "$id" TAPSIM_CLEAR_US=500
-            row "$tool" "$name" "$chip" other-part
-            if [ -n "${write:-}" ]; then
-                run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=500 TAPSIM_ERROR_WRITE="$write"
-                row "$tool" "$name" "$chip" failed-write
-                run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=500 TAPSIM_SILENT_FROM="$read"
-                row "$tool" "$name" "$chip" silent
-            fi
-            run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=5000
-            row "$tool" "$name" "$chip" 5ms-clear
+# table CHIPS TOOLS [rate]: one row per part, chip, tool and trial.
+table() {
+    local chips=$1 tools=$2 rate=${3:-} p name family id size part chip tool write read
+    for p in "${PARTS[@]}"; do
+        read -r name family id size part <<<"$p"
+        [ -z "${PEER_PARTS:-}" ] || [[ " $PEER_PARTS " == *" $name "* ]] || continue
+        for chip in $chips; do
+            for tool in $tools; do
+                # The same part for every tool: one that clears in 500 us, as
+                # OpenOCD needs (it waits a fixed 1 ms after JPROGRAM without
+                # polling INIT). The last trial gives the data sheets' 5 ms.
+                run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=500
+                row "$tool" "$name" "$chip" clean $rate
+                read -r write read <<<"$(midpoint)"
+                run "$tool" "$name-other.bit" "$chip" "$id" TAPSIM_CLEAR_US=500
+                row "$tool" "$name" "$chip" other-part $rate
+                if [ -n "${write:-}" ]; then
+                    run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=500 TAPSIM_ERROR_WRITE="$write"
+                    row "$tool" "$name" "$chip" failed-write $rate
+                    run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=500 TAPSIM_SILENT_FROM="$read"
+                    row "$tool" "$name" "$chip" silent $rate
+                fi
+                run "$tool" "$name.bit" "$chip" "$id" TAPSIM_CLEAR_US=5000
+                row "$tool" "$name" "$chip" 5ms-clear $rate
+            done
         done
     done
-done
+}
+
+HEADER="| tool | file | chip | trial | model time | / TCK time | bulk transfers | TCK cycles | peak RSS | exit | DONE | INIT | error | erased |"
+if [[ " $PEER_RATES " == *" 6 "* ]]; then
+    echo "$HEADER"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    table "fs hs" "tapline openocd openfpgaloader xc3sprog urjtag"
+fi
+if [[ " $PEER_RATES " == *" 30 "* ]]; then
+    # Only the high-speed chip goes past 6 MHz. UrJTAG is left out: it loads
+    # none of these files at any rate.
+    [[ " $PEER_RATES " == *" 6 "* ]] && echo
+    echo "$HEADER TCK in the record |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    PEER_TAPLINE=$BUILD-30mhz/src/tapline PEER_TCK_HZ=30000000 \
+        table hs "tapline openocd openfpgaloader xc3sprog" rate
+fi

@@ -15,6 +15,11 @@
 # as tapline, openFPGALoader and xc3sprog count (UrJTAG runs alone only).
 
 
+# The TCK rate asked of OpenOCD, openFPGALoader and xc3sprog, in Hz (a
+# multiple of 1 kHz: OpenOCD takes kHz). tapline's rate is its build's, so
+# PEER_TAPLINE names a build for the same rate; UrJTAG keeps its own.
+PEER_TCK_HZ=${PEER_TCK_HZ:-6000000}
+
 # Wall-clock bound of one run: virtual time makes every wait instant, so
 # only a tool that spins forever meets it.
 PEER_TIMEOUT=${PEER_TIMEOUT:-120}
@@ -50,7 +55,7 @@ adapter driver ftdi
 ftdi vid_pid 0x2a5e 0x0c41
 ftdi channel 0
 ftdi layout_init 0x0008 0x000b
-adapter speed 6000
+adapter speed $((PEER_TCK_HZ / 1000))
 transport select jtag
 $(peer_openocd_taps)
 pld device virtex2 d${PEER_CHAIN_INDEX:-0}.tap
@@ -78,14 +83,15 @@ peer_run() {
         peer_openocd_config "$action" "$file" >openocd.cfg
         cmd=(openocd -f openocd.cfg) ;;
     openfpgaloader)
-        cmd=(openFPGALoader -c ft2232 --vid 0x2a5e --pid 0x0c41)
+        cmd=(openFPGALoader -c ft2232 --vid 0x2a5e --pid 0x0c41 --freq "$PEER_TCK_HZ")
         [ -n "${PEER_CHAIN_INDEX:-}" ] && cmd+=(--index-chain "$PEER_CHAIN_INDEX")
         if [ "$action" = load ]; then cmd+=(-m "$file"); else cmd+=(--detect); fi ;;
     xc3sprog)
         # A cable of its ftdi type with the bench's IDs, from a list in the
-        # current directory (its usual place for local cables).
-        printf 'bench ftdi 6000000 0x2a5e:0x0c41::0\n' >cablelist.txt
-        cmd=(xc3sprog -c bench)
+        # current directory (its usual place for local cables). The list's
+        # rate is the cable's ceiling, which -J (the rate asked) cannot pass.
+        printf 'bench ftdi %s 0x2a5e:0x0c41::0\n' "$PEER_TCK_HZ" >cablelist.txt
+        cmd=(xc3sprog -c bench -J "$PEER_TCK_HZ")
         [ -n "${PEER_CHAIN_INDEX:-}" ] && cmd+=(-p "$PEER_CHAIN_INDEX")
         if [ "$action" = load ]; then cmd+=(-v "$file"); else cmd+=(-j); fi ;;
     urjtag)
