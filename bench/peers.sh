@@ -12,7 +12,8 @@
 # the record shows each ran at.
 #   bench/peers.sh [BUILD_DIR]    (scripts/bench.sh runs it too)
 # PEER_PARTS (e.g. "xc7a35t") limits the tables to those parts, PEER_RATES
-# ("6", "30", default both) to those TCK rates in MHz.
+# ("6", "30", default both) to those TCK rates in MHz, PEER_TOOLS (e.g.
+# "tapline") to those tools.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 . "$ROOT/scripts/deps.sh"
@@ -129,7 +130,7 @@ HEADER="| tool | file | chip | trial | model time | / TCK time | bulk transfers 
 if [[ " $PEER_RATES " == *" 6 "* ]]; then
     echo "$HEADER"
     echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
-    table "fs hs" "tapline openocd openfpgaloader xc3sprog urjtag"
+    table "fs hs" "${PEER_TOOLS:-tapline openocd openfpgaloader xc3sprog urjtag}"
 fi
 if [[ " $PEER_RATES " == *" 30 "* ]]; then
     # Only the high-speed chip goes past 6 MHz. UrJTAG is left out: it loads
@@ -138,5 +139,5 @@ if [[ " $PEER_RATES " == *" 30 "* ]]; then
     echo "$HEADER TCK in the record |"
     echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     PEER_TAPLINE=$BUILD-30mhz/src/tapline PEER_TCK_HZ=30000000 \
-        table hs "tapline openocd openfpgaloader xc3sprog" rate
+        table hs "${PEER_TOOLS:-tapline openocd openfpgaloader xc3sprog}" rate
 fi

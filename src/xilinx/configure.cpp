@@ -96,14 +96,16 @@ int configure_start(struct Jtag *j, const struct ChainPosition *pos,
     if (jtag_load_ir(j, pos, insn->jstart) != 0)
         result = -1;
     int clocks = 0;
-    for (uint32_t i = 0; i < CONFIGURE_STARTUP_CLOCKS; i++)
-        if (jtag_clock_tms(j, 0) != 0)
-            clocks = -1;
-    const uint32_t more =
-        adapter_wait_clocks(&j->queue, CONFIGURE_STARTUP_CLOCKS) -
-        CONFIGURE_STARTUP_CLOCKS;
-    if (more > 0) {
-        queue_tms(&j->queue, TmsRun{0, more}, 0);
+    const uint32_t total =
+        adapter_wait_clocks(&j->queue, CONFIGURE_STARTUP_CLOCKS);
+    if (total == CONFIGURE_STARTUP_CLOCKS) {
+        for (uint32_t i = 0; i < total; i++)
+            if (jtag_clock_tms(j, 0) != 0)
+                clocks = -1;
+    } else {
+        // A faster TCK keeps the wait's time, not its one write per clock:
+        // at 30 MHz the USB transfers would cost more than the clocks.
+        queue_tms(&j->queue, TmsRun{0, total}, 0);
         if (queue_send(&j->queue) != QUEUE_OK)
             clocks = -1;
     }
