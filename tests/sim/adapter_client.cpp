@@ -8,6 +8,9 @@
 //   adapter_client jprogram SERIAL           opens it through libftdi and
 //       loads JPROGRAM: the FPGA clears
 #include <ftdi.h>
+#if TAPLINE_LIBFTDI_MAJOR == 1
+#include <libusb.h> // libftdi1's ftdi.h only names its types
+#endif
 
 #include <sys/wait.h>
 #include <unistd.h>
