@@ -90,6 +90,12 @@ Chip::Chip(uint32_t device_index, const ChipInfo &info, Record &record,
 
 Chip::~Chip() = default;
 
+void Chip::rewire(Chain *target)
+{
+    if (channels_[0].mpsse)
+        channels_[0].mpsse->rewire(target);
+}
+
 int Chip::channel_of(uint16_t index) const
 {
     // wIndex low byte: 1 = channel A, 2 = channel B; 0 means A on old chips.

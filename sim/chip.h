@@ -81,6 +81,9 @@ class Chip {
     Chip &operator=(const Chip &) = delete;
 
     const ChipInfo &info() const { return info_; }
+    // The adapter's board was rebuilt (its state loaded on a claim): the
+    // header now reaches target. Buffers and settings stay.
+    void rewire(Chain *target);
 
     // Returns bytes transferred in the data stage, or a negative errno.
     // For device-to-host requests (request_type bit 7) data receives up to

@@ -106,6 +106,8 @@ const char *string(const Device &d, int index)
     case 2:
         return d.adapter ? "Tapline JTAG adapter" : "Dual RS232";
     case 3:
+        if (!d.serial.empty())
+            return d.serial.c_str();
         std::snprintf(serial, sizeof serial, "%s%04X%04X",
                       d.adapter ? "TL" : "FT", d.info.vid, d.info.pid);
         return serial;
@@ -154,6 +156,8 @@ void close(World &w, Handle &h)
 {
     if (Device *d = device_of(w, h)) {
         d->claimed = static_cast<uint8_t>(d->claimed & ~h.claimed);
+        if (h.claimed && !d->claimed)
+            w.drop_claim(h.index);
         w.record().devices[h.index].closed++;
     }
     h.claimed = 0;
@@ -181,6 +185,12 @@ int claim(World &w, Handle &h, int interface)
     const uint8_t bit = static_cast<uint8_t>(1u << interface);
     if ((d->claimed & bit) && !(h.claimed & bit))
         return -EBUSY; // claimed through another handle
+    if (!d->claimed) {
+        // Another process may hold the adapter (TAPSIM_STATE).
+        const int r = w.take_claim(h.index);
+        if (r < 0)
+            return r;
+    }
     d->claimed |= bit;
     h.claimed |= bit;
     return 0;
@@ -197,6 +207,8 @@ int release(World &w, Handle &h, int interface)
     const uint8_t bit = static_cast<uint8_t>(1u << interface);
     d->claimed = static_cast<uint8_t>(d->claimed & ~bit);
     h.claimed = static_cast<uint8_t>(h.claimed & ~bit);
+    if (!d->claimed)
+        w.drop_claim(h.index);
     return 0;
 }
 

@@ -110,6 +110,7 @@ class Mpsse {
   public:
     // target may be null (nothing wired to the pins).
     Mpsse(Record &record, Chain *target, bool high_speed, AnswerQueue &answers);
+    void rewire(Chain *target) { target_ = target; }
 
     // Entering MPSSE mode: pins back to inputs, parser idle.
     void restart();

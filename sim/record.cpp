@@ -219,13 +219,14 @@ bool parse_end(const std::string &rest, int &signal)
 }
 
 // Where a field's value lives. Enums are kept as their uint8_t code.
-using Slot =
-    std::variant<uint8_t *, uint16_t *, uint32_t *, uint64_t *, int32_t *,
-                 bool *, double *, std::vector<uint8_t> *, Blob *>;
+using Slot = std::variant<uint8_t *, uint16_t *, uint32_t *, uint64_t *,
+                          int32_t *, bool *, double *, std::vector<uint8_t> *,
+                          Blob *, std::string *>;
 
 // How a field is spelled: decimal, 0x with so many hex digits, 0 or 1, a
 // signed decimal, %.9g, a hex byte string, a blob (len, hash and data
-// fields under the field's name as prefix), or one of a list of names.
+// fields under the field's name as prefix), one of a list of names, or a
+// word of text, left out when empty.
 enum class Fmt : uint8_t {
     Dec,
     Hex2,
@@ -237,7 +238,8 @@ enum class Fmt : uint8_t {
     Real,
     Bytes,
     Blob,
-    Name
+    Name,
+    Text
 };
 
 using NameOf = const char *(*)(unsigned);
@@ -363,6 +365,10 @@ void put_field(std::ostream &os, const Field<T> &f, const Slot &s)
         os << ' ' << f.name << '='
            << f.names(static_cast<unsigned>(get_uint(s)));
         break;
+    case Fmt::Text:
+        if (!std::get<std::string *>(s)->empty())
+            os << ' ' << f.name << '=' << *std::get<std::string *>(s);
+        break;
     }
 }
 
@@ -396,6 +402,11 @@ bool get_field(Fields &in, const Field<T> &f, const Slot &s)
                 return set_uint(s, i);
         return in.fail(std::string("unknown ") + f.name + " " + text);
     }
+    case Fmt::Text:
+        return !in.has(f.name) ||
+               (in.text(f.name, *std::get<std::string *>(s)) &&
+                (!std::get<std::string *>(s)->empty() ||
+                 in.fail(std::string("empty ") + f.name)));
     }
     return false;
 }
@@ -465,6 +476,7 @@ const Field<D> kDeviceLine[] = {
     {"vid", Fmt::Hex4, slot<&D::vid>},
     {"pid", Fmt::Hex4, slot<&D::pid>},
     {"adapter", Fmt::Flag, slot<&D::adapter>},
+    {"serial", Fmt::Text, slot<&D::serial>},
     {"opened", Fmt::Dec, slot<&D::opened>},
     {"closed", Fmt::Dec, slot<&D::closed>},
 };
@@ -597,11 +609,15 @@ bool get_next(Fields &in, const Field<T> (&fields)[N], std::vector<T> &list,
     return get_line(in, fields, list.back(), rd.r.per_device);
 }
 
-void put_config(std::ostream &os, const ConfigRecord &c, bool per_device)
+// adapter: the serial of the board's adapter when there are several.
+void put_config(std::ostream &os, const ConfigRecord &c, bool per_device,
+                const std::string &adapter)
 {
-    put_line(os, "config", kConfigLine, c, per_device);
+    const std::string keyword =
+        adapter.empty() ? "config" : "config adapter=" + adapter;
+    put_line(os, keyword.c_str(), kConfigLine, c, per_device);
     for (const SlrConfigRecord &slr : c.slrs)
-        put_line(os, "config", kSlrLine, slr, per_device);
+        put_line(os, keyword.c_str(), kSlrLine, slr, per_device);
     for (size_t i = 0; i < c.config_data.size(); i += kConfigLineBytes) {
         const size_t n = std::min(kConfigLineBytes, c.config_data.size() - i);
         os << "config-data " << hex(c.config_data.data() + i, n) << '\n';
@@ -610,6 +626,9 @@ void put_config(std::ostream &os, const ConfigRecord &c, bool per_device)
 
 bool get_config(Fields &in, Reader &rd)
 {
+    std::string adapter;
+    if (in.has("adapter") && (!in.text("adapter", adapter) || adapter.empty()))
+        return in.fail("bad adapter");
     if (in.has("slr")) {
         // The SLRs of the part whose line came last, in order.
         if (!rd.config)
@@ -620,11 +639,23 @@ bool get_config(Fields &in, Reader &rd)
                (slrs.back().slr == slrs.size() - 1 ||
                 in.fail("slr lines out of order"));
     }
-    // The first config line is the record's own, the others follow.
-    ConfigRecord *c = &rd.r;
-    if (rd.config) {
-        rd.r.more_configs.emplace_back();
-        c = &rd.r.more_configs.back();
+    // The first config line is the record's own, the others follow; a
+    // line naming another adapter starts that adapter's board.
+    Record &r = rd.r;
+    ConfigRecord *c = &r;
+    if (!rd.config) {
+        r.adapter = adapter;
+    } else if (adapter == (r.more_adapters.empty()
+                               ? r.adapter
+                               : r.more_adapters.back().adapter)) {
+        std::vector<ConfigRecord> &list = r.more_adapters.empty()
+                                              ? r.more_configs
+                                              : r.more_adapters.back().configs;
+        list.emplace_back();
+        c = &list.back();
+    } else {
+        r.more_adapters.push_back({adapter, {ConfigRecord()}});
+        c = &r.more_adapters.back().configs.back();
     }
     rd.config = c;
     return get_line(in, kConfigLine, *c, rd.r.per_device);
@@ -724,9 +755,12 @@ const LineKind kLines[] = {
      nullptr},
     {"config",
      [](std::ostream &os, const R &r) {
-         put_config(os, r, r.per_device);
+         put_config(os, r, r.per_device, r.adapter);
          for (const ConfigRecord &c : r.more_configs)
-             put_config(os, c, r.per_device);
+             put_config(os, c, r.per_device, r.adapter);
+         for (const AdapterConfigs &a : r.more_adapters)
+             for (const ConfigRecord &c : a.configs)
+                 put_config(os, c, r.per_device, a.adapter);
      },
      get_config},
 };
@@ -804,6 +838,32 @@ size_t Record::adapter_index() const
         if (devices[i].adapter)
             return i;
     return devices.size();
+}
+
+size_t Record::adapter_index(const std::string &serial) const
+{
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].adapter && devices[i].serial == serial)
+            return i;
+    return devices.size();
+}
+
+std::string Record::serial_of(uint32_t device) const
+{
+    return device < devices.size() ? devices[device].serial : std::string();
+}
+
+const ConfigRecord *Record::config_of(const std::string &adapter,
+                                      uint32_t device) const
+{
+    if (adapter == this->adapter)
+        return config_of(device);
+    for (const AdapterConfigs &a : more_adapters)
+        if (a.adapter == adapter)
+            for (const ConfigRecord &c : a.configs)
+                if (c.device == device)
+                    return &c;
+    return nullptr;
 }
 
 const ConfigRecord *Record::config_of(uint32_t device) const
@@ -905,6 +965,10 @@ bool parse_record(std::istream &is, Record &out, std::string *error)
     for (const ConfigRecord &c : r.more_configs)
         if (!data_matches_bits(c))
             return fail("config-data does not match config bits");
+    for (const AdapterConfigs &a : r.more_adapters)
+        for (const ConfigRecord &c : a.configs)
+            if (!data_matches_bits(c))
+                return fail("config-data does not match config bits");
     uint64_t seq = 0;
     for (const ControlTransfer &c : r.controls)
         seq = std::max(seq, c.seq);

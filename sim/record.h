@@ -84,6 +84,9 @@ struct DeviceRecord {
     uint16_t vid = 0;
     uint16_t pid = 0;
     bool adapter = false;
+    // The adapter's USB serial when the bench has several (TAPSIM_ADAPTERS),
+    // so each transfer's device index names its adapter; "" otherwise.
+    std::string serial;
     uint32_t opened = 0;
     uint32_t closed = 0;
 };
@@ -101,6 +104,13 @@ struct InstructionLoad {
 };
 
 const char *config_error_name(ConfigError error);
+
+// The FPGAs of one adapter's board, nearest TDI first, when there are
+// several adapters.
+struct AdapterConfigs {
+    std::string adapter; // its serial
+    std::vector<ConfigRecord> configs;
+};
 
 // The configuration fields it inherits are the first FPGA's on the chain
 // (the lone FPGA's without one); the others' follow in more_configs.
@@ -142,6 +152,11 @@ struct Record : ConfigRecord {
     // Instruction and config lines carry device=N: a chain of more than one
     // device.
     bool per_device = false;
+    // With several adapters: the serial of the first one, whose board the
+    // configurations above are, and the other adapters' boards in bus order.
+    // Config lines then carry adapter=SERIAL.
+    std::string adapter;
+    std::vector<AdapterConfigs> more_adapters;
 
     uint64_t max_entries = kMaxEntries; // as the file says
     uint64_t dropped = 0;
@@ -162,8 +177,16 @@ struct Record : ConfigRecord {
     void add_state(TapState state, uint64_t count);
     uint64_t state_count(TapState state) const;
     size_t adapter_index() const; // devices.size() when absent
+    // The device with that adapter serial; devices.size() when absent.
+    size_t adapter_index(const std::string &serial) const;
+    // The serial of the adapter a transfer's device index names; "" for a
+    // device without one.
+    std::string serial_of(uint32_t device) const;
     // The configuration of the FPGA at that position; nullptr if none.
     const ConfigRecord *config_of(uint32_t device) const;
+    // The same on the board of the adapter with that serial.
+    const ConfigRecord *config_of(const std::string &adapter,
+                                  uint32_t device) const;
     // The instructions loaded into the device at that position.
     std::vector<InstructionLoad> instructions_of(uint32_t device) const;
 };

@@ -157,6 +157,33 @@ bool parse_chain(const char *text, std::vector<ChainEntry> &out)
     return true;
 }
 
+bool parse_adapters(const char *text, std::vector<std::string> &out)
+{
+    std::vector<std::string> serials;
+    const std::string all(text);
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t comma = all.find(',', start);
+        if (comma == std::string::npos)
+            comma = all.size();
+        const std::string item = all.substr(start, comma - start);
+        // The serial also names the adapter's state file and stands as one
+        // field in the record: nothing there may split it.
+        if (item.empty() || item.size() > 32)
+            return false;
+        for (char c : item)
+            if (c <= ' ' || c > '~')
+                return false;
+        for (const std::string &s : serials)
+            if (s == item)
+                return false;
+        serials.push_back(item);
+        start = comma + 1;
+    }
+    out = serials;
+    return true;
+}
+
 bool is_fpga(const ChainEntry &entry)
 {
     return entry.kind == ChainEntry::Kind::Fpga ||
@@ -215,6 +242,12 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
     if (const char *v = lookup("TAPSIM_EXTRA_DEVICES"))
         if (!parse_ids(v, s.extra_devices))
             complain("TAPSIM_EXTRA_DEVICES", v, "vid:pid[,vid:pid...] in hex");
+
+    if (const char *v = lookup("TAPSIM_ADAPTERS"))
+        if (!parse_adapters(v, s.adapters))
+            complain("TAPSIM_ADAPTERS", v,
+                     "distinct serials of 1 to 32 printable characters, "
+                     "comma separated");
 
     if (const char *v = lookup("TAPSIM_CHAIN"))
         if (!parse_chain(v, s.chain))

@@ -76,6 +76,10 @@ struct Scenario {
     bool adapter = true;
     Variant variant = Variant::FullSpeed;
     std::vector<UsbId> extra_devices; // other FTDI chips on the bus
+    // Several adapters, after the extra devices, by USB serial number, each
+    // with a board of its own as the fields below describe it; empty: the
+    // one adapter, as it always was.
+    std::vector<std::string> adapters;
     bool target_powered = true;
     uint32_t idcode = 0x01C22093;
     // Low bytes are printable ASCII ('1'..'4') so a dump is easy to read.
@@ -95,6 +99,10 @@ struct Scenario {
     uint64_t max_entries = 200000;
     Faults faults;
 };
+
+// TAPSIM_ADAPTERS' syntax: distinct serials of 1 to 32 printable ASCII
+// characters, no spaces, comma separated. out is left alone on failure.
+bool parse_adapters(const char *text, std::vector<std::string> &out);
 
 // Reads TAPSIM_* through get (getenv by default). A malformed value leaves
 // the default in place and adds a message to errors.

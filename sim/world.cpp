@@ -1,8 +1,15 @@
 #include "world.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "model_clock.h"
 #include "record_exit.h"
@@ -35,6 +42,14 @@ FpgaConfig fpga_config(const Scenario &scenario, uint32_t idcode)
 
 // A refused board: nothing of a state half read may stay, and without an
 // adapter every open fails.
+// restore_board's board for a whole bench: reset, then board 0.
+constexpr size_t kWholeBench = SIZE_MAX;
+
+const char *env(const char *name)
+{
+    return std::getenv(name);
+}
+
 Scenario without_bus(const Scenario &scenario)
 {
     Scenario empty = scenario;
@@ -65,7 +80,11 @@ World::World()
     std::vector<std::string> problems;
     const Scenario from_env = scenario_from_env(&problems);
     const char *state = std::getenv("TAPSIM_STATE");
-    if (state && *state)
+    if (state && *state && !from_env.adapters.empty()) {
+        // Each adapter's board is loaded when a process claims it.
+        adapter_state_ = state;
+        reset(from_env);
+    } else if (state && *state)
         start_from_state(state, from_env);
     else
         reset(from_env);
@@ -98,14 +117,19 @@ void World::start_from_state(const std::string &path, const Scenario &from_env)
     Scenario board;
     if (!restore(text, from_env, board, &error))
         return refuse_state(path, error, from_env);
-    for (const std::string &c :
-         board_conflicts(from_env, board, path,
-                         [](const char *name) { return std::getenv(name); }))
+    for (const std::string &c : board_conflicts(from_env, board, path, env))
         warn(c);
 }
 
 bool World::restore(const std::string &text, const Scenario &base,
                     Scenario &board, std::string *error)
+{
+    return restore_board(kWholeBench, text, base, board, error);
+}
+
+bool World::restore_board(size_t b, const std::string &text,
+                          const Scenario &base, Scenario &board,
+                          std::string *error)
 {
     StateReader in(text);
     board = base;
@@ -117,8 +141,13 @@ bool World::restore(const std::string &text, const Scenario &base,
         // Time goes on from where the last run stopped: a clear it began
         // runs on. It never goes back.
         model_advance_to(ticks);
-        reset(board);
-        chain_->state(in);
+        if (b == kWholeBench) {
+            reset(board);
+            b = 0;
+        } else {
+            build_board(b, board);
+        }
+        boards_[b].chain->state(in);
         in.finish();
     }
     if (!in.ok())
@@ -126,15 +155,103 @@ bool World::restore(const std::string &text, const Scenario &base,
     return in.ok();
 }
 
-std::string World::board_text(uint64_t now)
+std::string World::board_text(uint64_t now, size_t b)
 {
     StateWriter out;
-    Scenario board = scenario_;
+    Scenario board = boards_[b].scenario;
     board_state(out, board);
     out.section("clock");
     out.count("ticks", now);
-    chain_->state(out);
+    boards_[b].chain->state(out);
     return out.finish();
+}
+
+std::string World::adapter_state_path(const Board &board) const
+{
+    return adapter_state_ + "." + board.serial;
+}
+
+bool World::write_adapter_state(size_t b, uint64_t now, std::string *error)
+{
+    return write_state_text(adapter_state_path(boards_[b]), board_text(now, b),
+                            error);
+}
+
+void World::unlock(Board &board)
+{
+    if (board.lock_fd < 0)
+        return;
+    // A forked child's copy of the descriptor: closing it leaves the
+    // parent's lock alone, unlocking would not.
+    if (board.lock_owner == getpid())
+        flock(board.lock_fd, LOCK_UN);
+    ::close(board.lock_fd);
+    board.lock_fd = -1;
+}
+
+int World::take_claim(size_t device)
+{
+    const Device &d = devices_[device];
+    if (adapter_state_.empty() || scenario_.adapters.empty() || !d.adapter)
+        return 0;
+    Board &b = boards_[d.board];
+    if (b.lock_fd >= 0 && b.lock_owner == getpid())
+        return 0;
+    unlock(b);
+    const std::string path = adapter_state_path(b);
+    const std::string lock = path + ".lock";
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        warn("cannot claim adapter " + b.serial + ": cannot open " + lock +
+             ": " + std::strerror(errno));
+        return -EIO;
+    }
+    // As the kernel refuses a second program the interface, never waits.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        ::close(fd);
+        if (e == EWOULDBLOCK)
+            return -EBUSY;
+        warn("cannot claim adapter " + b.serial + ": cannot lock " + lock +
+             ": " + std::strerror(e));
+        return -EIO;
+    }
+    // Another process may have changed the board since this one started.
+    std::string text, error;
+    bool exists = false;
+    Scenario board;
+    const bool read = read_state_text(path, text, exists, &error);
+    if (!read ||
+        (exists && !restore_board(d.board, text, scenario_, board, &error))) {
+        if (read)
+            build_board(d.board, scenario_); // nothing half read stays
+        ::close(fd);
+        warn("refusing state file " + path + ": " + error +
+             "; the claim on adapter " + b.serial + " fails");
+        return -EIO;
+    }
+    if (exists)
+        for (const std::string &c :
+             board_conflicts(scenario_, board, path, env))
+            warn(c);
+    b.lock_fd = fd;
+    b.lock_owner = getpid();
+    return 0;
+}
+
+void World::drop_claim(size_t device)
+{
+    const Device &d = devices_[device];
+    if (!d.adapter)
+        return;
+    Board &b = boards_[d.board];
+    if (b.lock_fd < 0)
+        return;
+    std::string error;
+    if (b.lock_owner == getpid() &&
+        !write_adapter_state(d.board, model_now(), &error))
+        warn(error);
+    unlock(b);
 }
 
 void World::refuse_state(const std::string &path, const std::string &why,
@@ -149,33 +266,47 @@ void World::refuse_state(const std::string &path, const std::string &why,
 
 void World::reset(const Scenario &scenario)
 {
+    // A claim ends with the bench it was on, unwritten.
+    for (Board &b : boards_)
+        unlock(b);
     devices_.clear();
-    fpgas_.clear();
-    chain_.reset();
+    boards_.clear();
     record_ = Record();
     started_ = model_now();
     scenario_ = scenario;
     ++generation_;
 
-    build_chain(scenario);
+    boards_.resize(std::max<size_t>(1, scenario.adapters.size()));
+    record_.more_adapters.resize(boards_.size() - 1);
+    for (size_t b = 0; b < boards_.size(); ++b) {
+        if (!scenario.adapters.empty())
+            boards_[b].serial = scenario.adapters[b];
+        build_board(b, scenario);
+    }
     record_.config_kept = scenario.keep_config;
     record_.max_entries = scenario.max_entries;
 
     // Other FTDI chips come first on the bus, so a tool that grabs the
     // first FTDI device it sees gets the wrong one.
-    auto add = [&](const ChipInfo &info, bool adapter) {
+    auto add = [&](const ChipInfo &info, bool adapter, size_t board) {
         Device d;
         d.info = info;
         d.adapter = adapter;
+        d.board = board;
+        if (adapter)
+            d.serial = boards_[board].serial;
         const uint32_t index = static_cast<uint32_t>(devices_.size());
+        // Each adapter counts its own transfers towards the faults.
         d.chip = std::make_unique<Chip>(index, info, record_,
-                                        adapter ? chain_.get() : nullptr,
+                                        adapter ? boards_[board].chain.get()
+                                                : nullptr,
                                         adapter ? scenario.faults : Faults());
-        devices_.push_back(std::move(d));
         DeviceRecord r;
         r.vid = info.vid;
         r.pid = info.pid;
         r.adapter = adapter;
+        r.serial = d.serial;
+        devices_.push_back(std::move(d));
         record_.devices.push_back(r);
     };
     auto info = [&](const ChipVariant &v, const UsbId &id) {
@@ -192,24 +323,41 @@ void World::reset(const Scenario &scenario)
         return i;
     };
     for (const UsbId &id : scenario.extra_devices)
-        add(info(chip_variant(Variant::FullSpeed), id), false);
+        add(info(chip_variant(Variant::FullSpeed), id), false, 0);
     if (scenario.adapter)
-        add(info(chip_variant(scenario.variant), kAdapterId), true);
+        for (size_t b = 0; b < boards_.size(); ++b)
+            add(info(chip_variant(scenario.variant), kAdapterId), true, b);
 }
 
-void World::build_chain(const Scenario &scenario)
+void World::build_board(size_t b, const Scenario &scenario)
 {
+    Board &board = boards_[b];
+    board.scenario = scenario;
+    board.fpgas.clear();
     const std::vector<ChainEntry> entries =
         scenario.chain.empty() ? std::vector<ChainEntry>{ChainEntry()}
                                : scenario.chain;
     size_t fpgas = 0;
     for (const ChainEntry &e : entries)
         fpgas += is_fpga(e) ? 1 : 0;
-    // Every FPGA keeps its configuration in the record: the first in the
-    // record's own fields, the others in a list sized once, so that none
-    // moves while the FPGAs write to it.
-    record_.more_configs.resize(fpgas > 0 ? fpgas - 1 : 0);
-    record_.per_device = entries.size() > 1;
+    // Every FPGA keeps its configuration in the record: the first board's
+    // first in the record's own fields, the others in lists sized here, so
+    // that none moves while the FPGAs write to it.
+    std::vector<ConfigRecord *> outs;
+    if (b == 0) {
+        static_cast<ConfigRecord &>(record_) = ConfigRecord();
+        record_.adapter = board.serial;
+        record_.more_configs.assign(fpgas > 0 ? fpgas - 1 : 0, ConfigRecord());
+        outs.push_back(&record_);
+        for (ConfigRecord &c : record_.more_configs)
+            outs.push_back(&c);
+    } else {
+        AdapterConfigs &a = record_.more_adapters[b - 1];
+        a.adapter = board.serial;
+        a.configs.assign(fpgas, ConfigRecord());
+        for (ConfigRecord &c : a.configs)
+            outs.push_back(&c);
+    }
     std::vector<std::unique_ptr<TapDevice>> devices;
     for (const ChainEntry &e : entries) {
         const uint32_t position = static_cast<uint32_t>(devices.size());
@@ -217,23 +365,30 @@ void World::build_chain(const Scenario &scenario)
             devices.push_back(make_plain_device(position, e, sink_));
             continue;
         }
-        ConfigRecord &out =
-            fpgas_.empty() ? record_ : record_.more_configs[fpgas_.size() - 1];
+        ConfigRecord &out = *outs[board.fpgas.size()];
         const uint32_t idcode =
             e.kind == ChainEntry::Kind::Fpga ? scenario.idcode : e.idcode;
         auto fpga = std::make_unique<Fpga>(
             position, fpga_config(scenario, idcode), sink_, out);
-        fpgas_.push_back(fpga.get());
+        board.fpgas.push_back(fpga.get());
         devices.push_back(std::move(fpga));
     }
-    chain_ = std::make_unique<Chain>(
+    board.chain = std::make_unique<Chain>(
         std::move(devices), scenario.target_powered, scenario.tdo_stuck, sink_);
+    for (Device &d : devices_)
+        if (d.adapter && d.board == b)
+            d.chip->rewire(board.chain.get());
+    record_.per_device = false;
+    for (const Board &o : boards_)
+        record_.per_device =
+            record_.per_device || (o.chain && o.chain->size() > 1);
 }
 
 void World::sync(uint64_t now)
 {
-    for (const Fpga *f : fpgas_)
-        f->publish();
+    for (const Board &b : boards_)
+        for (const Fpga *f : b.fpgas)
+            f->publish();
     record_.time_us = (now - started_) / kTicksPerUs;
 }
 
@@ -256,7 +411,19 @@ bool World::write_final_record(const char *path, int signal, std::string *error)
 bool World::write_final_state(std::string *error)
 {
     std::unique_lock<std::mutex> guard(*g_mutex, std::try_to_lock);
-    if (!g_world || g_world->state_path_.empty())
+    if (!g_world)
+        return true;
+    World &w = *g_world;
+    if (!w.adapter_state_.empty()) {
+        bool ok = true;
+        for (size_t b = 0; b < w.boards_.size(); ++b)
+            if (w.boards_[b].lock_fd >= 0 &&
+                w.boards_[b].lock_owner == getpid())
+                ok = w.write_adapter_state(b, model_now_unguarded(), error) &&
+                     ok;
+        return ok;
+    }
+    if (w.state_path_.empty())
         return true;
     return write_state_text(g_world->state_path_,
                             g_world->board_text(model_now_unguarded()), error);

@@ -103,3 +103,31 @@ TEST(UsbOpen, HandlesFromBeforeAResetFailCleanly)
     b.close(); // still releases the handle
     EXPECT_EQ(tapsim::record().devices.at(0).closed, 0u);
 }
+
+// Several adapters in one process: each opens by its serial, once, and
+// counts its own transfers towards a fault.
+TEST(UsbOpen, AdaptersOpenBySerialAndFaultEachAlike)
+{
+    Scenario s;
+    s.adapters = {"S1", "S2"};
+    s.faults.error_write = 2;
+    tapsim::reset(s);
+    ftdi_context f[3] = {};
+    for (ftdi_context &c : f)
+        ASSERT_EQ(ftdi_init(&c), 0);
+    ASSERT_EQ(ftdi_usb_open_desc(&f[0], 0x2a5e, 0x0c41, nullptr, "S1"), 0);
+    ASSERT_EQ(ftdi_usb_open_desc(&f[1], 0x2a5e, 0x0c41, nullptr, "S2"), 0);
+    EXPECT_LT(ftdi_usb_open_desc(&f[2], 0x2a5e, 0x0c41, nullptr, "S1"), 0);
+    unsigned char byte = 0x87;
+    for (int i : {0, 1}) {
+        EXPECT_EQ(ftdi_write_data(&f[i], &byte, 1), 1);
+        EXPECT_LT(ftdi_write_data(&f[i], &byte, 1), 0);
+    }
+    EXPECT_EQ(ftdi_write_data(&f[0], &byte, 1), 1);
+    const tapsim::Record &r = tapsim::record();
+    EXPECT_EQ(r.serial_of(r.bulk.back().device), "S1");
+    for (int i : {0, 1})
+        ftdi_usb_close(&f[i]);
+    for (ftdi_context &c : f)
+        ftdi_deinit(&c);
+}
