@@ -133,5 +133,7 @@ echo
 echo "== simulator cost"
 "$BUILD/tests/sim/tapsim_bench" 2>/dev/null || echo "(tapsim_bench not built)"
 echo
+"$ROOT/bench/boards.sh" "$BUILD"
+echo
 echo "== side by side: tapline and the field's four tools on the same files"
 "$ROOT/bench/peers.sh" "$BUILD"
