@@ -81,6 +81,7 @@ class Chip {
     Chip &operator=(const Chip &) = delete;
 
     const ChipInfo &info() const { return info_; }
+    bool strings_stall() const { return faults_.string_stall; }
     // The adapter's board was rebuilt (its state loaded on a claim): the
     // header now reaches target. Buffers and settings stay.
     void rewire(Chain *target);

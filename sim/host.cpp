@@ -100,6 +100,8 @@ size_t raw_device_descriptor(const Device &d, uint8_t (&out)[kDeviceSize])
 const char *string(const Device &d, int index)
 {
     static char serial[16];
+    if (d.chip && d.chip->strings_stall())
+        return nullptr; // the device stalls the request
     switch (index) {
     case 1:
         return d.adapter ? "Tapline" : "FTDI";

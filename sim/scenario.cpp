@@ -222,6 +222,7 @@ Scenario scenario_from_env(std::vector<std::string> *errors,
 
     flag("TAPSIM_ADAPTER", s.adapter);
     flag("TAPSIM_POWER", s.target_powered);
+    flag("TAPSIM_STRING_STALL", s.faults.string_stall);
     flag("TAPSIM_KEEP_CONFIG", s.keep_config);
 
     if (const char *v = lookup("TAPSIM_VARIANT")) {

@@ -47,6 +47,9 @@ struct Faults {
     // Ctrl-C or a kill that lands while a transfer is under way.
     uint64_t signal_at = 0;
     int signal_number = 0;
+    // Every string descriptor request stalls (-EPIPE): an adapter that
+    // will not tell its serial number.
+    bool string_stall = false;
 };
 
 // One device on the JTAG chain.

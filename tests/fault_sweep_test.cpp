@@ -244,3 +244,40 @@ INSTANTIATE_TEST_SUITE_P(Commands, FaultSweep,
                              std::replace(name.begin(), name.end(), ' ', '_');
                              return name;
                          });
+
+// Before any JTAG: adapters that will not tell their serial numbers. Only
+// what an adapter said is listed or matched, and nothing reaches a target.
+TEST(AdapterFaults, AnUnreadableSerialIsNeverGuessed)
+{
+    struct Case {
+        const char *name;
+        std::vector<std::string> adapters; // empty: the one default adapter
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    };
+    const std::string two_unread =
+        "Can't read the serial number of the adapter on bus 001 device 002\n"
+        "Can't read the serial number of the adapter on bus 001 device 003\n";
+    const Case cases[] = {
+        {"list", {"A1", "B2"}, {"adapters"}, 1, "", two_unread},
+        {"several, none named", {"A1", "B2"}, {"idcode"}, 1, "",
+         "2 adapters 2a5e:0c41 found (serials ?, ?): choose one with "
+         "--serial\n"},
+        {"one named", {"A1", "B2"}, {"-s", "A1", "status"}, 1, "",
+         "No adapter 2a5e:0c41 with serial A1\n"},
+        {"a lone adapter needs none", {}, {"idcode"}, 0, "01 c2 20 93\n", ""},
+    };
+    for (const Case &c : cases) {
+        tapsim::Scenario s;
+        s.adapters = c.adapters;
+        s.faults.string_stall = true;
+        const MainRun r = run_main(s, c.args);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        if (c.status != 0) {
+            EXPECT_TRUE(tapsim::record().bulk.empty()) << c.name;
+        }
+    }
+}

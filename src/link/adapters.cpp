@@ -34,14 +34,17 @@ int find_adapters(struct ftdi_context *ftdi, DeviceList *list)
     return n;
 }
 
-// The adapter's serial number; "" when it has none or will not say.
-void read_serial(struct ftdi_context *ftdi, struct ftdi_device_list *node,
+// The adapter's serial number; "?" and false when it will not say.
+bool read_serial(struct ftdi_context *ftdi, struct ftdi_device_list *node,
                  char *serial)
 {
     if (ftdi_usb_get_strings(ftdi, node->dev, nullptr, 0, nullptr, 0, serial,
-                             SERIAL_SIZE) < 0)
-        serial[0] = '\0';
+                             SERIAL_SIZE) < 0) {
+        strcpy(serial, "?");
+        return false;
+    }
     serial[SERIAL_SIZE - 1] = '\0';
+    return true;
 }
 
 void bus_address(struct ftdi_device_list *node, unsigned *bus,
@@ -89,13 +92,23 @@ int adapters_print(struct ftdi_context *ftdi)
     if (find_adapters(ftdi, &list) < 0)
         return -1;
     char serial[SERIAL_SIZE];
+    int result = 0;
     for (struct ftdi_device_list *d = list.head; d; d = d->next) {
         unsigned bus = 0, address = 0;
-        read_serial(ftdi, d, serial);
         bus_address(d, &bus, &address);
+        // Only what the adapter said is listed: a guessed serial could not
+        // be chosen with --serial.
+        if (!read_serial(ftdi, d, serial)) {
+            fprintf(stderr,
+                    "Can't read the serial number of the adapter on bus %03u "
+                    "device %03u\n",
+                    bus, address);
+            result = -1;
+            continue;
+        }
         printf("%s  bus %03u device %03u\n", serial, bus, address);
     }
-    return 0;
+    return result;
 }
 
 int adapters_open(struct ftdi_context *ftdi, const char *serial)
