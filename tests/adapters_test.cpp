@@ -47,33 +47,93 @@ TEST(Adapters, TheRunOpensTheAdapterAskedForAndNeverGuesses)
                                   {"TAPSIM_EXTRA_DEVICES", "0403:6010"}};
     const Choice cases[] = {
         {"one adapter, none named", {}, {"idcode"}, 0, one_idcode, "", ""},
-        {"two, none named", two, {"idcode"}, 1, "",
+        {"two, none named",
+         two,
+         {"idcode"},
+         1,
+         "",
          "2 adapters 2a5e:0c41 found (serials A1, B2): choose one with "
          "--serial\n",
          ""},
-        {"three, none named", three, {"status"}, 1, "",
+        {"three, none named",
+         three,
+         {"status"},
+         1,
+         "",
          "3 adapters 2a5e:0c41 found (serials A1, B2, C3): choose one with "
          "--serial\n",
          ""},
-        {"two, the second named", two, {"-s", "B2", "idcode"}, 0, one_idcode,
-         "", "B2"},
-        {"two, the first named", two, {"--serial=A1", "idcode"}, 0,
-         one_idcode, "", "A1"},
-        {"named after --device", two, {"-d", "0", "--serial", "B2", "idcode"},
-         0, one_idcode, "", "B2"},
-        {"no such serial", two, {"-s", "Z9", "idcode"}, 1, "",
-         "No adapter 2a5e:0c41 with serial Z9\n", ""},
-        {"a serial is no prefix", two, {"-s", "B", "idcode"}, 1, "",
-         "No adapter 2a5e:0c41 with serial B\n", ""},
-        {"no adapter, one named", none, {"-s", "A1", "idcode"}, 1, "",
-         "No adapter 2a5e:0c41 with serial A1\n", ""},
-        {"list of two", two, {"adapters"}, 0,
-         "A1  bus 001 device 002\nB2  bus 001 device 003\n", "", ""},
-        {"list behind another chip", behind_other, {"adapters"}, 0,
-         "A1  bus 001 device 003\nB2  bus 001 device 004\n", "", ""},
+        {"two, the second named",
+         two,
+         {"-s", "B2", "idcode"},
+         0,
+         one_idcode,
+         "",
+         "B2"},
+        {"two, the first named",
+         two,
+         {"--serial=A1", "idcode"},
+         0,
+         one_idcode,
+         "",
+         "A1"},
+        {"named after --device",
+         two,
+         {"-d", "0", "--serial", "B2", "idcode"},
+         0,
+         one_idcode,
+         "",
+         "B2"},
+        {"no such serial",
+         two,
+         {"-s", "Z9", "idcode"},
+         1,
+         "",
+         "No adapter 2a5e:0c41 with serial Z9\n",
+         ""},
+        {"a serial is no prefix",
+         two,
+         {"-s", "B", "idcode"},
+         1,
+         "",
+         "No adapter 2a5e:0c41 with serial B\n",
+         ""},
+        {"no adapter, one named",
+         none,
+         {"-s", "A1", "idcode"},
+         1,
+         "",
+         "No adapter 2a5e:0c41 with serial A1\n",
+         ""},
+        {"list of two",
+         two,
+         {"adapters"},
+         0,
+         "A1  bus 001 device 002\nB2  bus 001 device 003\n",
+         "",
+         ""},
+        {"list behind another chip",
+         behind_other,
+         {"adapters"},
+         0,
+         "A1  bus 001 device 003\nB2  bus 001 device 004\n",
+         "",
+         ""},
         {"list of none", none, {"adapters"}, 0, "", "", ""},
-        {"list ignores --serial", two, {"-s", "Z9", "adapters"}, 0,
-         "A1  bus 001 device 002\nB2  bus 001 device 003\n", "", ""},
+        {"list ignores --serial",
+         two,
+         {"-s", "Z9", "adapters"},
+         0,
+         "A1  bus 001 device 002\nB2  bus 001 device 003\n",
+         "",
+         ""},
+        {"a serial of 32 characters",
+         {{"TAPSIM_ADAPTERS", std::string(32, 'x')}},
+         {"adapters"},
+         0,
+         std::string(32, 'x') + "  bus 001 device 002\n",
+         "",
+         ""},
     };
     for (const Choice &c : cases) {
         const ToolRun run = run_tool(c.args, c.env);
@@ -85,6 +145,14 @@ TEST(Adapters, TheRunOpensTheAdapterAskedForAndNeverGuesses)
         else
             EXPECT_STREQ(c.opened, "") << c.name;
     }
+    // A list the bench cannot take leaves it the one adapter it always had.
+    for (const char *bad :
+         {"S1,S1", "S 1", "a,,b", "S1,", "yyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyyy"}) {
+        const ToolRun run = run_tool({"adapters"}, {{"TAPSIM_ADAPTERS", bad}});
+        EXPECT_EQ(run.out, "TL2A5E0C41  bus 001 device 002\n") << bad;
+        EXPECT_NE(run.err.find("ignoring TAPSIM_ADAPTERS"), std::string::npos)
+            << bad;
+    }
 }
 
 // A load holds its adapter from the open to the end: a second run on that
@@ -95,12 +163,12 @@ TEST(Adapters, ASecondRunOnAnAdapterInUseIsRefused)
     const std::string dir = mkdtemp(dir_template);
     const std::string fifo = dir + "/design.bit", state = dir + "/board";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const EnvList env = {{"TAPSIM_ADAPTERS", "A1,B2"},
-                         {"TAPSIM_STATE", state}};
+    const EnvList env = {{"TAPSIM_ADAPTERS", "A1,B2"}, {"TAPSIM_STATE", state}};
 
     ToolRun first;
-    std::thread holder(
-        [&] { first = run_tool({"-s", "A1", "load", fifo}, env); });
+    std::thread holder([&] {
+        first = run_tool({"-s", "A1", "load", fifo}, env);
+    });
     // The load opens its file only once the adapter is open and claimed.
     const int writer = open(fifo.c_str(), O_WRONLY);
     ASSERT_GE(writer, 0);
@@ -116,9 +184,12 @@ TEST(Adapters, ASecondRunOnAnAdapterInUseIsRefused)
     EXPECT_EQ(other.status, 0) << other.err;
     EXPECT_EQ(other.out, one_idcode);
     EXPECT_EQ(first.status, 1);
-    // Once the load has ended, the adapter is free again.
-    const ToolRun after = run_tool({"-s", "A1", "idcode"}, env);
-    EXPECT_EQ(after.status, 0) << after.err;
+    // Once the load has ended, the adapter is free again; each adapter
+    // keeps a board of its own between runs.
+    EXPECT_EQ(run_tool({"-s", "A1", "reset"}, env).status, 0);
+    EXPECT_EQ(run_tool({"-s", "A1", "status"}, env).status, 2);
+    EXPECT_EQ(run_tool({"-s", "B2", "status"}, env).status, 0);
+    EXPECT_NE(access(state.c_str(), F_OK), 0); // the files are per adapter
 
     for (const char *f : {"/design.bit", "/board.A1", "/board.A1.lock",
                           "/board.B2", "/board.B2.lock"})

@@ -7,16 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
-
-#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -116,32 +110,6 @@ class Preload : public ::testing::Test {
     std::string record_var() const { return "TAPSIM_RECORD=" + path_; }
 
     std::string dir_, path_;
-};
-
-// Several adapters, through adapter_client; state files in dir_.
-class Adapters : public Preload {
-  protected:
-    void TearDown() override
-    {
-        EXPECT_EQ(std::system(("rm -f " + dir_ + "/board*").c_str()), 0);
-        Preload::TearDown();
-    }
-    ProbeRun client(std::vector<std::string> args,
-                    std::vector<std::string> env = {}, bool state = true)
-    {
-        env.push_back("TAPSIM_ADAPTERS=S1,S2");
-        if (state)
-            env.push_back("TAPSIM_STATE=" + dir_ + "/board");
-        return run_program(TAPSIM_ADAPTER_CLIENT_PATH, std::move(args),
-                           std::move(env));
-    }
-    tapsim::Record record()
-    {
-        tapsim::Record r;
-        std::string error;
-        EXPECT_TRUE(tapsim::read_record_file(path_, r, &error)) << error;
-        return r;
-    }
 };
 
 } // namespace
@@ -276,97 +244,3 @@ INSTANTIATE_TEST_SUITE_P(
         // leaves without exit hooks here.
         EndCase{"child_killed", {"child", std::to_string(SIGTERM)}, 0, -1}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(Adapters, TheListPutsEachSerialOnTheBusAfterTheOtherChips)
-{
-    const std::string x32(32, 'x');
-    const char *one = "TL2A5E0C41\n"; // the lone adapter's, as ever
-    const std::vector<std::array<std::string, 2>> cases = {
-        {"", one},         {"S1,S2", "S1\nS2\n"}, {"B,A,!~", "B\nA\n!~\n"},
-        {x32, x32 + "\n"}, {x32 + "y", one},      {"S1,S1", one},
-        {"S 1", one},      {"a,,b", one},         {"S1,", one},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c[0]);
-        const ProbeRun r =
-            run_program(TAPSIM_ADAPTER_CLIENT_PATH, {"list"},
-                        {"TAPSIM_ADAPTERS=" + c[0],
-                         "TAPSIM_EXTRA_DEVICES=0403:6010", record_var()});
-        EXPECT_EQ(r.out, c[1]);
-        const bool listed = c[1] != one;
-        EXPECT_EQ(r.err.find("ignoring TAPSIM_ADAPTERS") == std::string::npos,
-                  listed || c[0].empty())
-            << r.err;
-        const tapsim::Record rec = record();
-        ASSERT_GE(rec.devices.size(), 2u);
-        EXPECT_FALSE(rec.devices[0].adapter);
-        EXPECT_EQ(rec.devices[1].serial,
-                  listed ? c[1].substr(0, c[1].find('\n')) : "");
-    }
-}
-
-TEST_F(Adapters, AClaimHeldElsewhereIsBusyOnItsOwnAdapterOnly)
-{
-    const std::string me = TAPSIM_ADAPTER_CLIENT_PATH;
-    struct Case {
-        std::vector<std::string> then;
-        bool state;
-        std::string out;
-    };
-    const Case cases[] = {
-        {{me, "claim", "S1"}, true, "claim=ok\nclaim=busy\n"},
-        {{me, "claim", "S2"}, true, "claim=ok\nclaim=ok\n"},
-        {{me, "list"}, true, "claim=ok\nS1\nS2\n"}, // opens need no claim
-        {{me, "claim", "S1"}, false, "claim=ok\nclaim=ok\n"},
-    };
-    for (const Case &c : cases) {
-        std::vector<std::string> args = {"claim", "S1"};
-        args.insert(args.end(), c.then.begin(), c.then.end());
-        EXPECT_EQ(client(args, {}, c.state).out, c.out);
-    }
-    EXPECT_EQ(client({"claim", "S1"}).out, "claim=ok\n"); // released
-}
-
-TEST_F(Adapters, EachAdapterKeepsItsOwnBoardBetweenRuns)
-{
-    const std::string board = dir_ + "/board";
-    ASSERT_EQ(client({"jprogram", "S1"}).status, 0);
-    EXPECT_EQ(access((board + ".S1").c_str(), F_OK), 0);
-    EXPECT_NE(access((board + ".S2").c_str(), F_OK), 0); // never claimed
-    EXPECT_NE(access(board.c_str(), F_OK), 0);
-    // A claim loads the adapter's own board: S1's cleared, S2's as at
-    // power-up.
-    for (const std::string serial : {"S1", "S2", "S1"}) {
-        EXPECT_EQ(client({"claim", serial}, {record_var()}).out, "claim=ok\n");
-        const tapsim::ConfigRecord *c = record().config_of(serial, 0);
-        ASSERT_NE(c, nullptr);
-        EXPECT_EQ(c->done, serial == "S2") << serial;
-    }
-    // A damaged file: the claim fails and says why; the file stays.
-    ASSERT_EQ(truncate((board + ".S1").c_str(), 40), 0);
-    const ProbeRun refused = client({"claim", "S1"});
-    EXPECT_EQ(refused.out, "claim=io\n");
-    EXPECT_NE(refused.err.find("refusing state file " + board + ".S1"),
-              std::string::npos)
-        << refused.err;
-    struct stat st {};
-    EXPECT_EQ(stat((board + ".S1").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 40);
-}
-
-TEST_F(Adapters, TheRecordNamesTheAdapterOfEachTransfer)
-{
-    ASSERT_EQ(client({"jprogram", "S2"}, {record_var()}, false).status, 0);
-    const tapsim::Record r = record();
-    ASSERT_FALSE(r.bulk.empty());
-    for (const tapsim::BulkTransfer &b : r.bulk)
-        EXPECT_EQ(r.serial_of(b.device), "S2");
-    for (const tapsim::ControlTransfer &c : r.controls)
-        EXPECT_EQ(r.serial_of(c.device), "S2");
-    std::ostringstream text;
-    tapsim::write_record(text, r);
-    std::ifstream file(path_);
-    EXPECT_EQ(text.str(), std::string(std::istreambuf_iterator<char>(file),
-                                      std::istreambuf_iterator<char>()));
-    EXPECT_NE(text.str().find("\nconfig adapter=S2 "), std::string::npos);
-}
