@@ -59,16 +59,26 @@ bool parse_hex16(const std::string &s, uint16_t &out)
     return true;
 }
 
-bool parse_ids(const char *text, std::vector<UsbId> &out)
+// The comma-separated items of a list variable, empty ones included.
+std::vector<std::string> comma_items(const char *text)
 {
-    std::vector<UsbId> ids;
-    std::string all(text);
+    std::vector<std::string> items;
+    const std::string all(text);
     size_t start = 0;
     while (start <= all.size()) {
         size_t comma = all.find(',', start);
         if (comma == std::string::npos)
             comma = all.size();
-        const std::string item = all.substr(start, comma - start);
+        items.push_back(all.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+bool parse_ids(const char *text, std::vector<UsbId> &out)
+{
+    std::vector<UsbId> ids;
+    for (const std::string &item : comma_items(text)) {
         const size_t colon = item.find(':');
         UsbId id;
         if (colon == std::string::npos ||
@@ -76,7 +86,6 @@ bool parse_ids(const char *text, std::vector<UsbId> &out)
             !parse_hex16(item.substr(colon + 1), id.pid))
             return false;
         ids.push_back(id);
-        start = comma + 1;
     }
     out = ids;
     return true;
@@ -127,15 +136,10 @@ bool parse_chain_entry(const std::string &item, ChainEntry &out)
 bool parse_chain(const char *text, std::vector<ChainEntry> &out)
 {
     std::vector<ChainEntry> chain;
-    std::string all(text);
-    size_t start = 0;
     bool fpga = false;
-    while (start <= all.size()) {
-        size_t comma = all.find(',', start);
-        if (comma == std::string::npos)
-            comma = all.size();
+    for (const std::string &item : comma_items(text)) {
         ChainEntry e;
-        if (!parse_chain_entry(all.substr(start, comma - start), e))
+        if (!parse_chain_entry(item, e))
             return false;
         fpga = fpga || is_fpga(e);
         chain.push_back(e);
@@ -149,7 +153,6 @@ bool parse_chain(const char *text, std::vector<ChainEntry> &out)
             dap.hidden = true;
             chain.push_back(dap);
         }
-        start = comma + 1;
     }
     if (!fpga)
         return false;
@@ -160,13 +163,7 @@ bool parse_chain(const char *text, std::vector<ChainEntry> &out)
 bool parse_adapters(const char *text, std::vector<std::string> &out)
 {
     std::vector<std::string> serials;
-    const std::string all(text);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t comma = all.find(',', start);
-        if (comma == std::string::npos)
-            comma = all.size();
-        const std::string item = all.substr(start, comma - start);
+    for (const std::string &item : comma_items(text)) {
         // The serial also names the adapter's state file and stands as one
         // field in the record: nothing there may split it.
         if (item.empty() || item.size() > 32)
@@ -178,7 +175,6 @@ bool parse_adapters(const char *text, std::vector<std::string> &out)
             if (s == item)
                 return false;
         serials.push_back(item);
-        start = comma + 1;
     }
     out = serials;
     return true;
