@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include "fnv.h"
@@ -440,32 +439,6 @@ void StateReader::finish()
 }
 
 // --- the file
-
-bool lock_state_file(const std::string &path, std::string *error)
-{
-    const std::string lock = path + ".lock";
-    // Never closed: the lock lasts as long as the process.
-    const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *error = "cannot open " + lock + ": " + std::strerror(errno);
-        return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return true;
-    if (errno == EWOULDBLOCK) {
-        std::fprintf(stderr, "tapsim: waiting for another run on %s\n",
-                     path.c_str());
-        int rc;
-        do
-            rc = flock(fd, LOCK_EX);
-        while (rc != 0 && errno == EINTR);
-        if (rc == 0)
-            return true;
-    }
-    *error = "cannot lock " + lock + ": " + std::strerror(errno);
-    close(fd);
-    return false;
-}
 
 bool read_state_text(const std::string &path, std::string &out, bool &exists,
                      std::string *error)

@@ -141,10 +141,6 @@ class StateReader final : public StateFields {
     std::string error_;
 };
 
-// Holds an exclusive lock on path + ".lock" until the process ends,
-// waiting (with a note on stderr) while another run holds it.
-bool lock_state_file(const std::string &path, std::string *error);
-
 // exists false (and true returned) when there is no file yet.
 bool read_state_text(const std::string &path, std::string &out, bool &exists,
                      std::string *error);

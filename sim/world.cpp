@@ -80,14 +80,17 @@ World::World()
     std::vector<std::string> problems;
     const Scenario from_env = scenario_from_env(&problems);
     const char *state = std::getenv("TAPSIM_STATE");
-    if (state && *state && !from_env.adapters.empty()) {
-        // Each adapter's board is loaded when a process claims it.
+    if (state && *state) {
+        // Each adapter's board is loaded again when a process claims it:
+        // another may have changed it since this one started.
         adapter_state_ = state;
+        if (from_env.adapters.empty())
+            start_from_state(state, from_env);
+        else
+            reset(from_env);
+    } else {
         reset(from_env);
-    } else if (state && *state)
-        start_from_state(state, from_env);
-    else
-        reset(from_env);
+    }
     // After the state's own messages: a reset empties the record.
     std::vector<std::string> state_notes = std::move(record_.warnings);
     record_.warnings.clear();
@@ -105,14 +108,15 @@ void World::warn(const std::string &message)
 
 void World::start_from_state(const std::string &path, const Scenario &from_env)
 {
+    // Written by renaming a whole file over the old: read without the
+    // claim's lock, it is one run's board or another's, never a mix.
     std::string text, error;
     bool exists = false;
-    if (!lock_state_file(path, &error) ||
-        !read_state_text(path, text, exists, &error))
+    if (!read_state_text(path, text, exists, &error))
         return refuse_state(path, error, from_env);
-    state_path_ = path;
     if (!exists)
         return reset(from_env);
+    loaded_text_ = text;
 
     Scenario board;
     if (!restore(text, from_env, board, &error))
@@ -168,6 +172,8 @@ std::string World::board_text(uint64_t now, size_t b)
 
 std::string World::adapter_state_path(const Board &board) const
 {
+    if (scenario_.adapters.empty())
+        return adapter_state_;
     return adapter_state_ + "." + board.serial;
 }
 
@@ -192,7 +198,7 @@ void World::unlock(Board &board)
 int World::take_claim(size_t device)
 {
     const Device &d = devices_[device];
-    if (adapter_state_.empty() || scenario_.adapters.empty() || !d.adapter)
+    if (adapter_state_.empty() || !d.adapter)
         return 0;
     Board &b = boards_[d.board];
     if (b.lock_fd >= 0 && b.lock_owner == getpid())
@@ -216,11 +222,18 @@ int World::take_claim(size_t device)
              ": " + std::strerror(e));
         return -EIO;
     }
-    // Another process may have changed the board since this one started.
+    // Another process may have changed the board since this one started;
+    // the board this one started from is not read twice.
     std::string text, error;
     bool exists = false;
     Scenario board;
     const bool read = read_state_text(path, text, exists, &error);
+    if (read && exists && text == loaded_text_) {
+        b.lock_fd = fd;
+        b.lock_owner = getpid();
+        return 0;
+    }
+    loaded_text_.clear();
     if (!read ||
         (exists && !restore_board(d.board, text, scenario_, board, &error))) {
         if (read)
@@ -259,7 +272,7 @@ void World::refuse_state(const std::string &path, const std::string &why,
 {
     // The file stays as it was.
     reset(without_bus(from_env));
-    state_path_.clear();
+    adapter_state_.clear();
     warn("refusing state file " + path + ": " + why +
          "; the bus is empty this run");
 }
@@ -423,10 +436,7 @@ bool World::write_final_state(std::string *error)
                      ok;
         return ok;
     }
-    if (w.state_path_.empty())
-        return true;
-    return write_state_text(g_world->state_path_,
-                            g_world->board_text(model_now_unguarded()), error);
+    return true;
 }
 
 std::string board_state()

@@ -108,10 +108,12 @@ class World {
     RecordSink sink_{record_};
     std::vector<Board> boards_; // one per adapter, at least one
     std::vector<Device> devices_;
-    std::string state_path_; // where the board goes at the end; "": nowhere
-    // TAPSIM_STATE with several adapters: adapter S's board is in
-    // adapter_state_ + "." + S, claimed per adapter.
+    // TAPSIM_STATE: the one adapter's board is in adapter_state_, with
+    // several adapter S's in adapter_state_ + "." + S; each is claimed,
+    // loaded and written back per adapter. "": no state file.
     std::string adapter_state_;
+    std::string loaded_text_; // the one board's file as this run began
+
 };
 
 } // namespace tapsim
