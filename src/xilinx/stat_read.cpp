@@ -2,24 +2,20 @@
 
 #include <string.h>
 
+#include "bitstream/mirror.h"
+
 namespace {
 
-unsigned char reverse_bits(unsigned char b)
-{
-    b = (unsigned char)((b >> 4) | (b << 4));
-    b = (unsigned char)(((b >> 2) & 0x33) | ((b & 0x33) << 2));
-    return (unsigned char)(((b >> 1) & 0x55) | ((b & 0x55) << 1));
-}
-
 // Configuration words go most significant bit first; the shifter sends
-// least significant first, so each byte goes bit-reversed.
+// least significant first, so the bytes go mirrored, as a load's do.
 uint32_t words_to_bits(const uint32_t *words, size_t n_words,
                        unsigned char *bits, unsigned word_bits)
 {
     uint32_t n = 0;
     for (size_t w = 0; w < n_words; w++)
         for (int shift = (int)word_bits - 8; shift >= 0; shift -= 8)
-            bits[n++] = reverse_bits((unsigned char)(words[w] >> shift));
+            bits[n++] = (unsigned char)(words[w] >> shift);
+    bitstream_mirror(bits, bits, n);
     return n * 8;
 }
 
@@ -96,9 +92,10 @@ enum QueueResult read_once(struct Jtag *j, const struct ChainPosition *pos,
         return r;
     // The register comes out most significant bit first into a shifter
     // that fills each byte from bit 0.
+    bitstream_mirror(answer, answer, word_bits / 8);
     uint32_t v = 0;
     for (unsigned i = 0; i < word_bits / 8; i++)
-        v = v << 8 | reverse_bits(answer[i]);
+        v = v << 8 | answer[i];
     *value = v;
     return QUEUE_OK;
 }
