@@ -113,7 +113,6 @@ class World {
     // loaded and written back per adapter. "": no state file.
     std::string adapter_state_;
     std::string loaded_text_; // the one board's file as this run began
-
 };
 
 } // namespace tapsim

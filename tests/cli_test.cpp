@@ -112,7 +112,9 @@ TEST(Cli, HelpAndVersionAnswerWithoutTouchingUsb)
                 continue;
             }
             EXPECT_EQ(
-                run.out.rfind("Usage: tapline [-d N] [-s SERIAL] COMMAND [FILE]\n", 0), 0u);
+                run.out.rfind(
+                    "Usage: tapline [-d N] [-s SERIAL] COMMAND [FILE]\n", 0),
+                0u);
             for (const char *command :
                  {"idcode", "reset", "load FILE", "user1", "user2", "user3",
                   "user4", "status", "detect"})

@@ -261,10 +261,18 @@ TEST(AdapterFaults, AnUnreadableSerialIsNeverGuessed)
         "Can't read the serial number of the adapter on bus 001 device 003\n";
     const Case cases[] = {
         {"list", {"A1", "B2"}, {"adapters"}, 1, "", two_unread},
-        {"several, none named", {"A1", "B2"}, {"idcode"}, 1, "",
+        {"several, none named",
+         {"A1", "B2"},
+         {"idcode"},
+         1,
+         "",
          "2 adapters 2a5e:0c41 found (serials ?, ?): choose one with "
          "--serial\n"},
-        {"one named", {"A1", "B2"}, {"-s", "A1", "status"}, 1, "",
+        {"one named",
+         {"A1", "B2"},
+         {"-s", "A1", "status"},
+         1,
+         "",
          "No adapter 2a5e:0c41 with serial A1\n"},
         {"a lone adapter needs none", {}, {"idcode"}, 0, "01 c2 20 93\n", ""},
     };

@@ -236,8 +236,7 @@ TEST(State, ASecondRunOnTheBoardIsRefusedWhileTheFirstHoldsIt)
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
     const ToolRun refused = board.run({"reset"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err,
-              "Adapter TL2A5E0C41 is in use by another program\n");
+    EXPECT_EQ(refused.err, "Adapter TL2A5E0C41 is in use by another program\n");
     EXPECT_TRUE(refused.record.bulk.empty());
     EXPECT_NE(access(board.path.c_str(), F_OK), 0);
     EXPECT_EQ(board.run({"adapters"}).status, 0); // a listing claims nothing

@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "link/adapters.h"
 
-int command_adapters(struct ToolRun *run, const struct CommandRow *)
+int command_adapters(struct ToolRun *run, const struct CommandRow * /*row*/)
 {
     struct ftdi_context *ftdi = run->jtag->queue.ftdi;
     ftdi_init(ftdi);

@@ -16,7 +16,8 @@ namespace {
 const CommandRow commands[] = {
     {"idcode", "idcode", "print the FPGA's 32-bit ID code", "", command_idcode,
      0, false},
-    {"reset", "reset", "clear the FPGA's configuration", "", command_reset, 0, false},
+    {"reset", "reset", "clear the FPGA's configuration", "", command_reset, 0,
+     false},
     {"load", "load FILE",
      "program the FPGA from a bit file (- is standard input)",
      "<bitstream.bit>", command_load, 0, false},

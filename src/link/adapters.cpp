@@ -40,23 +40,26 @@ bool read_serial(struct ftdi_context *ftdi, struct ftdi_device_list *node,
 {
     if (ftdi_usb_get_strings(ftdi, node->dev, nullptr, 0, nullptr, 0, serial,
                              SERIAL_SIZE) < 0) {
-        strcpy(serial, "?");
+        snprintf(serial, SERIAL_SIZE, "?");
         return false;
     }
     serial[SERIAL_SIZE - 1] = '\0';
     return true;
 }
 
-void bus_address(struct ftdi_device_list *node, unsigned *bus,
-                 unsigned *address)
+struct BusAddress {
+    unsigned bus;
+    unsigned address;
+};
+
+BusAddress bus_address(struct ftdi_device_list *node)
 {
 #if TAPLINE_LIBFTDI_MAJOR >= 1
     // libftdi 1.x hands out libusb's device and has no getter of its own.
-    *bus = libusb_get_bus_number(node->dev);
-    *address = libusb_get_device_address(node->dev);
+    return {libusb_get_bus_number(node->dev),
+            libusb_get_device_address(node->dev)};
 #else
-    *bus = node->dev->bus->location;
-    *address = node->dev->devnum;
+    return {node->dev->bus->location, node->dev->devnum};
 #endif
 }
 
@@ -73,7 +76,7 @@ void report_several(struct ftdi_context *ftdi, int n,
         const int w = snprintf(serials + used, sizeof serials - used, "%s%s",
                                d == head ? "" : ", ", serial);
         if (w < 0 || (size_t)w >= sizeof serials - used) {
-            strcpy(serials + sizeof serials - 4, "...");
+            memcpy(serials + sizeof serials - 4, "...", 4);
             break;
         }
         used += (size_t)w;
@@ -94,19 +97,18 @@ int adapters_print(struct ftdi_context *ftdi)
     char serial[SERIAL_SIZE];
     int result = 0;
     for (struct ftdi_device_list *d = list.head; d; d = d->next) {
-        unsigned bus = 0, address = 0;
-        bus_address(d, &bus, &address);
+        const BusAddress at = bus_address(d);
         // Only what the adapter said is listed: a guessed serial could not
         // be chosen with --serial.
         if (!read_serial(ftdi, d, serial)) {
             fprintf(stderr,
                     "Can't read the serial number of the adapter on bus %03u "
                     "device %03u\n",
-                    bus, address);
+                    at.bus, at.address);
             result = -1;
             continue;
         }
-        printf("%s  bus %03u device %03u\n", serial, bus, address);
+        printf("%s  bus %03u device %03u\n", serial, at.bus, at.address);
     }
     return result;
 }
@@ -120,7 +122,8 @@ int adapters_open(struct ftdi_context *ftdi, const char *serial)
     struct ftdi_device_list *chosen = nullptr;
     char found[SERIAL_SIZE] = "";
     if (serial) {
-        for (struct ftdi_device_list *d = list.head; d && !chosen; d = d->next) {
+        for (struct ftdi_device_list *d = list.head; d && !chosen;
+             d = d->next) {
             read_serial(ftdi, d, found);
             if (strcmp(found, serial) == 0)
                 chosen = d;

@@ -62,7 +62,7 @@ class ToolTest : public ::testing::Test {
     struct Jtag jtag_ {};
     bool opened_ = false;
     bool attempted_ = false;
-    uint32_t tck_hz_ = 6000000; // what try_open asks for
+    uint32_t tck_hz_ = 6000000;    // what try_open asks for
     const char *serial_ = nullptr; // and the adapter it asks for
 };
 
