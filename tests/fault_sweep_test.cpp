@@ -274,6 +274,12 @@ TEST(AdapterFaults, AnUnreadableSerialIsNeverGuessed)
          1,
          "",
          "No adapter 2a5e:0c41 with serial A1\n"},
+        {"the placeholder named",
+         {"A1", "B2"},
+         {"-s", "?", "idcode"},
+         1,
+         "",
+         "No adapter 2a5e:0c41 with serial ?\n"},
         {"a lone adapter needs none", {}, {"idcode"}, 0, "01 c2 20 93\n", ""},
     };
     for (const Case &c : cases) {

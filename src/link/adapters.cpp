@@ -23,14 +23,19 @@ struct DeviceList {
     ~DeviceList() { ftdi_list_free(&head); }
 };
 
+void report_cannot_open()
+{
+    fprintf(stderr, "Can't open device %04x:%04x\n", ADAPTER_VENDOR_ID,
+            ADAPTER_PRODUCT_ID);
+}
+
 // Lists the adapters; the count, or -1 after the message of a failed open.
 int find_adapters(struct ftdi_context *ftdi, DeviceList *list)
 {
     const int n = ftdi_usb_find_all(ftdi, &list->head, ADAPTER_VENDOR_ID,
                                     ADAPTER_PRODUCT_ID);
     if (n < 0)
-        fprintf(stderr, "Can't open device %04x:%04x\n", ADAPTER_VENDOR_ID,
-                ADAPTER_PRODUCT_ID);
+        report_cannot_open();
     return n;
 }
 
@@ -122,10 +127,11 @@ int adapters_open(struct ftdi_context *ftdi, const char *serial)
     struct ftdi_device_list *chosen = nullptr;
     char found[SERIAL_SIZE] = "";
     if (serial) {
+        // An adapter that will not say its serial is never the one named,
+        // whatever was named.
         for (struct ftdi_device_list *d = list.head; d && !chosen;
              d = d->next) {
-            read_serial(ftdi, d, found);
-            if (strcmp(found, serial) == 0)
+            if (read_serial(ftdi, d, found) && strcmp(found, serial) == 0)
                 chosen = d;
         }
         if (!chosen) {
@@ -139,8 +145,7 @@ int adapters_open(struct ftdi_context *ftdi, const char *serial)
     } else if (n == 1) {
         chosen = list.head;
     } else {
-        fprintf(stderr, "Can't open device %04x:%04x\n", ADAPTER_VENDOR_ID,
-                ADAPTER_PRODUCT_ID);
+        report_cannot_open();
         return -1;
     }
     const int r = ftdi_usb_open_dev(ftdi, chosen->dev);
@@ -152,8 +157,7 @@ int adapters_open(struct ftdi_context *ftdi, const char *serial)
             read_serial(ftdi, chosen, found);
         fprintf(stderr, "Adapter %s is in use by another program\n", found);
     } else {
-        fprintf(stderr, "Can't open device %04x:%04x\n", ADAPTER_VENDOR_ID,
-                ADAPTER_PRODUCT_ID);
+        report_cannot_open();
     }
     return -1;
 }
