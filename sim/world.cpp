@@ -228,25 +228,24 @@ int World::take_claim(size_t device)
     bool exists = false;
     Scenario board;
     const bool read = read_state_text(path, text, exists, &error);
-    if (read && exists && text == loaded_text_) {
-        b.lock_fd = fd;
-        b.lock_owner = getpid();
-        return 0;
-    }
+    const bool as_started =
+        read && exists && !loaded_text_.empty() && text == loaded_text_;
     loaded_text_.clear();
-    if (!read ||
-        (exists && !restore_board(d.board, text, scenario_, board, &error))) {
-        if (read)
-            build_board(d.board, scenario_); // nothing half read stays
-        ::close(fd);
-        warn("refusing state file " + path + ": " + error +
-             "; the claim on adapter " + b.serial + " fails");
-        return -EIO;
+    if (!as_started) {
+        if (!read || (exists && !restore_board(d.board, text, scenario_, board,
+                                               &error))) {
+            if (read)
+                build_board(d.board, scenario_); // nothing half read stays
+            ::close(fd);
+            warn("refusing state file " + path + ": " + error +
+                 "; the claim on adapter " + b.serial + " fails");
+            return -EIO;
+        }
+        if (exists)
+            for (const std::string &c :
+                 board_conflicts(scenario_, board, path, env))
+                warn(c);
     }
-    if (exists)
-        for (const std::string &c :
-             board_conflicts(scenario_, board, path, env))
-            warn(c);
     b.lock_fd = fd;
     b.lock_owner = getpid();
     return 0;

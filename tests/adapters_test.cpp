@@ -190,6 +190,11 @@ TEST(Adapters, ASecondRunOnAnAdapterInUseIsRefused)
     EXPECT_EQ(run_tool({"-s", "A1", "status"}, env).status, 2);
     EXPECT_EQ(run_tool({"-s", "B2", "status"}, env).status, 0);
     EXPECT_NE(access(state.c_str(), F_OK), 0); // the files are per adapter
+    // An emptied board file is refused, not taken for a fresh board.
+    ASSERT_EQ(truncate((state + ".A1").c_str(), 0), 0);
+    EXPECT_NE(run_tool({"-s", "A1", "idcode"}, env)
+                  .err.find("refusing state file " + state + ".A1"),
+              std::string::npos);
 
     for (const char *f : {"/design.bit", "/board.A1", "/board.A1.lock",
                           "/board.B2", "/board.B2.lock"})
