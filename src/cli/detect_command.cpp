@@ -8,13 +8,9 @@
 int command_detect(struct ToolRun *run, const struct CommandRow * /*row*/)
 {
     struct Chain chain;
-    if (chain_identify(run->jtag, &chain) != 0)
+    if (chain_identify(run->jtag, &chain) != 0 ||
+        chain_require_devices(&chain) != 0)
         return -1;
-    if (chain.count == 0) {
-        fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
-                (unsigned long)chain.first_word);
-        return -1;
-    }
     for (unsigned i = 0; i < chain.count; i++) {
         const ChainDevice &d = chain.devices[i];
         if (d.idcode == 0)

@@ -125,13 +125,9 @@ int choose_device(struct ToolRun *run, const char *filename, uint32_t wanted,
 {
     struct Chain chain;
     if (chain_identify(run->jtag, &chain) != 0 ||
-        target_choose(&chain, run->device, wanted, filename, t) != 0)
+        target_choose(&chain, run->device, wanted, filename, t) != 0 ||
+        chain_require_devices(&chain) != 0)
         return -1;
-    if (chain.count == 0) {
-        fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
-                (unsigned long)chain.first_word);
-        return -1;
-    }
     if (t->part && t->part->pdi_only) {
         fprintf(stderr, "%s takes PDI images, not bit files\n", t->part->name);
         return -1;

@@ -73,14 +73,11 @@ int command_user(struct ToolRun *run, const struct CommandRow *row)
 {
     struct Target t;
     struct Chain chain;
-    if (chain_identify(run->jtag, &chain) != 0 ||
-        target_choose(&chain, run->device, 0, nullptr, &t) != 0)
-        return -1;
     // A stuck TDO reads as a value no register holds.
-    if (chain.count == 0) {
-        idcode_require_device(chain.first_word);
+    if (chain_identify(run->jtag, &chain) != 0 ||
+        target_choose(&chain, run->device, 0, nullptr, &t) != 0 ||
+        chain_require_devices(&chain) != 0)
         return -1;
-    }
     // No master field known: which SLR a user code reaches is a guess.
     if (t.part && t.dies_unknown) {
         fprintf(stderr, "%s: its SLRs' user registers are not supported\n",

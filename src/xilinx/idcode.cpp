@@ -27,12 +27,17 @@ bool idcode_possible(uint32_t code)
     return (code & 1U) != 0 && code != 0xFFFFFFFFU;
 }
 
+void idcode_report_absent(uint32_t code)
+{
+    fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
+            (unsigned long)code);
+}
+
 int idcode_require_device(uint32_t code)
 {
     if (idcode_possible(code))
         return 0;
-    fprintf(stderr, "No FPGA answers on JTAG (ID code %08lx)\n",
-            (unsigned long)code);
+    idcode_report_absent(code);
     return -1;
 }
 

@@ -15,8 +15,11 @@ int idcode_read(struct Jtag *j, unsigned char *buf, uint32_t *code);
 // ones): a TDO line stuck low or high, or no device at all.
 bool idcode_possible(uint32_t code);
 
-// 0 for an ID code some device can have; otherwise -1 after "No FPGA
-// answers on JTAG" with the code on standard error.
+// "No FPGA answers on JTAG" with the code read, on standard error.
+void idcode_report_absent(uint32_t code);
+
+// 0 for an ID code some device can have; otherwise -1 after
+// idcode_report_absent.
 int idcode_require_device(uint32_t code);
 
 // Same part, whatever the silicon revision (bits 31:28).

@@ -207,6 +207,14 @@ int chain_identify(struct Jtag *j, struct Chain *chain)
     return split_ir(&scan, chain);
 }
 
+int chain_require_devices(const struct Chain *chain)
+{
+    if (chain->count > 0)
+        return 0;
+    idcode_report_absent(chain->first_word);
+    return -1;
+}
+
 int target_choose(const struct Chain *chain, const char *device,
                   uint32_t stream_idcode, const char *file,
                   struct Target *target)

@@ -28,6 +28,11 @@ struct Chain {
 // cannot be told apart; nothing more is sent then.
 int chain_identify(struct Jtag *j, struct Chain *chain);
 
+// 0 when something answered the detection; otherwise -1 after "No FPGA
+// answers on JTAG" with the first word read, for the commands that need a
+// device to have answered.
+int chain_require_devices(const struct Chain *chain);
+
 struct Target {
     unsigned index; // position, nearest TDI 0
     unsigned count; // devices on the chain (1 when nothing answered)
