@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host.h"
+#include "open_handles.h"
 #include "world.h"
 
 using tapsim::Device;
@@ -23,6 +24,10 @@ using tapsim::front1::on_handle;
 namespace host = tapsim::host;
 
 namespace {
+
+// Never destroyed: the handles stay listed until the process is gone.
+tapsim::OpenHandles<libusb_device_handle> *g_open =
+    new tapsim::OpenHandles<libusb_device_handle>;
 
 // A configuration descriptor in one allocation, as libusb hands it out.
 struct ConfigBlock {
@@ -231,11 +236,18 @@ int libusb_open(libusb_device *dev, libusb_device_handle **dev_handle)
                                                        libusb_device_handle());
     if (!h)
         return LIBUSB_ERROR_NO_MEM;
+    try {
+        g_open->add(h.get());
+    } catch (const std::bad_alloc &) {
+        return LIBUSB_ERROR_NO_MEM;
+    }
     const int r = locked([&](World &w) {
         return host::open(w, dev->generation, dev->index, h->handle);
     });
-    if (r < 0)
+    if (r < 0) {
+        g_open->remove(h.get());
         return r;
+    }
     h->dev = libusb_ref_device(dev); // held while open, as libusb does
     *dev_handle = h.release();
     return LIBUSB_SUCCESS;
@@ -274,6 +286,7 @@ void libusb_close(libusb_device_handle *dev_handle)
         host::close(World::get(), dev_handle->handle);
     }
     libusb_unref_device(dev_handle->dev);
+    g_open->remove(dev_handle);
     delete dev_handle;
 }
 

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "host.h"
+#include "open_handles.h"
 #include "world.h"
 
 using tapsim::Device;
@@ -44,6 +45,10 @@ struct usb_bus *usb_busses = nullptr;
 namespace {
 
 char g_error[256] = "no error";
+
+// Never destroyed: the handles stay listed until the process is gone.
+tapsim::OpenHandles<usb_dev_handle> *g_open =
+    new tapsim::OpenHandles<usb_dev_handle>;
 
 int fail(int err, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 int fail(int err, const char *fmt, ...)
@@ -212,14 +217,17 @@ usb_dev_handle *usb_open(struct usb_device *dev)
             if (&b.nodes[i]->dev != dev)
                 continue;
             auto h = std::make_unique<usb_dev_handle>();
+            g_open->add(h.get());
             const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
             if (fd < 0) {
+                g_open->remove(h.get());
                 fail(errno, "tapsim: no descriptor for the device handle: %s",
                      std::strerror(errno));
                 return nullptr;
             }
             r = host::open(w, b.generation, i, h->handle);
             if (r < 0) {
+                g_open->remove(h.get());
                 ::close(fd);
                 break;
             }
@@ -245,6 +253,7 @@ int usb_close(usb_dev_handle *dev)
         host::close(World::get(), dev->handle);
     }
     ::close(dev->fd);
+    g_open->remove(dev);
     delete dev;
     return 0;
 }

@@ -201,3 +201,57 @@ TEST(Adapters, ASecondRunOnAnAdapterInUseIsRefused)
         unlink((dir + f).c_str());
     rmdir(dir.c_str());
 }
+
+// Adapters that will not tell their serial numbers: only what an adapter
+// said is listed or matched, and nothing reaches a target.
+TEST(Adapters, AnUnreadableSerialIsNeverGuessed)
+{
+    struct Case {
+        const char *name;
+        const char *adapters; // "": the one default adapter
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {"list",
+         "A1,B2",
+         {"adapters"},
+         1,
+         "",
+         "Can't read the serial number of the adapter on bus 001 device 002\n"
+         "Can't read the serial number of the adapter on bus 001 device 003\n"},
+        {"several, none named",
+         "A1,B2",
+         {"idcode"},
+         1,
+         "",
+         "2 adapters 2a5e:0c41 found (serials ?, ?): choose one with "
+         "--serial\n"},
+        {"one named",
+         "A1,B2",
+         {"-s", "A1", "status"},
+         1,
+         "",
+         "No adapter 2a5e:0c41 with serial A1\n"},
+        {"the placeholder named",
+         "A1,B2",
+         {"-s", "?", "idcode"},
+         1,
+         "",
+         "No adapter 2a5e:0c41 with serial ?\n"},
+        {"a lone adapter needs none", "", {"idcode"}, 0, one_idcode, ""},
+    };
+    for (const Case &c : cases) {
+        EnvList env = {{"TAPSIM_STRING_STALL", "1"}};
+        if (*c.adapters)
+            env.emplace_back("TAPSIM_ADAPTERS", c.adapters);
+        const ToolRun run = run_tool(c.args, env);
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.out, c.out) << c.name;
+        EXPECT_EQ(run.err, c.err) << c.name;
+        if (c.status != 0) {
+            EXPECT_TRUE(run.record.bulk.empty()) << c.name;
+        }
+    }
+}

@@ -36,8 +36,10 @@ int finish(int status)
 
 int run_command(int argc, char **argv, const struct ToolOptions *options)
 {
-    // Owned for the whole run; every operation borrows them.
-    struct ftdi_context ftdi;
+    // Owned for the whole run; every operation borrows them. The context
+    // outlives the run: after a failed open it is left, device and all,
+    // for the process exit.
+    static struct ftdi_context ftdi;
     unsigned char transfer[QUEUE_BUFFER_SIZE];
     struct Jtag jtag;
     jtag_init(&jtag, &ftdi, transfer);
@@ -51,8 +53,7 @@ int run_command(int argc, char **argv, const struct ToolOptions *options)
     const struct CommandRow *row = command_find(argv[1]);
     if (row && row->bus_only)
         return row->run(&run, row) < 0 ? 1 : 0;
-    // A failed open has printed its message. It is not released: the
-    // process exit closes a device that was left open.
+    // A failed open has printed its message. It is not released.
     if (adapter_open(&jtag.queue, TAPLINE_TCK_HZ, options->serial) != 0)
         return 1;
     int result = dispatch_command(&run);
